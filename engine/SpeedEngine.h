@@ -1,0 +1,141 @@
+// CSpeedEngine: plays a WAV file faster than recorded at unchanged pitch.
+//
+// Pipe: the reader's frames are converted to 16-bit mono, cut into
+// consecutive segments that are faded at both ends and laid on four circular
+// tracks closer together than recorded (overlap-add), mixed a hop at a time
+// with the Mixing gain, and turned into 16-bit stereo frames with the Alpha
+// tones. Fill is the one "receive"; Open, Seek and SetSpeed steer it.
+//
+// Everything lives in this one object's fixed-size buffers: nothing is
+// allocated per file or per buffer, and every per-sample step is integer
+// arithmetic, so the output is the same byte for byte on every machine.
+// One thread only; there are no locks.
+#pragma once
+
+#include "SoundFile.h"
+
+#include <cstdint>
+#include <string>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "samples are stored and read little-endian");
+
+class CSpeedEngine {
+public:
+    static constexpr int kTrackCount = 4;
+    // Track length in samples, the same for every sample rate.
+    static constexpr int kTrackLength = 44100;
+    // Mono samples staged per Fill: 30000 bytes, one output buffer's worth.
+    static constexpr int kMonoCapacity = 15000;
+    // The two-channel conversion staging bounds a segment.
+    static constexpr int kMaxSegmentLength = 22050;
+    static constexpr int kLowestSampleRate = 155;
+    // The Alpha tones lie half the beat above and below the centre.
+    static constexpr double kToneBeat = 9.3;
+    static constexpr double kToneCentre = 150.0;
+    static constexpr double kToneLowFrequency = kToneCentre - kToneBeat * 0.5;
+    // Tone periods up to this many samples (rates up to about 1.19 MHz).
+    static constexpr int kMaxTonePeriod = 8192;
+
+    enum EFormatKind { FMT_NONE = 0, FMT_MONO8 = 1, FMT_MONO16 = 2, FMT_STEREO8 = 3, FMT_STEREO16 = 4 };
+
+    explicit CSpeedEngine(double dSpeed);
+    CSpeedEngine(const CSpeedEngine&) = delete;
+    CSpeedEngine& operator=(const CSpeedEngine&) = delete;
+
+    // Opens a WAV file for playback at dSpeed and resets the processor. Fails,
+    // leaving the engine as it was and no file open, for a name not ending in
+    // ".wav", while another file is open, and for files it cannot play (see
+    // GetOpenError). The Alpha tone phase carries over from the previous file.
+    bool Open(std::string strPath, double dSpeed);
+    // Writes up to nCapacity bytes of 16-bit stereo frames, in whole hops, and
+    // returns the bytes written (a multiple of 4). 0 means this file has no
+    // more output: the input has ended and the tracks are drained, or one hop
+    // does not fit into nCapacity.
+    uint32_t Fill(void* pBuffer, uint32_t nCapacity);
+    // Moves the reader; the segments already on the tracks stay.
+    void Seek(uint32_t nPosition) { m_SoundFile.Seek(nPosition); }
+    bool Close() { return m_SoundFile.Close(); }
+    // The last opened file's format (null before the first WAV name).
+    const WAVEFORMATEX* GetFormat() const { return m_SoundFile.GetFormat(); }
+    uint32_t GetLengthSec() const { return m_SoundFile.GetLengthSec(); }
+    // The reader's position, which runs ahead of what is heard.
+    uint32_t GetPositionSec() const { return m_SoundFile.GetPositionSec(); }
+    uint64_t GetPosition() const { return m_SoundFile.GetPosition(); }
+    // Takes effect at the next Open (the fade length follows at once).
+    void SetSpeed(double dSpeed) { m_dSpeed = dSpeed; }
+
+    EOpenError GetOpenError() const { return m_eOpenError; }
+    int GetOpenErrno() const { return m_SoundFile.GetLastErrno(); }
+    const CSoundFile& SoundFile() const { return m_SoundFile; }
+    int32_t GetHop() const { return m_nHop; }
+    int32_t GetSegmentLength() const { return m_nSegLen; }
+
+    // Levels the player writes between fills.
+    int32_t m_nMixingGain = 15; // speech gain in tenths (Mixing percent / 5)
+    int32_t m_bAlpha = 1;       // tones on
+    int32_t m_nAlphaLevel = 5;  // tone level in percent of full, 0 to 50
+    // Set when a segment read yields nothing; the player reads it.
+    int16_t m_bEndOfInput = 0;
+
+private:
+    friend struct CSpeedEngineProbe;
+
+    struct SGeometry {
+        int32_t nHop;
+        int32_t nSegLen;
+    };
+    // False when the speed is outside the rate table or a segment would not
+    // fit the staging and track buffers.
+    static bool ComputeGeometry(int32_t nSampleRate, double dSpeed, SGeometry& geometry);
+    static EFormatKind FormatKindOf(const WAVEFORMATEX& wfx);
+
+    // Time-stretch processor.
+    void Prepare(const SGeometry& geometry);
+    int32_t ProduceSegment();
+    void ApplyFades(int16_t* pSegment, int32_t nLength, int32_t nFadeLength);
+    void MixHop(int16_t* pDest);
+    void AgeTracks();
+
+    // Sample conversion.
+    int32_t ConvertSamples(int16_t* pDest, int32_t nFrames);
+    int32_t ReadSegment(int16_t* pDest, int32_t nFrames);
+
+    // Alpha tone and stereo output stage.
+    void SetupAlphaTones();
+    void AlphaTonePair(int32_t nFrame, int16_t& nRight, int16_t& nLeft) const;
+    void MakeStereo(const int16_t* pMono, void* pOut, int32_t nMonoBytes);
+    void BuildToneTables();
+
+    CSoundFile m_SoundFile;
+    EOpenError m_eOpenError = EOpenError::None;
+    int32_t m_nFormatKind = FMT_MONO16;
+
+    double m_dSpeed;
+    int32_t m_nSampleRate = 22050;
+    int32_t m_nHop = 0;
+    int32_t m_nSegLen = 0;
+    int16_t m_asTrack[kTrackCount][kTrackLength] = {};
+    int32_t m_anTrackEnd[kTrackCount] = {};
+    int32_t m_nNextTrack = 0;
+    int32_t m_nWriteOffset = 0;
+    int32_t m_nWriteAhead = 0;
+    int32_t m_nReadIndex = 0;
+    int16_t m_asScratch[kTrackLength] = {};
+    int16_t m_asMono[kMonoCapacity] = {};
+
+    // Fade gains in percent for the current fade length, rebuilt when it changes.
+    int16_t m_anFadeGain[kMaxSegmentLength] = {};
+    int32_t m_nFadeGainLength = 0;
+
+    uint8_t m_abStaging8[2 * kMaxSegmentLength] = {};
+    int16_t m_asStaging16[2 * kMaxSegmentLength] = {};
+
+    double m_dToneHighPeriod = 0;
+    double m_dToneLowPeriod = 0;
+    int32_t m_nToneFrame = 0;
+    // One period of each tone at m_nToneTableLevel, so that a frame costs two
+    // lookups and two additions.
+    int16_t m_asRightTone[kMaxTonePeriod] = {};
+    int16_t m_asLeftTone[kMaxTonePeriod] = {};
+    int32_t m_nToneTableLevel = -1;
+};
