@@ -4,6 +4,7 @@
 // one precomputed period of each serves every frame.
 #include "SpeedEngine.h"
 
+#include "HotLoop.h"
 #include "Tables.h"
 
 #include <algorithm>
@@ -60,7 +61,7 @@ inline void StoreFrame(unsigned char* pOut, int32_t nLeft, int32_t nRight)
 
 } // namespace
 
-void CSpeedEngine::MakeStereo(const int16_t* pMono, void* pOut, int32_t nMonoBytes)
+VELOFON_HOT_LOOP void CSpeedEngine::MakeStereo(const int16_t* pMono, void* pOut, int32_t nMonoBytes)
 {
     auto* pFrames = static_cast<unsigned char*>(pOut);
     const int32_t nSamples = nMonoBytes / 2;

@@ -3,9 +3,11 @@
 // down by halving each before the sum, so the result never leaves 16 bits.
 #include "SpeedEngine.h"
 
+#include "HotLoop.h"
+
 #include <cstring>
 
-int32_t CSpeedEngine::ConvertSamples(int16_t* pDest, int32_t nFrames)
+VELOFON_HOT_LOOP int32_t CSpeedEngine::ConvertSamples(int16_t* pDest, int32_t nFrames)
 {
     switch (m_nFormatKind) {
     case FMT_MONO8: {

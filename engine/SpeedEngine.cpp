@@ -1,5 +1,6 @@
 #include "SpeedEngine.h"
 
+#include "HotLoop.h"
 #include "Tables.h"
 
 #include <algorithm>
@@ -132,7 +133,7 @@ int32_t CSpeedEngine::ProduceSegment()
 // the ramps overlap (speeds above 2.0) a sample in the first half takes the
 // fade-in first, one in the second half the fade-out first; the truncation
 // of each step makes that order audible in the last bit.
-void CSpeedEngine::ApplyFades(int16_t* pSegment, int32_t nLength, int32_t nFade)
+VELOFON_HOT_LOOP void CSpeedEngine::ApplyFades(int16_t* pSegment, int32_t nLength, int32_t nFade)
 {
     if (nFade != m_nFadeGainLength) {
         int32_t nGain = 0;
@@ -159,7 +160,7 @@ void CSpeedEngine::ApplyFades(int16_t* pSegment, int32_t nLength, int32_t nFade)
 
 // Sums the four tracks over one hop from the read position, applies the
 // Mixing gain (tenths) and clears what it read. Sums wrap to 16 bits.
-void CSpeedEngine::MixHop(int16_t* pDest)
+VELOFON_HOT_LOOP void CSpeedEngine::MixHop(int16_t* pDest)
 {
     const int32_t nGain = std::clamp(m_nMixingGain, -kMaxMixingGain, kMaxMixingGain);
     int32_t nDone = 0;

@@ -1,0 +1,34 @@
+// The speed and level options that every velofon command takes, parsed and
+// checked in one place, and how they are handed to the engine.
+#pragma once
+
+#include <string>
+
+class CSpeedEngine;
+
+struct SPlaybackOptions {
+    static constexpr int kMaxSpeedIndex = 30;
+    static constexpr int kMaxMixing = 100;
+    static constexpr int kMaxAlpha = 50;
+
+    int nSpeedIdx = 10; // 0..30 for 1.0x..4.0x
+    int nMixing = 50;   // percent
+    int nAlpha = 0;     // percent, 0 = tones off
+
+    // The speed the player computes from its index, in double precision.
+    double Speed() const { return (nSpeedIdx + 10.0) * 0.1; }
+    void ApplyLevels(CSpeedEngine& engine) const;
+
+    // Takes argv[i] (and its value, advancing i) when it is one of
+    // --speed-index, --speed, --mixing, --alpha, as "--opt V" or "--opt=V".
+    // Returns false when argv[i] is not one of them; throws std::invalid_argument
+    // with a message for a missing or bad value.
+    bool Parse(int argc, char** argv, int& i);
+};
+
+// The help lines of the options above.
+extern const char kPlaybackOptionsHelp[];
+
+// For "--opt V" and "--opt=V": true when argv[i] is option strName; puts the
+// value in strValue, advancing i past a separate value.
+bool TakeOptionValue(int argc, char** argv, int& i, const char* strName, std::string& strValue);

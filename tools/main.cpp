@@ -1,0 +1,37 @@
+// velofon: the speed-listening engine on the command line.
+#include "Commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kUsage[] =
+    "usage: velofon render [options] -o OUT IN.wav [IN.wav ...]\n"
+    "\n"
+    "Speeds up recorded speech at unchanged pitch, as the VelofonPocket player does.\n"
+    "\n"
+    "commands:\n"
+    "  render   write the sped-up sound of WAV files to a WAV file (or raw frames)\n"
+    "\n"
+    "Run 'velofon COMMAND --help' for the options of a command.\n";
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fputs("velofon: no command given\n", stderr);
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (std::strcmp(argv[1], "render") == 0)
+        return RunRender(argc - 2, argv + 2);
+    std::fprintf(stderr, "velofon: unknown command '%s'\n", argv[1]);
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+}
