@@ -55,16 +55,12 @@ inline Bytes MakeWav(uint16_t nChannels, uint32_t nRate, uint16_t nBlockAlign, c
 
 inline Bytes Samples16(const std::vector<int16_t>& asSamples)
 {
-    Bytes b(asSamples.size() * 2);
-    std::memcpy(b.data(), asSamples.data(), b.size());
+    Bytes b;
+    for (int16_t n : asSamples) {
+        b.push_back(static_cast<uint8_t>(n));
+        b.push_back(static_cast<uint8_t>(static_cast<uint16_t>(n) >> 8));
+    }
     return b;
-}
-
-inline std::vector<int16_t> ToSamples16(const Bytes& b, size_t nFrom = 0)
-{
-    std::vector<int16_t> as((b.size() - nFrom) / 2);
-    std::memcpy(as.data(), b.data() + nFrom, as.size() * 2);
-    return as;
 }
 
 // A folder of its own under the system's temporary folder.
