@@ -56,9 +56,12 @@ public:
 
     uint32_t DataOffset() const { return m_dwDataOffset; }
     uint32_t DataSize() const { return m_dwDataSize; }
-    // 32-bit unsigned on purpose: an offset plus size beyond 4 GiB wraps, and
-    // the reader then delivers nothing rather than reading past the data.
-    uint32_t DataEnd() const { return m_dwDataOffset + m_dwDataSize; }
+    // 32-bit unsigned, as the reader has always computed it. A size field that
+    // reaches past 4 GiB (streamed WAVs write 0xFFFFFFFF) would wrap the end to
+    // a place before the data; such a chunk is taken as empty instead, so that
+    // no header byte is ever played as sound.
+    uint32_t DataEnd() const { return DataSizeWraps() ? m_dwDataOffset : m_dwDataOffset + m_dwDataSize; }
+    bool DataSizeWraps() const { return static_cast<uint32_t>(m_dwDataOffset + m_dwDataSize) < m_dwDataOffset; }
 
 private:
     bool Refuse(EOpenError eError);

@@ -167,12 +167,12 @@ private:
         bool bOk = true;
         for (;;) {
             const uint32_t nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer);
-            if (bFirst && nBytes == 0 && !engine.m_bEndOfInput) {
-                char strSpeed[16];
-                std::snprintf(strSpeed, sizeof strSpeed, "%.1f", m_args.options.Speed());
-                strReason = "sample rate " + std::to_string(nRate) + " Hz is too high to play at " + strSpeed + "x";
-                bOk = false;
-                break;
+            if (bFirst && nBytes == 0) {
+                strReason = NothingPlayableReason(engine, nRate);
+                if (!strReason.empty()) {
+                    bOk = false;
+                    break;
+                }
             }
             if (bFirst)
                 m_output.SetSampleRate(nRate);
@@ -188,6 +188,20 @@ private:
         engine.Close();
         m_nDoneBytes += nFileBytes;
         return bOk;
+    }
+
+    // Why a file that holds data gave nothing at all; empty when it holds none.
+    std::string NothingPlayableReason(const CSpeedEngine& engine, uint32_t nRate) const
+    {
+        if (!engine.m_bEndOfInput) {
+            char strSpeed[16];
+            std::snprintf(strSpeed, sizeof strSpeed, "%.1f", m_args.options.Speed());
+            return "sample rate " + std::to_string(nRate) + " Hz is too high to play at " + strSpeed + "x";
+        }
+        const CWaveFile& file = engine.SoundFile().WaveFile();
+        if (file.DataSizeWraps())
+            return "its data size field (" + std::to_string(file.DataSize()) + " bytes) reaches past 4 GiB";
+        return std::string();
     }
 
     double Fraction(uint64_t nPosition) const

@@ -137,12 +137,18 @@ TEST_F(WaveFileTest, DeclaredSizesOutsideTheFile)
     EXPECT_EQ(m_file.Read(piece.data(), 10), 0u);
     m_file.Close();
 
-    // Data size at offset 40 set to 0xFFFFFFF0: offset + size wraps below the
-    // data, so nothing is delivered rather than the file's header.
-    PutU32(wav, 40, 0xFFFFFFF0u);
-    ASSERT_TRUE(m_file.Open(m_dir.Write("wrap.wav", wav)));
-    EXPECT_EQ(Drain(m_file), Bytes());
-    m_file.Close();
+    // Data size at offset 40 set to 0xFFFFFFF0 or 0xFFFFFFFF: offset + size
+    // wraps below the data; nothing is delivered, not even after a seek that
+    // would otherwise land 16 bytes before the wrapped end, in the header.
+    for (uint32_t nSize : { 0xFFFFFFF0u, 0xFFFFFFFFu }) {
+        PutU32(wav, 40, nSize);
+        ASSERT_TRUE(m_file.Open(m_dir.Write("wrap.wav", wav)));
+        EXPECT_EQ(Drain(m_file), Bytes());
+        m_file.Seek(0);
+        EXPECT_EQ(m_file.GetPosition(), 44u);
+        EXPECT_EQ(Drain(m_file), Bytes());
+        m_file.Close();
+    }
 
     // Larger than the file: reads run to the physical end.
     PutU32(wav, 40, 1000000);

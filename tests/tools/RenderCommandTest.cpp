@@ -94,13 +94,21 @@ TEST_F(RenderCommandTest, UnplayableInputsAreSkippedWithTheirReason)
     const std::string strFast = Speech("fast.wav", 1, 64000, 40000);
     const std::string strBad = m_dir.Write("bad.wav", Bytes(100, 'x'));
     const std::string strMissing = Out("missing.wav");
+    Bytes abStreamed = ReadWholeFile(strGood);
+    PutU32(abStreamed, 40, 0xFFFFFFFFu); // the size a streaming writer leaves
+    const std::string strStreamed = m_dir.Write("streamed.wav", abStreamed);
     EXPECT_EQ(Run("render --speed 1 --raw -o " + Out("o.raw") + " " + strBad + " " + strMissing + " " + strFast + " "
-                  + strGood + " " + m_dir.Path()),
+                  + strGood + " " + m_dir.Path() + " " + strStreamed),
         1);
     EXPECT_NE(m_strErr.find("skipping " + strBad + ": no data chunk"), std::string::npos) << m_strErr;
     EXPECT_NE(m_strErr.find("skipping " + strMissing + ": cannot be opened"), std::string::npos) << m_strErr;
     EXPECT_NE(m_strErr.find("skipping " + strFast + ": sample rate 64000 Hz is too high"), std::string::npos) << m_strErr;
     EXPECT_NE(m_strErr.find("skipping " + m_dir.Path() + ": not a .wav file name"), std::string::npos) << m_strErr;
+    EXPECT_NE(m_strErr.find("skipping " + strStreamed + ": its data size field (4294967295 bytes) reaches past 4 GiB"),
+        std::string::npos) << m_strErr;
+    // A file without samples is rendered, to nothing.
+    EXPECT_EQ(Run("render --raw -o " + Out("empty.raw") + " " + m_dir.Write("empty.wav", MakeWav(1, 8000, 1, {}))), 0);
+    EXPECT_TRUE(ReadWholeFile(Out("empty.raw")).empty());
     ASSERT_EQ(Run("render --speed 1 --raw -o " + Out("good.raw") + " " + strGood), 0);
     EXPECT_TRUE(ReadWholeFile(Out("o.raw")) == ReadWholeFile(Out("good.raw"))) << "skipped files add nothing";
 }
