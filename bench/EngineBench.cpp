@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -16,7 +17,7 @@ constexpr int kSeconds = 30;
 // A file of kSeconds of a wandering, speech-like signal, made once per layout.
 std::string MakeInput(int nRate, int nChannels)
 {
-    const std::string strPath = "/tmp/velofon-bench-" + std::to_string(nRate) + "-" + std::to_string(nChannels) + "-"
+    const std::string strPath = (std::filesystem::temp_directory_path() / "velofon-bench-").string() + std::to_string(nRate) + "-" + std::to_string(nChannels) + "-"
         + std::to_string(::getpid()) + ".wav";
     const uint32_t nDataBytes = static_cast<uint32_t>(nRate) * kSeconds * 2 * nChannels;
     std::vector<unsigned char> ab(44 + nDataBytes);

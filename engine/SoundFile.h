@@ -41,7 +41,6 @@ public:
     // Reads at the current position; bytes past the end of the data are not
     // counted (the position still moves as if they had been read).
     uint32_t Read(void* pBuffer, uint32_t nCount) override;
-    void SetFilePath(const std::string& strPath) override { CFile::SetFilePath(strPath); }
 
     // Clamps into the data, then rounds down to a whole block counted from the
     // start of the file.

@@ -31,7 +31,7 @@ public:
     // The current size of the file (it may grow while open); 0 when closed.
     uint64_t GetLength() const;
 
-    virtual void SetFilePath(const std::string& strPath) { m_strPath = strPath; }
+    void SetFilePath(const std::string& strPath) { m_strPath = strPath; }
     const std::string& GetFilePath() const { return m_strPath; }
 
     bool IsOpen() const { return m_hFile >= 0; }
