@@ -190,11 +190,11 @@ TEST(Processor, MatchesTheReferenceByteForByte)
 {
     CTempDir dir;
     std::mt19937 random(20261207);
-    const uint32_t anRates[] = { 155, 8000, 11025, 16000, 22050, 32000, 44100, 48000, 53000, 60000 };
+    const uint32_t anRates[] = { 155, 8000, 11025, 16000, 22050, 32000, 44100, 48000, 53000, 60000, 96000, 192000 };
     const struct { uint16_t nChannels, nBlockAlign; } aLayouts[] = { { 1, 1 }, { 1, 2 }, { 2, 2 }, { 2, 4 } };
     auto pEngine = CSpeedEngineProbe::Make();
     CReferenceRender reference;
-    for (int nCase = 0; nCase < 60; ++nCase) {
+    for (int nCase = 0; nCase < 80; ++nCase) {
         const auto layout = aLayouts[random() % 4];
         const uint32_t nRate = anRates[random() % std::size(anRates)];
         Bytes abData(random() % 120000 + (random() % 3 == 0 ? 1 : 0));
@@ -220,7 +220,12 @@ TEST(Processor, MatchesTheReferenceByteForByte)
         pEngine->m_bAlpha = settings.bAlpha;
 
         const std::string strPath = dir.Write("r.wav", wav);
-        ASSERT_TRUE(pEngine->Open(strPath, settings.dSpeed));
+        if (!pEngine->Open(strPath, settings.dSpeed)) {
+            // Only the highest rates at the lower speeds overrun the tracks.
+            ASSERT_GE(nRate, 96000u) << "case " << nCase;
+            ASSERT_EQ(pEngine->GetOpenError(), EOpenError::UnsupportedRate);
+            continue;
+        }
         pEngine->Seek(0);
         Bytes abOut;
         Bytes abBuffer(30000);

@@ -88,6 +88,22 @@ TEST_F(RenderCommandTest, WavOutputHasACanonicalHeaderAtTheFirstRate)
     EXPECT_TRUE(std::equal(abRaw.begin(), abRaw.end(), abWav.begin() + 44));
 }
 
+TEST_F(RenderCommandTest, WavThroughAPipeCarriesUnknownSizes)
+{
+    const std::string strIn = Speech("a.wav", 1, 8000, 30000);
+    ASSERT_EQ(Run("render -o - " + strIn + " | cat >" + Out("piped.wav")), 0) << m_strErr;
+    ASSERT_EQ(Run("render -o - " + strIn + " >" + Out("redirected.wav")), 0) << m_strErr;
+    Bytes abPiped = ReadWholeFile(Out("piped.wav"));
+    const Bytes abRedirected = ReadWholeFile(Out("redirected.wav"));
+    ASSERT_EQ(abPiped.size(), abRedirected.size());
+    EXPECT_EQ(std::vector<uint8_t>(abPiped.begin() + 40, abPiped.begin() + 44), Bytes(4, 0xFF));
+    EXPECT_EQ(std::vector<uint8_t>(abPiped.begin() + 4, abPiped.begin() + 8), Bytes(4, 0xFF));
+    // A redirected file is completed like any output file.
+    PutU32(abPiped, 4, static_cast<uint32_t>(abPiped.size() - 8));
+    PutU32(abPiped, 40, static_cast<uint32_t>(abPiped.size() - 44));
+    EXPECT_TRUE(abPiped == abRedirected);
+}
+
 TEST_F(RenderCommandTest, UnplayableInputsAreSkippedWithTheirReason)
 {
     const std::string strGood = Speech("good.wav", 1, 22050, 20000);
