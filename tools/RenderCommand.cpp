@@ -163,31 +163,19 @@ private:
         engine.Seek(0);
         const uint32_t nRate = engine.GetFormat()->nSamplesPerSec;
         const uint64_t nFileBytes = engine.SoundFile().WaveFile().GetLength();
-        bool bFirst = true;
-        bool bOk = true;
-        for (;;) {
-            const uint32_t nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer);
-            if (bFirst && nBytes == 0) {
-                strReason = NothingPlayableReason(engine, nRate);
-                if (!strReason.empty()) {
-                    bOk = false;
-                    break;
-                }
-            }
-            if (bFirst)
-                m_output.SetSampleRate(nRate);
-            bFirst = false;
-            if (nBytes == 0)
+        uint32_t nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer);
+        if (nBytes == 0)
+            strReason = NothingPlayableReason(engine, nRate);
+        if (strReason.empty())
+            m_output.SetSampleRate(nRate);
+        for (; nBytes > 0; nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer)) {
+            if (!m_output.Write(m_abBuffer, nBytes) || g_bInterrupted)
                 break;
-            if (!m_output.Write(m_abBuffer, nBytes) || g_bInterrupted) {
-                bOk = false;
-                break;
-            }
             m_progress.Show(Fraction(engine.GetPosition()), BaseName(strInput));
         }
         engine.Close();
         m_nDoneBytes += nFileBytes;
-        return bOk;
+        return strReason.empty() && m_output.GetError().empty() && !g_bInterrupted;
     }
 
     // Why a file that holds data gave nothing at all; empty when it holds none.

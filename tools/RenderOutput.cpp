@@ -65,8 +65,7 @@ bool CRenderOutput::Open(const std::string& strPath)
     }
     // Only a regular file can have its header completed afterwards.
     struct stat st {};
-    const off_t nStart = ::fstat(m_hFile, &st) == 0 && S_ISREG(st.st_mode) ? ::lseek(m_hFile, 0, SEEK_CUR) : -1;
-    m_nHeaderOffset = nStart >= 0 ? nStart : -1;
+    m_nHeaderOffset = ::fstat(m_hFile, &st) == 0 && S_ISREG(st.st_mode) ? ::lseek(m_hFile, 0, SEEK_CUR) : -1;
     return true;
 }
 
@@ -97,15 +96,21 @@ void CRenderOutput::BuildHeader(unsigned char* pHeader) const
     StoreU32(pHeader + 40, static_cast<uint32_t>(std::min<uint64_t>(nDataBytes, UINT32_MAX)));
 }
 
+// The header goes out before the first frame; on a pipe it cannot be completed later.
+bool CRenderOutput::EnsureHeader()
+{
+    if (m_bRaw || m_bHeaderWritten)
+        return true;
+    unsigned char abHeader[kHeaderBytes];
+    BuildHeader(abHeader);
+    m_bHeaderWritten = true;
+    return Append(abHeader, kHeaderBytes);
+}
+
 bool CRenderOutput::Write(const void* pData, uint32_t nBytes)
 {
-    if (!m_bRaw && !m_bHeaderWritten) {
-        unsigned char abHeader[kHeaderBytes];
-        BuildHeader(abHeader);
-        m_bHeaderWritten = true;
-        if (!Append(abHeader, kHeaderBytes))
-            return false;
-    }
+    if (!EnsureHeader())
+        return false;
     m_nDataBytes += nBytes;
     return Append(static_cast<const unsigned char*>(pData), nBytes);
 }
@@ -147,9 +152,7 @@ bool CRenderOutput::Flush()
 
 bool CRenderOutput::Commit()
 {
-    if (!m_bRaw && !m_bHeaderWritten && !Write(nullptr, 0))
-        return false;
-    if (!Flush())
+    if (!EnsureHeader() || !Flush())
         return false;
     if (!m_bRaw && m_nHeaderOffset >= 0) {
         unsigned char abHeader[kHeaderBytes];

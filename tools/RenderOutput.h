@@ -29,6 +29,7 @@ public:
     const std::string& GetError() const { return m_strError; }
 
 private:
+    bool EnsureHeader();
     bool Append(const unsigned char* pData, size_t nBytes);
     bool Flush();
     bool WriteAll(const unsigned char* pData, size_t nBytes);
