@@ -1,0 +1,86 @@
+// The wave-out calls of the handheld platform, over a desktop sound system.
+//
+// Contract:
+// - Every waveOut... call runs on the user-interface thread.
+// - Written buffers are handed to the sound system in the order written, on
+//   the sound system's own thread. That thread only copies bytes and posts:
+//   when the last byte of a buffer has been handed over it posts MM_WOM_DONE
+//   to the window given at open, with the device handle as wParam and the
+//   header's address as lParam.
+// - The header's flags are the user-interface thread's: a finished buffer
+//   is marked done (WHDR_INQUEUE cleared, WHDR_DONE set) right before its
+//   MM_WOM_DONE is dispatched, or at once when a call (reset, close, prepare,
+//   write, unprepare) on its device comes first. So the flags never change
+//   under code that reads them, and a handler that sees a header still
+//   queued can count on that header's own notification still to come.
+// - waveOutReset returns every queued buffer at once, each with its notification.
+//   waveOutClose fails with WAVERR_STILLPLAYING while a buffer is queued.
+// - A handle is never reused, so a notification of a closed device is
+//   recognisable by its handle.
+// - The sound system plays 16-bit stereo at the rate asked for; it converts
+//   when the hardware needs another rate.
+#pragma once
+
+#include "MessageQueue.h"
+#include "WaveFormat.h"
+
+#include <cstdint>
+#include <string>
+
+using DWORD = uint32_t;
+using DWORD_PTR = uintptr_t;
+using MMRESULT = UINT;
+
+struct HWAVEOUT__;
+using HWAVEOUT = HWAVEOUT__*;
+
+struct WAVEHDR {
+    char* lpData = nullptr;
+    DWORD dwBufferLength = 0;
+    DWORD dwBytesRecorded = 0;
+    DWORD_PTR dwUser = 0;
+    DWORD dwFlags = 0;
+    DWORD dwLoops = 0;
+    WAVEHDR* lpNext = nullptr; // the device's own link while the buffer is queued
+    DWORD_PTR reserved = 0;
+};
+
+constexpr UINT MM_WOM_DONE = 0x3BD;
+
+constexpr UINT WAVE_MAPPER = static_cast<UINT>(-1);
+constexpr DWORD CALLBACK_WINDOW = 0x10000;
+
+constexpr DWORD WHDR_DONE = 0x01;
+constexpr DWORD WHDR_PREPARED = 0x02;
+constexpr DWORD WHDR_INQUEUE = 0x10;
+
+constexpr MMRESULT MMSYSERR_NOERROR = 0;
+constexpr MMRESULT MMSYSERR_ERROR = 1;
+constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
+constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+constexpr MMRESULT MMSYSERR_NODRIVER = 6;
+constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
+constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+constexpr MMRESULT WAVERR_BADFORMAT = 32;
+constexpr MMRESULT WAVERR_STILLPLAYING = 33;
+constexpr MMRESULT WAVERR_UNPREPARED = 34;
+
+// Opens the default output (uDeviceID WAVE_MAPPER or 0) for 16-bit stereo PCM
+// at pwfx's rate, with window notification (fdwOpen CALLBACK_WINDOW, dwCallback
+// the window's handle). MMSYSERR_NODRIVER when no sound device can be opened;
+// WaveOutGetBackendError then says why. The output starts running.
+MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
+                     DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
+// Queues a prepared header that is not queued already; its dwBufferLength
+// bytes are played.
+MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
+MMRESULT waveOutPause(HWAVEOUT hwo);
+MMRESULT waveOutRestart(HWAVEOUT hwo);
+MMRESULT waveOutReset(HWAVEOUT hwo);
+// Fails with WAVERR_STILLPLAYING while the header is queued.
+MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
+MMRESULT waveOutClose(HWAVEOUT hwo);
+
+// The sound system's own words for the last failed open.
+std::string WaveOutGetBackendError();
