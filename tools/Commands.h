@@ -8,3 +8,4 @@ constexpr int kExitSkipped = 1;
 constexpr int kExitUsage = 2;
 
 int RunRender(int argc, char** argv);
+int RunPlay(int argc, char** argv);

@@ -1,9 +1,12 @@
 #include "PlaybackOptions.h"
 
+#include "Commands.h"
+
 #include "engine/SpeedEngine.h"
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -80,4 +83,38 @@ void SPlaybackOptions::ApplyLevels(CSpeedEngine& engine) const
     engine.m_nMixingGain = nMixing / 5;
     engine.m_nAlphaLevel = nAlpha;
     engine.m_bAlpha = nAlpha != 0 ? 1 : 0;
+}
+
+int SCommandLine::UsageError(const std::string& strMessage) const
+{
+    std::fprintf(stderr, "velofon: %s\n", strMessage.c_str());
+    std::fputs(strUsageLine, stderr);
+    return kExitUsage;
+}
+
+int SCommandLine::Parse(int argc, char** argv)
+{
+    bool bOptionsEnded = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        if (bOptionsEnded || strArg == "-" || strArg.empty() || strArg[0] != '-') {
+            astrInputs.push_back(strArg);
+            continue;
+        }
+        if (strArg == "--help" || strArg == "-h") {
+            std::printf("%s%s%s%s", strUsageLine, strAbout, kPlaybackOptionsHelp, strExitHelp);
+            return kExitOk;
+        }
+        try {
+            if (strArg == "--")
+                bOptionsEnded = true;
+            else if (!(TakeExtra && TakeExtra(argc, argv, i)) && !options.Parse(argc, argv, i))
+                return UsageError("unknown option '" + strArg + "'");
+        } catch (const std::invalid_argument& error) {
+            return UsageError(error.what());
+        }
+    }
+    if (astrInputs.empty())
+        return UsageError("no input files given");
+    return -1;
 }

@@ -2,7 +2,9 @@
 // checked in one place, and how they are handed to the engine.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 class CSpeedEngine;
 
@@ -32,3 +34,24 @@ extern const char kPlaybackOptionsHelp[];
 // For "--opt V" and "--opt=V": true when argv[i] is option strName; puts the
 // value in strValue, advancing i past a separate value.
 bool TakeOptionValue(int argc, char** argv, int& i, const char* strName, std::string& strValue);
+
+// The command line of a command that plays or renders files: its playback
+// options, its inputs and, through TakeExtra, options of its own.
+struct SCommandLine {
+    const char* strUsageLine;
+    // Printed for --help: the usage line, strAbout, the playback options, strExitHelp.
+    const char* strAbout;
+    const char* strExitHelp;
+    // Takes argv[i] (advancing i past a value) when it is an option of the
+    // command; may throw std::invalid_argument. Null for none.
+    std::function<bool(int argc, char** argv, int& i)> TakeExtra;
+
+    SPlaybackOptions options;
+    std::vector<std::string> astrInputs;
+
+    // Returns -1 when the arguments are complete, otherwise the exit status
+    // (after printing the help or a usage error).
+    int Parse(int argc, char** argv);
+    // Prints "velofon: MESSAGE" and the usage line; returns the usage status.
+    int UsageError(const std::string& strMessage) const;
+};

@@ -8,11 +8,13 @@ namespace {
 
 const char kUsage[] =
     "usage: velofon render [options] -o OUT IN.wav [IN.wav ...]\n"
+    "       velofon play [options] IN.wav [IN.wav ...]\n"
     "\n"
     "Speeds up recorded speech at unchanged pitch, as the VelofonPocket player does.\n"
     "\n"
     "commands:\n"
     "  render   write the sped-up sound of WAV files to a WAV file (or raw frames)\n"
+    "  play     play WAV files sped up through the sound device\n"
     "\n"
     "Run 'velofon COMMAND --help' for the options of a command.\n";
 
@@ -31,6 +33,8 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "render") == 0)
         return RunRender(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "play") == 0)
+        return RunPlay(argc - 2, argv + 2);
     std::fprintf(stderr, "velofon: unknown command '%s'\n", argv[1]);
     std::fputs(kUsage, stderr);
     return kExitUsage;

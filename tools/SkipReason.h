@@ -1,0 +1,17 @@
+// Why an input cannot be played, in the words that every velofon command
+// prints for a skipped file.
+#pragma once
+
+#include <string>
+
+class CSpeedEngine;
+
+// After a failed Open of the engine.
+std::string OpenFailureReason(const CSpeedEngine& engine);
+// After an Open whose first Fill gave nothing: why, or the empty string when
+// the file simply holds no sound.
+std::string NothingPlayableReason(const CSpeedEngine& engine, double dSpeed);
+// "velofon: skipping FILE: REASON" on standard error.
+void ReportSkipped(const std::string& strInput, const std::string& strReason);
+
+std::string BaseName(const std::string& strPath);
