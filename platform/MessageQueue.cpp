@@ -67,10 +67,14 @@ bool PostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 
 bool PumpMessage()
 {
-    SQueue& queue = Queue();
-    if (void (*gatherInput)() = queue.gatherInput.load())
+    if (void (*gatherInput)() = Queue().gatherInput.load())
         gatherInput();
+    return DispatchOneMessage();
+}
 
+bool DispatchOneMessage()
+{
+    SQueue& queue = Queue();
     MSG msg;
     CMessageTarget* pTarget = nullptr;
     {

@@ -54,6 +54,10 @@ bool PostMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 // removes and dispatches at most one queued message. True when it dispatched one.
 bool PumpMessage();
 
+// Dispatches at most one queued message without gathering toolkit input
+// first; for the toolkit's own wake-up path. True when it dispatched one.
+bool DispatchOneMessage();
+
 // Blocks until a message is queued or nTimeoutMs milliseconds have passed;
 // for loops that have no toolkit to wait in. True when a message is queued.
 bool WaitMessage(int nTimeoutMs);

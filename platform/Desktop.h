@@ -1,0 +1,62 @@
+// Services of the desktop session that the player needs outside its own
+// windows: the named mutex that marks a running instance, the other
+// programs' top-level windows (to bring a running player to the front), the
+// executable's path, opening a document with its default program, and
+// keeping the screen awake while sound plays.
+//
+// The mutex is a lock file named after it in $XDG_RUNTIME_DIR (else in the
+// system's temporary folder, one per user), locked with flock for the life of
+// the process. Windows are reached through Xlib on a connection of this
+// module's own; without a display, enumeration finds nothing and the rest do
+// nothing. That connection follows $DISPLAY: it is reopened when the variable
+// changes or the server went away. While one of these functions runs, X
+// errors of that connection are caught (the program's handlers are restored
+// afterwards). User-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A top-level window of any program on the X display.
+using XWINDOW = unsigned long;
+
+constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
+
+// Creates (or opens) the named mutex and locks it for this process. Returns
+// false only when the lock file cannot be made at all. GetLastErrorOfMutex
+// then tells ERROR_ALREADY_EXISTS when another process holds it, else 0.
+// An empty name makes an unnamed mutex, which nobody else can find. A slash
+// in the name stands for an underscore in the file name.
+bool CreateNamedMutex(const std::string& strName);
+uint32_t GetLastErrorOfMutex();
+// The lock file that CreateNamedMutex uses for strName.
+std::string GetNamedMutexPath(const std::string& strName);
+
+// Calls pfnVisit for every top-level window (the root window's children and,
+// for window-manager frames, the client window inside them, in stacking
+// order from the bottom) until it returns false. Returns false when there is
+// no display. A root child is visited itself when it has WM_STATE, else its
+// client (the first descendant with WM_STATE); a child without either counts
+// only when it has a caption and is no override-redirect window (that is how
+// windows look without a window manager), mapped or not.
+bool EnumTopLevelWindows(bool (*pfnVisit)(XWINDOW hWnd, intptr_t lParam), intptr_t lParam);
+// Copies at most nMaxChars - 1 characters of the window's caption
+// (_NET_WM_NAME, else WM_NAME, as UTF-8) and a terminating zero into strText;
+// returns the number of bytes copied. strText holds nMaxChars bytes: the copy
+// also stays within nMaxChars - 1 bytes and never cuts a UTF-8 sequence, so
+// a caption of other than ASCII yields fewer characters.
+int GetTopLevelWindowText(XWINDOW hWnd, char* strText, int nMaxChars);
+// Maps and raises the window (the platform's show command 1, "normal").
+bool ShowTopLevelWindow(XWINDOW hWnd);
+// Asks the window manager to activate the window (_NET_ACTIVE_WINDOW); gives
+// it the input focus directly when no window manager runs.
+bool SetForegroundTopLevelWindow(XWINDOW hWnd);
+
+// The full path of the running executable (/proc/self/exe).
+std::string GetModuleFileName();
+// Opens a file or address with the desktop's default program (xdg-open,
+// started without a shell, not waited for). False when it cannot be started.
+bool ShellOpen(const std::string& strPathOrUrl);
+
+// Counts as user activity for the screen saver (no-op without a display).
+void KeepDisplayAwake();

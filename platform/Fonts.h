@@ -1,0 +1,17 @@
+// Fonts by face name. The program names the faces of its handheld origin
+// ("ＭＳ Ｐゴシック", "MSゴシック"); they map to installed fonts that have
+// Japanese glyphs, found through fontconfig, and every widget, menu, list
+// and message box uses them. User-interface thread only.
+#pragma once
+
+#include <string>
+
+// Finds the Japanese fonts and makes them the toolkit's defaults. False when
+// no installed font covers Japanese text (labels would show empty boxes).
+bool InitJapaneseFonts();
+// The family that stands for a face name, as fontconfig matched it.
+std::string FontFamilyForFace(const std::string& strFaceName);
+// The toolkit font number of a face name.
+int ToolkitFontForFace(const std::string& strFaceName);
+// Tenths of a point to pixels on a 96-dpi screen, rounded.
+int PixelsForTenthsOfPoint(int nTenths);
