@@ -1,0 +1,151 @@
+// VelofonPocket as a user starts it, on an X server of the test's own: the
+// window with its title and colours, and a second start that finds it.
+#include "../Screenshot.h"
+#include "../WavBytes.h"
+#include "../XvfbDisplay.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Desktop.h"
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct SFound {
+    XWINDOW hWindow = 0;
+    int nCount = 0;
+};
+
+SFound FindPlayerWindows()
+{
+    SFound found;
+    EnumTopLevelWindows(
+        [](XWINDOW hWnd, intptr_t lParam) {
+            char strCaption[512];
+            GetTopLevelWindowText(hWnd, strCaption, sizeof strCaption);
+            auto* pFound = reinterpret_cast<SFound*>(lParam);
+            if (std::strcmp(strCaption, "STOP-Kuroto") == 0) {
+                pFound->hWindow = hWnd;
+                ++pFound->nCount;
+            }
+            return true;
+        },
+        reinterpret_cast<intptr_t>(&found));
+    return found;
+}
+
+class PlayerWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_display.IsRunning()) << "Xvfb could not be started";
+        const std::string strFolder = m_dir.Path() + "/config/VelofonPocket";
+        ::mkdir((m_dir.Path() + "/config").c_str(), 0700);
+        ::mkdir(strFolder.c_str(), 0700);
+        ::mkdir((m_dir.Path() + "/runtime").c_str(), 0700);
+        std::ofstream(strFolder + "/VelofonPocket.conf")
+            << "[VelofonSettings]\nSpeedIdx=5\nPlayListCount=2\nPlayFile00000=/talks/first.wav\n"
+               "PlayFile00001=/talks/二つ目.wav\n";
+    }
+
+    void TearDown() override
+    {
+        for (pid_t nPid : m_anPids) {
+            ::kill(nPid, SIGTERM);
+            ::waitpid(nPid, nullptr, 0);
+        }
+    }
+
+    pid_t StartPlayer()
+    {
+        std::vector<std::string> astrEnv {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
+            "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime"};
+        for (char** p = environ; *p; ++p) {
+            if (std::strncmp(*p, "XDG_CONFIG_HOME=", 16) != 0 && std::strncmp(*p, "XDG_RUNTIME_DIR=", 16) != 0)
+                astrEnv.emplace_back(*p);
+        }
+        std::vector<char*> apEnv;
+        for (std::string& str : astrEnv)
+            apEnv.push_back(str.data());
+        apEnv.push_back(nullptr);
+        std::string strExe = VELOFON_PLAYER_EXE;
+        char* apArgs[] = {strExe.data(), nullptr};
+        pid_t nPid = -1;
+        EXPECT_EQ(posix_spawn(&nPid, strExe.c_str(), nullptr, nullptr, apArgs, apEnv.data()), 0);
+        return nPid;
+    }
+
+    // The player's window once it shows, or 0 after the timeout.
+    XWINDOW WaitForWindow()
+    {
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (Clock::now() < deadline) {
+            if (const XWINDOW hWindow = FindPlayerWindows().hWindow)
+                return hWindow;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return 0;
+    }
+
+    CXvfbDisplay m_display {800, 600};
+    CTempDir m_dir;
+    std::vector<pid_t> m_anPids;
+};
+
+TEST_F(PlayerWindowTest, ThePlayerShowsItsFormAndASecondStartBringsItToTheFront)
+{
+    const pid_t nFirst = StartPlayer();
+    m_anPids.push_back(nFirst);
+    const XWINDOW hWindow = WaitForWindow();
+    ASSERT_NE(hWindow, 0u) << "no window titled STOP-Kuroto";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the first paint
+
+    const SPicture picture = CaptureWindow(hWindow);
+    ASSERT_GE(picture.nWidth, 320);
+    ASSERT_GE(picture.nHeight, 188);
+    // The form and its painted controls share the background picture's
+    // dominant colour; the white list box at (22, 25) of the form is left out.
+    const int nFormTop = picture.nHeight - 188;
+    EXPECT_EQ(picture.DominantColor(22, nFormTop + 25, 170, 144), 0xA59584u);
+    EXPECT_EQ(picture.Pixel(5, nFormTop + 100), 0xA59584u);
+    WritePng(VELOFON_SCREENSHOT_DIR "/player.png", picture);
+    WritePng(VELOFON_SCREENSHOT_DIR "/player-2x.png", picture, 2);
+
+    // Something else takes the focus; the second start gives it back.
+    Display* pDisplay = XOpenDisplay(nullptr);
+    ASSERT_NE(pDisplay, nullptr);
+    XSetInputFocus(pDisplay, PointerRoot, RevertToPointerRoot, CurrentTime);
+    XSync(pDisplay, False);
+
+    const pid_t nSecond = StartPlayer();
+    int nStatus = 0;
+    ASSERT_EQ(::waitpid(nSecond, &nStatus, 0), nSecond);
+    ASSERT_TRUE(WIFEXITED(nStatus));
+    EXPECT_NE(WEXITSTATUS(nStatus), 0) << "a second start must fail";
+    EXPECT_EQ(FindPlayerWindows().nCount, 1) << "the second start must not open a window";
+
+    Window hFocus = 0;
+    int nRevert = 0;
+    XGetInputFocus(pDisplay, &hFocus, &nRevert);
+    EXPECT_EQ(hFocus, hWindow);
+    XCloseDisplay(pDisplay);
+
+    // The first player still runs.
+    EXPECT_EQ(::waitpid(nFirst, &nStatus, WNOHANG), 0);
+}
+
+} // namespace
