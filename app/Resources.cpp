@@ -2,6 +2,8 @@
 // the accelerators, the strings and the built-in images.
 #include "Resource.h"
 
+#include "DialogResources.h"
+
 #include "platform/DocView.h"
 
 void RegisterEmbeddedImages();
@@ -63,20 +65,15 @@ const SAccelerator kAccelerators[] = {
     {'Z', ID_EDIT_UNDO}, {'X', ID_EDIT_CUT},  {'C', ID_EDIT_COPY}, {'V', ID_EDIT_PASTE},
 };
 
-template <size_t N>
-constexpr SDialogTemplate Template(int nId, const char* strCaption, int cx, int cy, const SDialogItem (&aItems)[N])
-{
-    return SDialogTemplate{nId, strCaption, kDialogFont, 9, cx, cy, aItems, N};
-}
-
 } // namespace
 
 void RegisterResources()
 {
-    RegisterDialogTemplate(Template(IDD_ABOUTBOX, "VelofonPocket", 139, 25, kAboutItems));
-    RegisterDialogTemplate(Template(IDD_VELOFONPOCKET_FORM, "", 213, 125, kFormItems));
+    RegisterDialogTemplate(MakeDialogTemplate(IDD_ABOUTBOX, "VelofonPocket", kDialogFont, 9, 139, 25, kAboutItems));
+    RegisterDialogTemplate(MakeDialogTemplate(IDD_VELOFONPOCKET_FORM, "", kDialogFont, 9, 213, 125, kFormItems));
     RegisterMenuResource(SMenuResource{IDR_MAINFRAME, kMainMenu, sizeof kMainMenu / sizeof kMainMenu[0]});
     RegisterAccelerators(IDR_MAINFRAME, kAccelerators, sizeof kAccelerators / sizeof kAccelerators[0]);
     RegisterString(IDR_MAINFRAME, "VelofonPocket\n\nVelofonPocket\n\n\nVelofonPocket.Document\nVelofonPocket Document");
+    RegisterDialogResources();
     RegisterEmbeddedImages();
 }

@@ -16,15 +16,9 @@ CFlComboBox* ComboOf(const CWnd& wnd)
     return dynamic_cast<CFlComboBox*>(wnd.GetWidget());
 }
 
-// Every line starts with this format code: "show the rest as it is", so that
-// a name starting with '@' is not taken for formatting.
-const char kPlainText[] = "@.";
-constexpr size_t kPlainTextLength = sizeof kPlainText - 1;
-
-// Toolkit lines count from 1, ours from 0.
-bool IsLine(const Fl_Browser& list, int nIndex)
+bool IsLine(const CFlListBox& list, int nIndex)
 {
-    return nIndex >= 0 && nIndex < list.size();
+    return nIndex >= 0 && nIndex < list.GetCount();
 }
 
 } // namespace
@@ -48,7 +42,7 @@ void CButton::SetCheck(int nCheck)
 int CListBox::GetCount() const
 {
     const CFlListBox* pList = ListOf(*this);
-    return pList ? pList->size() : 0;
+    return pList ? pList->GetCount() : 0;
 }
 
 int CListBox::AddString(const std::string& strText)
@@ -56,8 +50,8 @@ int CListBox::AddString(const std::string& strText)
     CFlListBox* pList = ListOf(*this);
     if (!pList)
         return LB_ERR;
-    pList->add((kPlainText + strText).c_str());
-    return pList->size() - 1;
+    pList->AddLine(strText);
+    return pList->GetCount() - 1;
 }
 
 int CListBox::DeleteString(int nIndex)
@@ -65,22 +59,20 @@ int CListBox::DeleteString(int nIndex)
     CFlListBox* pList = ListOf(*this);
     if (!pList || !IsLine(*pList, nIndex))
         return LB_ERR;
-    pList->remove(nIndex + 1);
-    return pList->size();
+    pList->RemoveLine(nIndex);
+    return pList->GetCount();
 }
 
 void CListBox::ResetContent()
 {
     if (CFlListBox* pList = ListOf(*this))
-        pList->clear();
+        pList->RemoveAll();
 }
 
 std::string CListBox::GetText(int nIndex) const
 {
     const CFlListBox* pList = ListOf(*this);
-    if (!pList || !IsLine(*pList, nIndex) || !pList->text(nIndex + 1))
-        return std::string();
-    return std::string(pList->text(nIndex + 1)).substr(kPlainTextLength);
+    return pList && IsLine(*pList, nIndex) ? pList->GetLine(nIndex) : std::string();
 }
 
 int CListBox::GetSel(int nIndex) const
@@ -88,7 +80,7 @@ int CListBox::GetSel(int nIndex) const
     const CFlListBox* pList = ListOf(*this);
     if (!pList || !IsLine(*pList, nIndex))
         return LB_ERR;
-    return pList->selected(nIndex + 1) ? 1 : 0;
+    return pList->IsSelected(nIndex) ? 1 : 0;
 }
 
 int CListBox::SetSel(int nIndex, bool bSelect)
@@ -97,20 +89,24 @@ int CListBox::SetSel(int nIndex, bool bSelect)
     if (!pList)
         return LB_ERR;
     if (nIndex == -1) {
-        for (int nLine = 1; nLine <= pList->size(); ++nLine)
-            pList->select(nLine, bSelect ? 1 : 0);
+        for (int nLine = 0; nLine < pList->GetCount(); ++nLine)
+            pList->SelectLine(nLine, bSelect);
         return 0;
     }
     if (!IsLine(*pList, nIndex))
         return LB_ERR;
-    pList->select(nIndex + 1, bSelect ? 1 : 0);
+    pList->SelectLine(nIndex, bSelect);
     return 0;
 }
 
 int CListBox::GetCurSel() const
 {
     const CFlListBox* pList = ListOf(*this);
-    return pList && pList->value() > 0 ? pList->value() - 1 : LB_ERR;
+    for (int nLine = 0; pList && nLine < pList->GetCount(); ++nLine) {
+        if (pList->IsSelected(nLine))
+            return nLine;
+    }
+    return LB_ERR;
 }
 
 int CListBox::SetCurSel(int nIndex)
@@ -118,12 +114,9 @@ int CListBox::SetCurSel(int nIndex)
     CFlListBox* pList = ListOf(*this);
     if (!pList)
         return LB_ERR;
-    if (!IsLine(*pList, nIndex)) {
-        pList->deselect();
-        return nIndex == -1 ? 0 : LB_ERR;
-    }
-    pList->select(nIndex + 1);
-    return nIndex;
+    for (int nLine = 0; nLine < pList->GetCount(); ++nLine)
+        pList->SelectLine(nLine, nLine == nIndex);
+    return IsLine(*pList, nIndex) || nIndex == -1 ? nIndex : LB_ERR;
 }
 
 int CComboBox::GetCount() const

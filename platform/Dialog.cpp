@@ -8,6 +8,7 @@
 #include <FL/Fl_Box.H>
 #include <FL/Fl_RGB_Image.H>
 #include <FL/fl_draw.H>
+#include <FL/x.H>
 
 #include <cstdlib>
 #include <map>
@@ -73,6 +74,17 @@ std::unique_ptr<CWnd> MakeControl(const SDialogItem& item, CWnd& parent, int x, 
         pWidget = new CFlPaintBox(x, y, nWidth, nHeight);
         pWidget->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_WRAP |
                        ((item.nStyle & SS_RIGHT) ? FL_ALIGN_RIGHT : FL_ALIGN_LEFT));
+        if (item.nStyle & SS_SUNKEN) {
+            pWidget->box(FL_DOWN_BOX);
+            pWidget->color(FL_WHITE);
+            pWidget->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_CLIP);
+        }
+        break;
+    case EControlKind::GroupBox:
+        pWnd = std::make_unique<CStatic>();
+        pWidget = new CFlPaintBox(x, y, nWidth, nHeight);
+        pWidget->box(FL_ENGRAVED_FRAME);
+        pWidget->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_INSIDE);
         break;
     case EControlKind::Icon:
         pWnd = std::make_unique<CIconControl>(static_cast<UINT>(std::atoi(item.strText ? item.strText + 1 : "0")));
@@ -123,6 +135,11 @@ const SDialogTemplate* FindDialogTemplate(int nResourceId)
 
 SBaseUnits BaseUnitsOf(const SDialogTemplate& dialogTemplate)
 {
+    // Without a display (tests of the player's logic) nothing is drawn; the
+    // base units of the 9-point face on a 96-dpi screen stand in.
+    const char* strDisplay = std::getenv("DISPLAY");
+    if (!fl_display && (!strDisplay || !*strDisplay))
+        return SBaseUnits{6, 15};
     fl_open_display();
     fl_font(ToolkitFontForFace(dialogTemplate.strFontFace), PixelsForTenthsOfPoint(dialogTemplate.nPointSize * 10));
     const char strAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
@@ -174,9 +191,21 @@ CDialog::~CDialog() = default;
 
 int CDialog::DoModal()
 {
+    if (!Create())
+        return -1;
+    auto* pTop = static_cast<Fl_Window*>(GetWidget());
+    pTop->set_modal();
+    pTop->show();
+    RunMessageLoop(m_bEnded, this);
+    pTop->hide();
+    return m_nResult;
+}
+
+bool CDialog::Create()
+{
     const SDialogTemplate* pTemplate = FindDialogTemplate(m_nTemplateId);
     if (!pTemplate)
-        return -1;
+        return false;
     if (!m_pOwner && g_pfnDefaultOwner)
         m_pOwner = g_pfnDefaultOwner();
     const SBaseUnits units = BaseUnitsOf(*pTemplate);
@@ -189,18 +218,15 @@ int CDialog::DoModal()
         if (CWnd* pWnd = WndFromWidget(pWidget))
             pWnd->PostMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     });
-    auto* pTop = pWindow.get();
     OwnWidget(std::move(pWindow), m_nTemplateId, m_pOwner);
     m_controls.Create(*pTemplate, *this, 0, 0);
 
     m_bEnded = false;
     m_nResult = IDCANCEL;
+    // Over its owner rather than wherever the window system puts it.
+    CenterWindow();
     OnInitDialog();
-    pTop->set_modal();
-    pTop->show();
-    RunMessageLoop(m_bEnded, this);
-    pTop->hide();
-    return m_nResult;
+    return true;
 }
 
 void CDialog::EndDialog(int nResult)

@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-enum class EControlKind { PushButton, CheckBox, Static, Icon, ProgressBar, ListBox, ComboBox };
+enum class EControlKind { PushButton, CheckBox, Static, Icon, ProgressBar, ListBox, ComboBox, GroupBox };
 
 // Styles used by the templates.
 constexpr uint32_t LBS_NOTIFY = 0x0001;
@@ -23,6 +23,7 @@ constexpr uint32_t LBS_MULTIPLESEL = 0x0008;
 constexpr uint32_t LBS_EXTENDEDSEL = 0x0800;
 constexpr uint32_t SS_LEFT = 0x0000;
 constexpr uint32_t SS_RIGHT = 0x0002;
+constexpr uint32_t SS_SUNKEN = 0x1000; // a sunken edge around the text
 
 struct SDialogItem {
     EControlKind eKind;
@@ -41,6 +42,13 @@ struct SDialogTemplate {
     const SDialogItem* pItems;
     size_t nItems;
 };
+
+template <size_t N>
+constexpr SDialogTemplate MakeDialogTemplate(int nResourceId, const char* strCaption, const char* strFontFace,
+                                             int nPointSize, int cx, int cy, const SDialogItem (&aItems)[N])
+{
+    return SDialogTemplate{nResourceId, strCaption, strFontFace, nPointSize, cx, cy, aItems, N};
+}
 
 // Registers a template of the executable's resources; the resource table does this.
 void RegisterDialogTemplate(const SDialogTemplate& dialogTemplate);
@@ -97,7 +105,14 @@ public:
     // Shows the dialog and runs the modal loop; IDOK, IDCANCEL or the value
     // given to EndDialog. -1 when the template is missing.
     virtual int DoModal();
+    // Makes the window and its controls and runs OnInitDialog, without showing
+    // it or running the loop, so that a caller can drive the dialog itself
+    // (DoModal starts with this). False when the template is missing.
+    bool Create();
     void EndDialog(int nResult);
+    // Whether EndDialog was called since Create, and the value it was given.
+    bool IsEnded() const { return m_bEnded; }
+    int GetEndResult() const { return m_nResult; }
     bool UpdateData(bool bSaveAndValidate = true);
     // Centres the dialog over its owner (or the screen).
     void CenterWindow();

@@ -570,8 +570,21 @@ int AfxWinMain(int /*argc*/, char** /*argv*/)
 
 // ---- message boxes ----
 
+namespace {
+
+int (*g_pfnMessageBoxResponder)(const std::string&, const std::string&, UINT) = nullptr;
+
+} // namespace
+
+void SetMessageBoxResponder(int (*pfnRespond)(const std::string& strText, const std::string& strCaption, UINT nType))
+{
+    g_pfnMessageBoxResponder = pfnRespond;
+}
+
 int MessageBox(CWnd* pOwner, const std::string& strText, const std::string& strCaption, UINT nType)
 {
+    if (g_pfnMessageBoxResponder)
+        return g_pfnMessageBoxResponder(strText, strCaption, nType);
     const bool bYesNo = (nType & 0xF) == MB_YESNO;
     const int nFontSize = 14;
     fl_font(FL_HELVETICA, nFontSize);

@@ -234,3 +234,5 @@ constexpr UINT MB_YESNO = 0x4;
 // A modal box with the caption (the application's name when empty); the
 // queue is dispatched while it is open. IDOK, IDYES or IDNO.
 int MessageBox(CWnd* pOwner, const std::string& strText, const std::string& strCaption, UINT nType);
+// Answers every message box instead of the user, for tests; null restores the boxes.
+void SetMessageBoxResponder(int (*pfnRespond)(const std::string& strText, const std::string& strCaption, UINT nType));

@@ -4,6 +4,9 @@
 #include "Gdi.h"
 
 #include <FL/Fl.H>
+#include <FL/x.H>
+
+#include <algorithm>
 
 namespace {
 
@@ -14,13 +17,20 @@ void OnButtonCallback(Fl_Widget* pWidget, void*)
 
 void OnListCallback(Fl_Widget* pWidget, void*)
 {
+    static_cast<CFlListBox*>(pWidget)->TakeSelectionFromBrowser();
     // A double-click also selects the line; the second click reports it.
     NotifyParent(*pWidget, Fl::event_clicks() > 0 ? LBN_DBLCLK : LBN_SELCHANGE);
 }
 
+// Every browser line starts with this format code: "show the rest as it is",
+// so that a name starting with '@' is not taken for formatting.
+const char kPlainText[] = "@.";
+
+// A choice made in the drop-down both changes the selection and confirms it.
 void OnComboCallback(Fl_Widget* pWidget, void*)
 {
     NotifyParent(*pWidget, CBN_SELCHANGE);
+    NotifyParent(*pWidget, CBN_SELENDOK);
 }
 
 } // namespace
@@ -110,11 +120,87 @@ CFlListBox::CFlListBox(int x, int y, int w, int h, bool bMultipleSelection)
     , m_bMultiple(bMultipleSelection)
 {
     type(bMultipleSelection ? FL_MULTI_BROWSER : FL_HOLD_BROWSER);
-    // Lines are file names: no columns. Each line starts with the format
-    // code "@." (the rest of the line is plain text), see CListBox.
+    // Lines are file names: no columns.
     column_char(0);
     callback(OnListCallback);
     when(FL_WHEN_CHANGED | FL_WHEN_NOT_CHANGED);
+}
+
+bool CFlListBox::CanShow() const
+{
+    return fl_display != nullptr;
+}
+
+void CFlListBox::ShowAll()
+{
+    Fl_Browser::clear();
+    for (size_t i = 0; i < m_astrLines.size(); ++i) {
+        Fl_Browser::add((kPlainText + m_astrLines[i]).c_str());
+        if (m_abSelected[i])
+            Fl_Browser::select(static_cast<int>(i) + 1, 1);
+    }
+    m_bShown = true;
+}
+
+void CFlListBox::draw()
+{
+    if (!m_bShown)
+        ShowAll();
+    Fl_Browser::draw();
+}
+
+void CFlListBox::AddLine(const std::string& strText)
+{
+    m_astrLines.push_back(strText);
+    m_abSelected.push_back(false);
+    if (m_bShown && CanShow())
+        Fl_Browser::add((kPlainText + strText).c_str());
+    else
+        m_bShown = false;
+    redraw();
+}
+
+void CFlListBox::RemoveLine(int nIndex)
+{
+    m_astrLines.erase(m_astrLines.begin() + nIndex);
+    m_abSelected.erase(m_abSelected.begin() + nIndex);
+    if (m_bShown && CanShow())
+        Fl_Browser::remove(nIndex + 1);
+    else
+        m_bShown = false;
+    redraw();
+}
+
+void CFlListBox::RemoveAll()
+{
+    m_astrLines.clear();
+    m_abSelected.clear();
+    Fl_Browser::clear();
+    m_bShown = true;
+    redraw();
+}
+
+void CFlListBox::SelectLine(int nIndex, bool bSelect)
+{
+    if (!m_bMultiple && bSelect)
+        std::fill(m_abSelected.begin(), m_abSelected.end(), false);
+    m_abSelected[static_cast<size_t>(nIndex)] = bSelect;
+    if (m_bShown && CanShow()) {
+        if (!m_bMultiple && bSelect)
+            Fl_Browser::deselect();
+        Fl_Browser::select(nIndex + 1, bSelect ? 1 : 0);
+    } else {
+        m_bShown = false;
+    }
+    redraw();
+}
+
+void CFlListBox::TakeSelectionFromBrowser()
+{
+    if (!m_bShown)
+        return;
+    for (size_t i = 0; i < m_abSelected.size(); ++i)
+        m_abSelected[i] = Fl_Browser::selected(static_cast<int>(i) + 1) != 0;
 }
 
 CFlComboBox::CFlComboBox(int x, int y, int w, int h)

@@ -13,6 +13,7 @@
 #include <FL/Fl_Widget.H>
 
 #include <string>
+#include <vector>
 
 // Makes the widget act as if the left button went down on it.
 void PressWidget(Fl_Widget& widget);
@@ -48,13 +49,36 @@ protected:
     void draw() override;
 };
 
+// A list box keeps its lines and their selection itself and shows them in
+// the toolkit's browser. The browser measures text as lines are added, which
+// needs a display; without one (the player's logic under test) only the
+// lines here change, and the browser takes them over at its first draw.
 class CFlListBox : public Fl_Browser {
 public:
     CFlListBox(int x, int y, int w, int h, bool bMultipleSelection);
-    bool IsMultipleSelection() const { return m_bMultiple; }
+
+    int GetCount() const { return static_cast<int>(m_astrLines.size()); }
+    const std::string& GetLine(int nIndex) const { return m_astrLines[static_cast<size_t>(nIndex)]; }
+    bool IsSelected(int nIndex) const { return m_abSelected[static_cast<size_t>(nIndex)]; }
+    void AddLine(const std::string& strText);
+    void RemoveLine(int nIndex);
+    void RemoveAll();
+    // A single-selection box deselects the others.
+    void SelectLine(int nIndex, bool bSelect);
+    // Takes the selection the user made in the browser.
+    void TakeSelectionFromBrowser();
+
+protected:
+    void draw() override;
 
 private:
+    bool CanShow() const;
+    void ShowAll();
+
     bool m_bMultiple;
+    bool m_bShown = true;
+    std::vector<std::string> m_astrLines;
+    std::vector<bool> m_abSelected;
 };
 
 class CFlComboBox : public Fl_Choice {

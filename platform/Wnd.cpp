@@ -20,9 +20,10 @@ const SMessageMapEntry* FindEntry(const SMessageMap* pMap, UINT message, UINT nC
         for (const SMessageMapEntry* pEntry = pMap->pEntries; pEntry->pfn; ++pEntry) {
             if (pEntry->nMessage != message)
                 continue;
-            if (message == WM_COMMAND && (pEntry->nID != nID || pEntry->nCode != nCode))
+            const bool bInRange = nID >= pEntry->nID && nID <= pEntry->nLastID;
+            if (message == WM_COMMAND && (!bInRange || pEntry->nCode != nCode))
                 continue;
-            if (message == WM_COMMAND_UPDATE && pEntry->nID != nID)
+            if (message == WM_COMMAND_UPDATE && !bInRange)
                 continue;
             return pEntry;
         }
@@ -34,7 +35,7 @@ const SMessageMapEntry* FindEntry(const SMessageMap* pMap, UINT message, UINT nC
 
 const SMessageMap* CCmdTarget::GetThisMessageMap()
 {
-    static const SMessageMapEntry aEntries[] = {{0, 0, 0, nullptr}};
+    static const SMessageMapEntry aEntries[] = {{0, 0, 0, 0, nullptr}};
     static const SMessageMap messageMap = {&NoBaseMap, aEntries};
     return &messageMap;
 }
@@ -58,7 +59,8 @@ bool CCmdTarget::OnCmdMsg(UINT nID, UINT nCode, CCmdUI* pCmdUI)
         pCmdUI ? FindEntry(GetMessageMap(), WM_COMMAND_UPDATE, 0, nID) : FindEntry(GetMessageMap(), WM_COMMAND, nCode, nID);
     if (!pEntry)
         return false;
-    pEntry->pfn(this, 0, 0, pCmdUI);
+    // A range handler learns its command's id through wParam.
+    pEntry->pfn(this, nID, 0, pCmdUI);
     return true;
 }
 

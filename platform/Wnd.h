@@ -49,6 +49,7 @@ constexpr UINT BN_CLICKED = 0;
 constexpr UINT LBN_SELCHANGE = 1;
 constexpr UINT LBN_DBLCLK = 2;
 constexpr UINT CBN_SELCHANGE = 1;
+constexpr UINT CBN_SELENDOK = 9;
 
 constexpr UINT IDOK = 1;
 constexpr UINT IDCANCEL = 2;
@@ -91,8 +92,9 @@ using PHANDLER = LRESULT (*)(CCmdTarget* pTarget, WPARAM wParam, LPARAM lParam, 
 
 struct SMessageMapEntry {
     UINT nMessage;
-    UINT nCode; // notification code of WM_COMMAND
-    UINT nID;   // control or command id
+    UINT nCode;   // notification code of WM_COMMAND
+    UINT nID;     // control or command id: the first of a range
+    UINT nLastID; // the last of the range
     PHANDLER pfn;
 };
 
@@ -117,7 +119,7 @@ protected:                                                                      
         static const SMessageMapEntry aEntries[] = {
 
 #define END_MESSAGE_MAP()                                                                                              \
-    {0, 0, 0, nullptr}                                                                                                 \
+    {0, 0, 0, 0, nullptr}                                                                                              \
     }                                                                                                                  \
     ;                                                                                                                  \
     static_assert(std::is_base_of<TheBaseClass, ThisClass>::value, "a message map chains to its base class");         \
@@ -134,16 +136,23 @@ protected:                                                                      
         call;                                                                                                          \
     }
 
-#define ON_COMMAND(id, fn) {WM_COMMAND, BN_CLICKED, (id), VELOFON_CALL(pThis->fn(); return 0)},
-#define ON_BN_CLICKED(id, fn) ON_COMMAND(id, fn)
-#define ON_LBN_DBLCLK(id, fn) {WM_COMMAND, LBN_DBLCLK, (id), VELOFON_CALL(pThis->fn(); return 0)},
-#define ON_LBN_SELCHANGE(id, fn) {WM_COMMAND, LBN_SELCHANGE, (id), VELOFON_CALL(pThis->fn(); return 0)},
-#define ON_CBN_SELCHANGE(id, fn) {WM_COMMAND, CBN_SELCHANGE, (id), VELOFON_CALL(pThis->fn(); return 0)},
-#define ON_UPDATE_COMMAND_UI(id, fn) {WM_COMMAND_UPDATE, 0, (id), VELOFON_CALL(pThis->fn(pCmdUI); return 0)},
-#define ON_MESSAGE(message, fn) {(message), 0, 0, VELOFON_CALL(return pThis->fn(wParam, lParam))},
-#define ON_WM_PAINT() {WM_PAINT, 0, 0, VELOFON_CALL(pThis->OnPaint(); return 0)},
-#define ON_WM_CREATE() {WM_CREATE, 0, 0, VELOFON_CALL(return pThis->OnCreate())},
-#define ON_WM_LBUTTONDBLCLK() {WM_LBUTTONDBLCLK, 0, 0, VELOFON_CALL(pThis->OnLButtonDblClk(); return 0)},
+#define VELOFON_NOTIFY(code, id, fn) {WM_COMMAND, (code), (id), (id), VELOFON_CALL(pThis->fn(); return 0)},
+#define ON_COMMAND(id, fn) VELOFON_NOTIFY(BN_CLICKED, id, fn)
+#define ON_BN_CLICKED(id, fn) VELOFON_NOTIFY(BN_CLICKED, id, fn)
+#define ON_LBN_DBLCLK(id, fn) VELOFON_NOTIFY(LBN_DBLCLK, id, fn)
+#define ON_LBN_SELCHANGE(id, fn) VELOFON_NOTIFY(LBN_SELCHANGE, id, fn)
+#define ON_CBN_SELCHANGE(id, fn) VELOFON_NOTIFY(CBN_SELCHANGE, id, fn)
+#define ON_CBN_SELENDOK(id, fn) VELOFON_NOTIFY(CBN_SELENDOK, id, fn)
+// A handler for every command from id to lastId; it receives the command's id.
+#define ON_COMMAND_RANGE(id, lastId, fn)                                                                               \
+    {WM_COMMAND, BN_CLICKED, (id), (lastId), VELOFON_CALL(pThis->fn(static_cast<UINT>(wParam)); return 0)},
+#define ON_UPDATE_COMMAND_UI(id, fn) {WM_COMMAND_UPDATE, 0, (id), (id), VELOFON_CALL(pThis->fn(pCmdUI); return 0)},
+#define ON_UPDATE_COMMAND_UI_RANGE(id, lastId, fn)                                                                     \
+    {WM_COMMAND_UPDATE, 0, (id), (lastId), VELOFON_CALL(pThis->fn(pCmdUI); return 0)},
+#define ON_MESSAGE(message, fn) {(message), 0, 0, 0, VELOFON_CALL(return pThis->fn(wParam, lParam))},
+#define ON_WM_PAINT() {WM_PAINT, 0, 0, 0, VELOFON_CALL(pThis->OnPaint(); return 0)},
+#define ON_WM_CREATE() {WM_CREATE, 0, 0, 0, VELOFON_CALL(return pThis->OnCreate())},
+#define ON_WM_LBUTTONDBLCLK() {WM_LBUTTONDBLCLK, 0, 0, 0, VELOFON_CALL(pThis->OnLButtonDblClk(); return 0)},
 
 // Anything with a message map: windows and the application object.
 class CCmdTarget {

@@ -1,0 +1,260 @@
+// The file browser's work without a window, on folder trees of the test's
+// own: wildcard searches, listing and order, folder paths, and the recursive
+// gathering with its guards against link loops and its progress.
+#include "../WavBytes.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/FindFile.h"
+#include "ui/FolderListing.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+// Builds entries below strRoot: "x/" a folder, "x -> target" a link, else a file.
+void MakeTree(const std::string& strRoot, const Names& astrEntries)
+{
+    for (const std::string& strEntry : astrEntries) {
+        const size_t nArrow = strEntry.find(" -> ");
+        const std::string strPath = strRoot + "/" + strEntry.substr(0, nArrow);
+        if (nArrow != std::string::npos)
+            ASSERT_EQ(::symlink(strEntry.substr(nArrow + 4).c_str(), strPath.c_str()), 0) << strEntry;
+        else if (strEntry.back() == '/')
+            ASSERT_EQ(::mkdir(strPath.c_str(), 0755), 0) << strEntry;
+        else
+            ASSERT_TRUE(std::ofstream(strPath).good()) << strEntry;
+    }
+}
+
+// Every entry of one search as "name" or "name/" for a folder, sorted.
+Names Search(const std::string& strSearch)
+{
+    Names astr;
+    SFindData data;
+    const HANDLE hFind = FindFirstFile(strSearch, &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return astr;
+    do {
+        astr.push_back(data.cFileName + std::string((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "/" : ""));
+    } while (FindNextFile(hFind, &data));
+    EXPECT_TRUE(FindClose(hFind));
+    std::sort(astr.begin(), astr.end());
+    return astr;
+}
+
+TEST(FindFileTest, WildcardsMatchWithoutRegardToCase)
+{
+    struct SCase {
+        std::string strName;
+        const char* strPattern;
+        bool bMatch;
+    };
+    const SCase aCases[] = {
+        {"Talk.WAV", "*.wav", true}, {"talk.wav", "*.WAV", true}, {"talk.wave", "*.wav", false},
+        {"talkwav", "*.wav", false}, {"README", "*.*", true},     {".", "*.*", true},
+        {"notes", "notes.*", true},  {"notesx", "notes.*", false}, {"ab.wav", "a?.wav", true},
+        {"a.wav", "a?.wav", false},  {"abc.wav", "a?.wav", false}, {"a講.wav", "a?.wav", true}, // one character
+        {"a講.wav", "a??.wav", false}, {"äö.wav", "ÄÖ.wav", false}, // only ASCII folds
+        {"abcabd", "*abd", true},    {"abcabe", "*abd", false},   {"", "?", false},
+        {std::string(255, 'a'), "*a*a*a*a*a*a*a*a*b", false},
+    };
+    for (const SCase& c : aCases)
+        EXPECT_EQ(MatchesFilePattern(c.strName, c.strPattern), c.bMatch) << c.strName << " ~ " << c.strPattern;
+}
+
+TEST(FindFileTest, ASearchGivesNamesAndFoldersOfItsFolder)
+{
+    CTempDir dir;
+    MakeTree(dir.Path(), {"Talk.WAV", "ab.wav", "README", "Sub/", "dir.wav/", "Sub/a.wav", "linked -> Sub",
+                          "alias.wav -> Sub/a.wav", "broken.wav -> nowhere"});
+    EXPECT_EQ(Search(dir.Path() + "/*.wav"), (Names{"Talk.WAV", "ab.wav", "alias.wav", "broken.wav", "dir.wav/"}));
+    // Links act as what they point to; "." and ".." come like any entry.
+    EXPECT_EQ(Search(dir.Path() + "/*.*"), (Names{"../", "./", "README", "Sub/", "Talk.WAV", "ab.wav", "alias.wav",
+                                                  "broken.wav", "dir.wav/", "linked/"}));
+    EXPECT_EQ(Search(dir.Path() + "/linked/*"), (Names{"../", "./", "a.wav"}));
+    // A folder that cannot be opened, or nothing that matches: no search.
+    SFindData data;
+    for (const std::string& strSearch : {dir.Path() + "/*.mp3", dir.Path() + "/missing/*", dir.Path() + "/README/*",
+                                         dir.Path() + "/" + std::string(300, 'n') + "/*"})
+        EXPECT_EQ(FindFirstFile(strSearch, &data), INVALID_HANDLE_VALUE) << strSearch;
+    EXPECT_FALSE(FindNextFile(INVALID_HANDLE_VALUE, &data));
+    EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
+    // The root: the temporary folder lies below one of its folders.
+    const Names astrRoot = Search("/*");
+    EXPECT_TRUE(std::count(astrRoot.begin(), astrRoot.end(), dir.Path().substr(1, dir.Path().find('/', 1))));
+}
+
+TEST(FolderPathTest, SeparatorsParentsAndFolderLines)
+{
+    EXPECT_EQ(StripTrailingSeparator("/A/B/"), "/A/B");
+    EXPECT_EQ(StripTrailingSeparator("/A//"), "/A/");
+    EXPECT_EQ(StripTrailingSeparator("/"), "");
+    for (const auto& [strPath, strParent] : {std::pair{"/A/B", "/A"}, std::pair{"/A/B/C", "/A/B"},
+             std::pair{"/A", "/"}, std::pair{"/", "/"}, std::pair{"/A//B", "/A"}, std::pair{"/講義/第一回", "/講義"}})
+        EXPECT_EQ(ParentFolderOf(strPath), strParent) << strPath;
+    EXPECT_EQ(SearchFor("/", "*.wav"), "/*.wav");
+    EXPECT_EQ(SearchFor("", "*.wav"), "/*.wav");
+    EXPECT_EQ(SearchFor("/A/", "*"), "/A/*");
+    EXPECT_TRUE(IsFolderLine("[music]"));
+    EXPECT_FALSE(IsFolderLine("[music"));
+    EXPECT_FALSE(IsFolderLine("["));
+    EXPECT_EQ(FolderNameOfLine("[[x]]"), "[x]");
+}
+
+TEST(FolderListingTest, NamesSortByBytesCaseSensitive)
+{
+    Names astr{"b.wav", "ä.wav", "a.wav", "_x", "B.wav", "Z.wav", "10.wav", "9.wav"};
+    SortNames(astr);
+    EXPECT_EQ(astr, (Names{"10.wav", "9.wav", "B.wav", "Z.wav", "_x", "a.wav", "b.wav", "ä.wav"}));
+}
+
+TEST(FolderListingTest, FoldersInBracketsThenFilesHiddenOnesNever)
+{
+    CTempDir dir;
+    const std::string strLong = std::string(251, 'L') + ".wav"; // the longest name there is
+    MakeTree(dir.Path(), {"b.wav", "B.wav", "a.wav", "notes.txt", ".hidden.wav", ".cache/", "zeta/", "Alpha/",
+                          "album.wav/", strLong});
+    EXPECT_EQ(BrowserLines(dir.Path(), "*.wav", true),
+              (Names{"[Alpha]", "[album.wav]", "[zeta]", "B.wav", strLong, "a.wav", "b.wav"}));
+    EXPECT_EQ(BrowserLines(dir.Path() + "/", "*.*", true),
+              (Names{"[Alpha]", "[album.wav]", "[zeta]", "B.wav", strLong, "a.wav", "b.wav", "notes.txt"}));
+    EXPECT_EQ(BrowserLines(dir.Path(), "*.wav", false), (Names{"[Alpha]", "[album.wav]", "[zeta]"}));
+    EXPECT_EQ(ListFolder(dir.Path(), "*.wav").astrFolders, (Names{"album.wav"}));
+}
+
+TEST(FolderListingTest, AFolderThatCannotBeOpenedListsAsEmpty)
+{
+    CTempDir dir;
+    MakeTree(dir.Path(), {"file.wav", "locked/", "locked/a.wav"});
+    for (const char* strName : {"missing", "file.wav", "locked"}) {
+        // Permissions hold back everyone but the superuser.
+        if (std::string(strName) == "locked" && (::geteuid() == 0 || ::chmod((dir.Path() + "/locked").c_str(), 0)))
+            continue;
+        EXPECT_TRUE(BrowserLines(dir.Path() + "/" + strName, "*.*", true).empty()) << strName;
+    }
+    ::chmod((dir.Path() + "/locked").c_str(), 0755);
+}
+
+class WavGathererTest : public ::testing::Test {
+protected:
+    Names Gather(const std::string& strFolder)
+    {
+        CWavGatherer gatherer;
+        Names astrResult;
+        EXPECT_TRUE(gatherer.Gather(strFolder, astrResult));
+        return astrResult;
+    }
+    CTempDir m_dir;
+    const std::string m_strA = m_dir.Path() + "/A";
+};
+
+TEST_F(WavGathererTest, SubfoldersComeFirstThenTheFolderOwnSortedFiles)
+{
+    MakeTree(m_dir.Path(), {"A/", "A/b.wav", "A/a.wav", "A/S/", "A/S/c.wav", "A/S/T/", "A/S/T/d.WAV", "A/.h.wav",
+                            "A/.hidden/", "A/.hidden/e.wav", "A/notes.txt", "A/x.wav/", "A/x.wav/f.wav"});
+    const Names astrResult = Gather(m_strA + "/");
+    // The file system decides whether S or x.wav comes first.
+    const Names astrFirst{m_strA + "/S/T/d.WAV", m_strA + "/S/c.wav", m_strA + "/x.wav/f.wav"};
+    const Names astrSecond{m_strA + "/x.wav/f.wav", m_strA + "/S/T/d.WAV", m_strA + "/S/c.wav"};
+    const Names astrHead(astrResult.begin(), astrResult.end() - std::min<size_t>(2, astrResult.size()));
+    EXPECT_TRUE(astrHead == astrFirst || astrHead == astrSecond) << ::testing::PrintToString(astrResult);
+    EXPECT_EQ(Names(astrResult.end() - 2, astrResult.end()), (Names{m_strA + "/a.wav", m_strA + "/b.wav"}));
+}
+
+TEST_F(WavGathererTest, LinksBackUpTheTreeEndAndEachFileComesOnce)
+{
+    MakeTree(m_dir.Path(), {"A/", "A/a.wav", "A/S/", "A/S/c.wav", "A/S/again -> " + m_strA, "A/self -> .", "top.wav",
+                            "A/S/up -> ../..", "music/", "music/m.wav", "A/S/one -> ../../music"});
+    const Names astrResult = Gather(m_strA);
+    EXPECT_EQ(Names(astrResult.end() - 2, astrResult.end()), (Names{m_strA + "/S/c.wav", m_strA + "/a.wav"}));
+    Names astrNames;
+    for (const std::string& strPath : astrResult)
+        astrNames.push_back(strPath.substr(strPath.rfind('/') + 1));
+    std::sort(astrNames.begin(), astrNames.end());
+    EXPECT_EQ(astrNames, (Names{"a.wav", "c.wav", "m.wav", "top.wav"}));
+    // Folders gathered one after the other by one gatherer share the guard.
+    CWavGatherer gatherer;
+    Names astrBoth;
+    EXPECT_TRUE(gatherer.Gather(m_dir.Path() + "/music", astrBoth));
+    EXPECT_TRUE(gatherer.Gather(m_dir.Path() + "/music/", astrBoth));
+    EXPECT_EQ(astrBoth, (Names{m_dir.Path() + "/music/m.wav"}));
+}
+
+TEST_F(WavGathererTest, MissingAndUnopenableFoldersAddNothing)
+{
+    MakeTree(m_dir.Path(), {"file.wav", "A/", "A/broken -> gone"});
+    for (const std::string& strName : {std::string("missing"), std::string("file.wav"), std::string("A"),
+                                       std::string(300, 'x')})
+        EXPECT_EQ(Gather(m_dir.Path() + "/" + strName), Names{}) << strName;
+}
+
+TEST_F(WavGathererTest, ProgressShowsTheFolderAndCanStop)
+{
+    MakeTree(m_dir.Path(), {"A/", "A/a.wav", "A/S/", "A/S/1.wav", "A/S/2.wav"});
+    CWavGatherer gatherer;
+    Names astrFolders;
+    gatherer.SetProgress([&astrFolders](const std::string& strFolder) { return astrFolders.push_back(strFolder), true; },
+                         1);
+    Names astrResult;
+    EXPECT_TRUE(gatherer.Gather(m_strA, astrResult));
+    // A step is each search and each visible entry it gives.
+    EXPECT_EQ(astrFolders, (Names{m_strA, m_strA, m_strA, m_strA, m_strA, m_strA + "/S", m_strA + "/S", m_strA + "/S",
+                                  m_strA + "/S", m_strA + "/S", m_strA + "/S"}));
+
+    CWavGatherer stopped;
+    int nCalls = 0;
+    stopped.SetProgress([&nCalls](const std::string&) { return ++nCalls < 3; }, 1);
+    EXPECT_FALSE(stopped.Gather(m_strA, astrResult));
+    EXPECT_EQ(nCalls, 3);
+
+    // By default every few hundred steps.
+    MakeTree(m_dir.Path(), {"many/"});
+    for (int i = 0; i < CWavGatherer::kProgressEvery; ++i)
+        MakeTree(m_dir.Path(), {"many/" + std::to_string(i) + ".wav"});
+    CWavGatherer many;
+    nCalls = 0;
+    many.SetProgress([&nCalls](const std::string&) { return ++nCalls > 0; });
+    EXPECT_TRUE(many.Gather(m_dir.Path() + "/many", astrResult));
+    EXPECT_EQ(nCalls, 2);
+}
+
+// A tree that stands at the root: every path used is taken below the test's
+// folder, and recorded.
+class CRootedGatherer : public CWavGatherer {
+public:
+    explicit CRootedGatherer(const std::string& strRoot)
+        : m_strRoot(strRoot)
+    {
+    }
+    mutable Names m_astrPaths;
+
+protected:
+    std::string ToSystemPath(const std::string& strPath) const override
+    {
+        m_astrPaths.push_back(strPath);
+        return m_strRoot + strPath;
+    }
+
+private:
+    std::string m_strRoot;
+};
+
+TEST_F(WavGathererTest, AtTheRootTheSearchesBeginWithTheSeparator)
+{
+    MakeTree(m_dir.Path(), {"b.wav", "a.wav", "S/", "S/c.wav"});
+    for (const char* strRoot : {"/", ""}) {
+        CRootedGatherer gatherer(m_dir.Path());
+        Names astrResult;
+        EXPECT_TRUE(gatherer.Gather(strRoot, astrResult));
+        EXPECT_EQ(astrResult, (Names{"/S/c.wav", "/a.wav", "/b.wav"})) << '"' << strRoot << '"';
+        EXPECT_EQ(gatherer.m_astrPaths, (Names{"/", "/*.wav", "/*.*", "/S", "/S/*.wav", "/S/*.*"}));
+    }
+}
+
+} // namespace

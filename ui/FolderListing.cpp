@@ -1,0 +1,165 @@
+#include "FolderListing.h"
+
+#include "platform/FindFile.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+bool IsHidden(const std::string& strName)
+{
+    return !strName.empty() && strName[0] == '.';
+}
+
+bool IsFolder(const SFindData& data)
+{
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Calls fn for every visible entry of one search; fn returns false to stop.
+template <typename F>
+void ForEachVisibleEntry(const std::string& strSearch, F fn)
+{
+    SFindData data;
+    const HANDLE hFind = FindFirstFile(strSearch, &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!IsHidden(data.cFileName) && !fn(data))
+            break;
+    } while (FindNextFile(hFind, &data));
+    FindClose(hFind);
+}
+
+} // namespace
+
+std::string StripTrailingSeparator(const std::string& strPath)
+{
+    if (!strPath.empty() && strPath.back() == '/')
+        return strPath.substr(0, strPath.size() - 1);
+    return strPath;
+}
+
+std::string ParentFolderOf(const std::string& strPath)
+{
+    const size_t nSlash = strPath.rfind('/');
+    const std::string strParent =
+        StripTrailingSeparator(nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash));
+    return strParent.empty() ? "/" : strParent;
+}
+
+std::string SearchFor(const std::string& strFolder, const std::string& strPattern)
+{
+    return StripTrailingSeparator(strFolder) + "/" + strPattern;
+}
+
+bool IsFolderLine(const std::string& strLine)
+{
+    return strLine.size() >= 2 && strLine.front() == '[' && strLine.back() == ']';
+}
+
+std::string FolderNameOfLine(const std::string& strLine)
+{
+    return strLine.size() >= 2 ? strLine.substr(1, strLine.size() - 2) : std::string();
+}
+
+void SortNames(std::vector<std::string>& astrNames)
+{
+    // std::string's operator< compares bytes as unsigned char, the ordinal
+    // order the list wants. Equal names are indistinguishable, so an unstable
+    // sort gives the very list a stable (or a Shell) sort would.
+    std::sort(astrNames.begin(), astrNames.end());
+}
+
+SFolderListing ListFolder(const std::string& strFolder, const std::string& strPattern)
+{
+    SFolderListing listing;
+    ForEachVisibleEntry(SearchFor(strFolder, strPattern), [&listing](const SFindData& data) {
+        (IsFolder(data) ? listing.astrFolders : listing.astrFiles).push_back(data.cFileName);
+        return true;
+    });
+    return listing;
+}
+
+std::vector<std::string> BrowserLines(const std::string& strFolder, const std::string& strPattern, bool bFileMode)
+{
+    std::vector<std::string> astrFolders = ListFolder(strFolder, "*").astrFolders;
+    std::vector<std::string> astrFiles;
+    if (bFileMode)
+        astrFiles = ListFolder(strFolder, strPattern).astrFiles;
+    SortNames(astrFolders);
+    SortNames(astrFiles);
+    std::vector<std::string> astrLines;
+    astrLines.reserve(astrFolders.size() + astrFiles.size());
+    for (const std::string& strName : astrFolders)
+        astrLines.push_back("[" + strName + "]");
+    astrLines.insert(astrLines.end(), astrFiles.begin(), astrFiles.end());
+    return astrLines;
+}
+
+void CWavGatherer::SetProgress(PFNPROGRESS fnProgress, int nEvery)
+{
+    m_fnProgress = std::move(fnProgress);
+    m_nProgressEvery = std::max(1, nEvery);
+}
+
+bool CWavGatherer::Gather(const std::string& strFolder, std::vector<std::string>& astrResult)
+{
+    m_bStopped = false;
+    GatherFolder(strFolder, astrResult);
+    return !m_bStopped;
+}
+
+void CWavGatherer::Step(const std::string& strFolder)
+{
+    // Counted up to the next call only, so that no tree is large enough to overflow it.
+    if (++m_nSteps < m_nProgressEvery)
+        return;
+    m_nSteps = 0;
+    if (m_fnProgress && !m_fnProgress(strFolder.empty() ? "/" : strFolder))
+        m_bStopped = true;
+}
+
+bool CWavGatherer::Search(const std::string& strFolder, const std::string& strPattern,
+                          std::vector<std::string>* pFiles, std::vector<std::string>* pFolders)
+{
+    Step(strFolder);
+    if (m_bStopped)
+        return false;
+    ForEachVisibleEntry(ToSystemPath(SearchFor(strFolder, strPattern)), [&](const SFindData& data) {
+        if (std::vector<std::string>* pList = IsFolder(data) ? pFolders : pFiles)
+            pList->push_back(strFolder + "/" + data.cFileName);
+        Step(strFolder);
+        return !m_bStopped;
+    });
+    return !m_bStopped;
+}
+
+void CWavGatherer::GatherFolder(const std::string& strFolderPath, std::vector<std::string>& astrResult)
+{
+    const std::string strFolder = StripTrailingSeparator(strFolderPath);
+    // A folder that vanished, or one reached before through a link, adds nothing.
+    struct stat status {};
+    if (::stat(ToSystemPath(strFolder.empty() ? "/" : strFolder).c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return;
+    if (!m_setVisited.emplace(static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)).second)
+        return;
+
+    // A folder named like a WAV file is no file.
+    std::vector<std::string> astrFiles;
+    if (!Search(strFolder, "*.wav", &astrFiles, nullptr))
+        return;
+    // The subfolders are read to the end before descending, so that only one
+    // folder is open at a time however deep the tree.
+    std::vector<std::string> astrFolders;
+    if (!Search(strFolder, "*.*", nullptr, &astrFolders))
+        return;
+    for (const std::string& strSubfolder : astrFolders) {
+        GatherFolder(strSubfolder, astrResult);
+        if (m_bStopped)
+            return;
+    }
+    SortNames(astrFiles);
+    astrResult.insert(astrResult.end(), astrFiles.begin(), astrFiles.end());
+}

@@ -1,0 +1,80 @@
+// The file browser's work without a window: folder paths, the listing of one
+// folder, the order of names and the recursive gathering of WAV files.
+//
+// Paths are POSIX paths: the root is "/", any other folder "/A/B" without a
+// trailing "/". Names that begin with "." are hidden: never listed, never
+// gathered. User-interface thread only (the gathering calls back into it).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Removes one final "/" ("/A/" becomes "/A", the root "/" becomes "").
+std::string StripTrailingSeparator(const std::string& strPath);
+// "/A/B" gives "/A", "/A" and "/" give "/".
+std::string ParentFolderOf(const std::string& strPath);
+// strFolder (one trailing "/" stripped) + "/" + strPattern: "/*.wav" at the root.
+std::string SearchFor(const std::string& strFolder, const std::string& strPattern);
+// "[name]" lines of the list stand for folders.
+bool IsFolderLine(const std::string& strLine);
+// The folder's name inside its brackets (the line without its first and last character).
+std::string FolderNameOfLine(const std::string& strLine);
+
+// Ascending by byte value, case-sensitive: "B.wav" before "a.wav".
+void SortNames(std::vector<std::string>& astrNames);
+
+struct SFolderListing {
+    std::vector<std::string> astrFolders;
+    std::vector<std::string> astrFiles;
+};
+// The names in strFolder that match strPattern, split into folders and the
+// rest, in the order the file system gives them. A folder that cannot be
+// opened (missing, unreadable, not a folder) gives empty lists.
+SFolderListing ListFolder(const std::string& strFolder, const std::string& strPattern);
+
+// The browser's lines for strFolder: each subfolder as "[name]", then in
+// file mode the files that match strPattern; each group sorted.
+std::vector<std::string> BrowserLines(const std::string& strFolder, const std::string& strPattern, bool bFileMode);
+
+// Gathers the WAV files below folders, depth first: a folder's subfolders (in
+// the order the file system gives them) come before its own files (sorted).
+// A folder already visited by this gatherer, whatever the path that reaches
+// it (symbolic links), is skipped, so links back up the tree end and every
+// file comes once.
+class CWavGatherer {
+public:
+    // How often the progress function runs: every so many steps (a search
+    // started or an entry read).
+    static constexpr int kProgressEvery = 256;
+    // Sees the folder being searched ("/" for the root); false stops the gathering.
+    using PFNPROGRESS = std::function<bool(const std::string& strFolder)>;
+
+    virtual ~CWavGatherer() = default;
+
+    void SetProgress(PFNPROGRESS fnProgress, int nEvery = kProgressEvery);
+    // Appends the WAV files below strFolder to astrResult; false when the
+    // progress function stopped it (astrResult then holds a part).
+    bool Gather(const std::string& strFolder, std::vector<std::string>& astrResult);
+
+protected:
+    // Where a path of the tree is found on this system; a test roots the tree elsewhere.
+    virtual std::string ToSystemPath(const std::string& strPath) const { return strPath; }
+
+private:
+    void GatherFolder(const std::string& strFolder, std::vector<std::string>& astrResult);
+    // The entries of one search, as paths, into the lists given (null: not
+    // wanted); false when stopped.
+    bool Search(const std::string& strFolder, const std::string& strPattern, std::vector<std::string>* pFiles,
+                std::vector<std::string>* pFolders);
+    void Step(const std::string& strFolder);
+
+    PFNPROGRESS m_fnProgress;
+    int m_nProgressEvery = kProgressEvery;
+    int m_nSteps = 0;
+    bool m_bStopped = false;
+    std::set<std::pair<uint64_t, uint64_t>> m_setVisited; // (device, inode) of folders
+};
