@@ -10,19 +10,43 @@
 namespace {
 
 const char kCaptionWord[] = "Kuroto";
-const char kTimeZero[] = "00:00:00";
 // 28 pairs of a full stop and a space, as the form shows before anything plays.
 const char kFileNamePlaceholder[] = ". . . . . . . . . . . . . . . . . . . . . . . . . . . . ";
 
 } // namespace
 
 int CVelofonPocketView::m_nPlayState = PS_IDLE;
+int CVelofonPocketView::m_nCurrent = -1;
+int CVelofonPocketView::m_nPending = -1;
+bool CVelofonPocketView::m_bResumeRequest = false;
+uint32_t CVelofonPocketView::m_nResumePos = 0;
+int CVelofonPocketView::m_nSpeedHoldoff = 0;
 bool CVelofonPocketView::m_bLayoutPending = true;
 
 IMPLEMENT_DYNCREATE(CVelofonPocketView)
 
 BEGIN_MESSAGE_MAP(CVelofonPocketView, CFormView)
+ON_BN_CLICKED(IDC_SELECT_ALL, OnSelectAll)
+ON_BN_CLICKED(IDC_PLAY, OnPlay)
+ON_BN_CLICKED(IDC_STOP, OnStop)
+ON_BN_CLICKED(IDC_SPEED_DOWN, OnSpeedDown)
+ON_BN_CLICKED(IDC_SPEED_UP, OnSpeedUp)
+ON_LBN_DBLCLK(IDC_PLAYLIST, OnDblclkPlayList)
 ON_WM_PAINT()
+ON_BN_CLICKED(IDC_PAUSE, OnPlay)
+ON_COMMAND_RANGE(ID_ALPHA_MAX, ID_ALPHA_OFF, OnAlpha)
+ON_UPDATE_COMMAND_UI_RANGE(ID_ALPHA_MAX, ID_ALPHA_OFF, OnUpdateAlpha)
+ON_COMMAND_RANGE(ID_MIXING_MAX, ID_MIXING_OFF, OnMixing)
+ON_UPDATE_COMMAND_UI_RANGE(ID_MIXING_MAX, ID_MIXING_OFF, OnUpdateMixing)
+ON_COMMAND(ID_EXIT, OnExit)
+ON_COMMAND(ID_HELP_PAGE, OnHelp)
+ON_COMMAND(ID_LIST_ADD, OnListAdd)
+ON_COMMAND(ID_LIST_DELETE, OnListDelete)
+ON_COMMAND_RANGE(ID_REPEAT_ALL, ID_REPEAT_NONE, OnRepeat)
+ON_UPDATE_COMMAND_UI_RANGE(ID_REPEAT_ALL, ID_REPEAT_NONE, OnUpdateRepeat)
+ON_COMMAND(ID_SETTING, OnSetting)
+ON_MESSAGE(MM_WOM_DONE, OnWomDone)
+ON_MESSAGE(WM_DUPLICATE, OnDuplicate)
 END_MESSAGE_MAP()
 
 CVelofonPocketView::CVelofonPocketView()
@@ -60,24 +84,9 @@ void CVelofonPocketView::OnInitialUpdate()
     m_nPlayState = PS_IDLE;
     UpdateStopButton();
     // Idle shows Play; Pause shares its place.
-    m_PauseButton.ShowWindow(false);
-    m_PlayButton.ShowWindow(true);
+    ShowPlayButton(true);
     m_strCaptionWord = kCaptionWord;
     UpdateCaption();
-}
-
-void CVelofonPocketView::UpdateCaption()
-{
-    const char* strState = "STOP-";
-    if (m_nPlayState == PS_RUNNING)
-        strState = TheWaveOutput().m_bPaused ? "PAUSE-" : "PLAY-";
-    if (CWnd* pFrame = GetParent())
-        pFrame->SetWindowText(strState + m_strCaptionWord);
-}
-
-void CVelofonPocketView::UpdateStopButton()
-{
-    m_StopButton.EnableWindow(m_nPlayState == PS_RUNNING);
 }
 
 void CVelofonPocketView::OnPaint()

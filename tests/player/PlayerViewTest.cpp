@@ -1,6 +1,7 @@
 // The player form in a real window on an X server of the test's own: its
 // settings and playlist from the profile, its controls, menus and title.
 #include "../WavBytes.h"
+#include "PlayerObjects.h"
 #include "../XvfbDisplay.h"
 
 #include <gtest/gtest.h>
@@ -21,20 +22,8 @@
 
 namespace {
 
-std::unique_ptr<CSpeedEngine> g_pEngine;
-std::unique_ptr<CWaveOutput> g_pOutput;
 
 } // namespace
-
-CSpeedEngine& TheSpeedEngine()
-{
-    return *g_pEngine;
-}
-
-CWaveOutput& TheWaveOutput()
-{
-    return *g_pOutput;
-}
 
 namespace {
 
