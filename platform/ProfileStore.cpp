@@ -1,6 +1,7 @@
 #include "ProfileStore.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
@@ -85,25 +86,34 @@ bool ReadSettingsFile(const std::string& strPath, std::string& strContent)
     return bOk;
 }
 
-GKeyFile* LoadKeyFile(const std::string& strPath)
+// bDamaged tells that a file is there but could not be taken as settings.
+GKeyFile* LoadKeyFile(const std::string& strPath, bool& bDamaged)
 {
     GKeyFile* pFile = g_key_file_new();
     std::string strContent;
-    if (!ReadSettingsFile(strPath, strContent))
+    bDamaged = false;
+    if (!ReadSettingsFile(strPath, strContent)) {
+        // An unreadable regular file is kept; a missing one is just missing,
+        // and something else in its place (a folder, a FIFO) is left alone.
+        struct stat st {};
+        bDamaged = ::lstat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
         return pFile;
+    }
     // Some editors start a file with a byte order mark, which GLib takes for a
     // broken line.
     const size_t nStart = strContent.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     // GLib refuses an empty buffer with a critical warning. A zero byte makes
     // GLib cut the line there and read the rest of it as a blank line, so it
     // means damage rather than text.
-    if (strContent.size() == nStart || strContent.find('\0') != std::string::npos)
+    if (strContent.size() == nStart)
         return pFile;
-    if (!g_key_file_load_from_data(pFile, strContent.data() + nStart, strContent.size() - nStart, kLoadFlags,
+    if (strContent.find('\0') != std::string::npos ||
+        !g_key_file_load_from_data(pFile, strContent.data() + nStart, strContent.size() - nStart, kLoadFlags,
                                    nullptr)) {
         // A half-read file would be a mix; damaged reads as defaults.
         g_key_file_free(pFile);
         pFile = g_key_file_new();
+        bDamaged = true;
     }
     return pFile;
 }
@@ -290,7 +300,7 @@ void CProfileStore::SetLocation(const std::string& strKey, const std::string& st
     gchar* pPath = g_build_filename(ConfigFolder().c_str(), strKey.c_str(), (strAppName + ".conf").c_str(), nullptr);
     m_strPath = pPath;
     g_free(pPath);
-    m_pKeyFile->Reset(LoadKeyFile(m_strPath));
+    m_pKeyFile->Reset(LoadKeyFile(m_strPath, m_bKeepDamagedFile));
 }
 
 int CProfileStore::GetProfileInt(const std::string& strSection, const std::string& strEntry, int nDefault) const
@@ -386,6 +396,13 @@ bool CProfileStore::Save()
     gchar* pFolder = g_path_get_dirname(m_strPath.c_str());
     bool bSaved = g_mkdir_with_parents(pFolder, 0700) == 0;
     g_free(pFolder);
+    // A file that could not be read as settings is not thrown away: the
+    // first save moves it aside, where the user can still look at it.
+    if (bSaved && m_bKeepDamagedFile) {
+        const std::string strKept = m_strPath + ".damaged";
+        if (::rename(m_strPath.c_str(), strKept.c_str()) == 0 || errno == ENOENT)
+            m_bKeepDamagedFile = false;
+    }
     // A temporary file in the same folder, flushed and renamed over the old.
     if (bSaved)
         bSaved = g_key_file_save_to_file(m_pKeyFile->pFile, m_strPath.c_str(), nullptr);

@@ -11,7 +11,8 @@
 //
 // Integers are written as unsigned 32-bit decimals and read back as 32-bit
 // values. A missing, unreadable or damaged file reads as defaults and never
-// stops the program. User-interface thread only.
+// stops the program; a damaged or unreadable one is kept beside the new
+// file as <file>.damaged when the settings are first saved. User-interface thread only.
 #pragma once
 
 #include <memory>
@@ -62,6 +63,9 @@ private:
     std::string m_strPath;
     int m_nBatchDepth = 0;
     bool m_bDirty = false;
+    // The file on disk is there but not settings; the first save keeps it
+    // as <file>.damaged before replacing it.
+    bool m_bKeepDamagedFile = false;
 };
 
 // Opens a batch for the lifetime of the object.

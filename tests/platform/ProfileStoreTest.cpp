@@ -607,6 +607,11 @@ TEST_P(DamagedProfileTest, ReadsAsDefaultsAndTheNextWriteReplacesIt)
     EXPECT_EQ(pStore->GetProfileString("Settings", "Name", ""), "fresh");
     EXPECT_EQ(pStore->GetProfileInt("Settings", "Volume", -7), -7);
     EXPECT_EQ(ReadText(FilePath()), "[Settings]\nName=fresh\n");
+    // Nothing is lost: a damaged file stays beside the new one.
+    if (!GetParam().strContent.empty())
+        EXPECT_EQ(ReadText(FilePath() + ".damaged"), GetParam().strContent);
+    else
+        EXPECT_FALSE(std::filesystem::exists(FilePath() + ".damaged"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
