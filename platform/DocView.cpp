@@ -6,6 +6,7 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
+#include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Menu_Bar.H>
 #include <FL/fl_draw.H>
 
@@ -78,13 +79,15 @@ public:
         else
             m_item.deactivate();
     }
-    // Only a checked item shows a mark, as on the handheld.
+    // An item that can carry a mark shows an empty box while unchecked, so
+    // that the items of one menu stay aligned.
     void SetCheck(int nCheck) override
     {
+        m_item.flags |= FL_MENU_TOGGLE;
         if (nCheck)
-            m_item.flags |= FL_MENU_TOGGLE | FL_MENU_VALUE;
+            m_item.flags |= FL_MENU_VALUE;
         else
-            m_item.flags &= ~(FL_MENU_TOGGLE | FL_MENU_VALUE);
+            m_item.flags &= ~FL_MENU_VALUE;
     }
 
 private:
@@ -594,7 +597,8 @@ int MessageBox(CWnd* pOwner, const std::string& strText, const std::string& strC
     const int nWidth = std::max(nTextWidth + 30, bYesNo ? 200 : 120);
     const int nHeight = nTextHeight + 70;
 
-    CFlTopWindow window(nWidth, nHeight, nullptr);
+    // A plain window: its user data is the close choice, not a CWnd.
+    Fl_Double_Window window(nWidth, nHeight);
     const std::string strTitle = strCaption.empty() && AfxGetApp() ? AfxGetApp()->GetAppName() : strCaption;
     window.copy_label(strTitle.c_str());
     auto* pText = new Fl_Box(15, 10, nTextWidth, nTextHeight);

@@ -31,6 +31,9 @@ public:
     bool Open(CWaveOutStream& stream) override
     {
         if (!m_bInitialised) {
+            // SDL would otherwise turn SIGINT and SIGTERM into quit events
+            // that nobody here reads, and the program could not be ended.
+            SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
             if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
                 m_strError = SDL_GetError();
                 return false;

@@ -122,6 +122,9 @@ void CVelofonPocketView::OnStop()
         output.TogglePause();
         m_nOldSec2 = SecondsOfDay();
     }
+    // The returned buffers only drain: refilled from the closed engine they
+    // would play what it still holds after Stop.
+    output.RequestStop();
     output.Reset();
     ResetToIdle(true);
     m_nCurrent = -1;
@@ -142,6 +145,7 @@ void CVelofonPocketView::OnDblclkPlayList()
             output.TogglePause();
             m_nOldSec2 = SecondsOfDay();
         }
+        output.RequestStop();
         output.Reset();
         return;
     }

@@ -1,5 +1,6 @@
 // VelofonPocket as a user starts it, on an X server of the test's own: the
 // window with its title and colours, and a second start that finds it.
+#include "../ChildEnvironment.h"
 #include "../Screenshot.h"
 #include "../WavBytes.h"
 #include "../XvfbDisplay.h"
@@ -19,7 +20,6 @@
 #include <sys/wait.h>
 #include <thread>
 
-extern char** environ;
 
 namespace {
 
@@ -72,20 +72,12 @@ protected:
 
     pid_t StartPlayer()
     {
-        std::vector<std::string> astrEnv {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
-            "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime"};
-        for (char** p = environ; *p; ++p) {
-            if (std::strncmp(*p, "XDG_CONFIG_HOME=", 16) != 0 && std::strncmp(*p, "XDG_RUNTIME_DIR=", 16) != 0)
-                astrEnv.emplace_back(*p);
-        }
-        std::vector<char*> apEnv;
-        for (std::string& str : astrEnv)
-            apEnv.push_back(str.data());
-        apEnv.push_back(nullptr);
+        CChildEnvironment environment(
+            {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config", "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime"});
         std::string strExe = VELOFON_PLAYER_EXE;
         char* apArgs[] = {strExe.data(), nullptr};
         pid_t nPid = -1;
-        EXPECT_EQ(posix_spawn(&nPid, strExe.c_str(), nullptr, nullptr, apArgs, apEnv.data()), 0);
+        EXPECT_EQ(posix_spawn(&nPid, strExe.c_str(), nullptr, nullptr, apArgs, environment.Get()), 0);
         return nPid;
     }
 

@@ -370,15 +370,18 @@ TEST_F(ControllerTest, PauseAndResumeWithoutTheWatchdogFiring)
 
 TEST_F(ControllerTest, StopWhilePausedResumesResetsAndAllowsANewStart)
 {
-    Start({Sound("a.wav")});
+    Start({Sound("a.wav", 20)});
     Click(IDC_PLAY);
+    PlayOne();
     Click(IDC_PAUSE);
+    const size_t nPlayed = m_sound.GetPlayed().size();
     Click(IDC_STOP);
     EXPECT_FALSE(g_pOutput->m_bPaused);
     EXPECT_FALSE(m_sound.IsPaused());
     EXPECT_EQ(View::m_nPlayState, PS_IDLE);
     EXPECT_EQ(Title(), "STOP-Kuroto");
     Drain();
+    EXPECT_EQ(m_sound.GetPlayed().size(), nPlayed) << "nothing plays after Stop";
     Click(IDC_PLAY);
     EXPECT_EQ(View::m_nPlayState, PS_RUNNING);
     EXPECT_TRUE(PlayOne());
@@ -386,14 +389,16 @@ TEST_F(ControllerTest, StopWhilePausedResumesResetsAndAllowsANewStart)
 
 TEST_F(ControllerTest, ADoubleClickWhilePlayingCutsOverToTheChosenEntry)
 {
-    Start({Sound("a.wav"), Sound("b.wav"), Sound("c.wav")}, "WaitSec=5000\nRepeat=2\n");
+    Start({Sound("a.wav", 20), Sound("b.wav"), Sound("c.wav")}, "WaitSec=5000\nRepeat=2\n");
     Click(IDC_PLAY);
     PlayOne();
     const int nClock = g_nNowMs;
+    const size_t nPlayed = m_sound.GetPlayed().size();
     Select({2});
     // The returned buffers come back at once; handling them starts the entry.
     Click(IDC_PLAYLIST, LBN_DBLCLK);
     EXPECT_EQ(Playing(), "c.wav");
+    EXPECT_EQ(m_sound.GetPlayed().size(), nPlayed) << "nothing more of the old file";
     EXPECT_EQ(View::m_nCurrent, 2);
     EXPECT_EQ(View::m_nPending, -1);
     EXPECT_EQ(View::m_nPlayState, PS_RUNNING);

@@ -1,5 +1,6 @@
 // velofon play through SDL's disk driver: what reaches the sound system is
 // what velofon render writes, and every way of ending is clean.
+#include "../ChildEnvironment.h"
 #include "../WavBytes.h"
 
 #include <algorithm>
@@ -14,7 +15,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace {
 
@@ -112,15 +112,7 @@ TEST_F(PlayCommandTest, CtrlCStopsCleanlyInTheMiddle)
 {
     const std::string strLong = Sound("long.wav", 1, 8000, 2, 30.0);
     const std::string strDevice = Path("device.raw");
-    const std::string strDriver = "SDL_AUDIODRIVER=disk";
-    const std::string strFile = "SDL_DISKAUDIOFILE=" + strDevice;
-    std::vector<std::string> astrEnv {strDriver, strFile};
-    for (char** p = environ; *p; ++p)
-        astrEnv.emplace_back(*p);
-    std::vector<char*> apEnv;
-    for (std::string& str : astrEnv)
-        apEnv.push_back(str.data());
-    apEnv.push_back(nullptr);
+    CChildEnvironment environment({"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + strDevice});
     std::string strExe = VELOFON_EXE;
     std::string strPlay = "play";
     std::string strInput = strLong;
@@ -130,7 +122,7 @@ TEST_F(PlayCommandTest, CtrlCStopsCleanlyInTheMiddle)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, Path("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t nPid = 0;
-    ASSERT_EQ(posix_spawn(&nPid, strExe.c_str(), &actions, nullptr, apArgs, apEnv.data()), 0);
+    ASSERT_EQ(posix_spawn(&nPid, strExe.c_str(), &actions, nullptr, apArgs, environment.Get()), 0);
     posix_spawn_file_actions_destroy(&actions);
 
     // Wait until sound has reached the device, then interrupt.
