@@ -260,64 +260,72 @@ bool CXConnection::HasHungUp()
     return m_bLost;
 }
 
+// One window property as the server hands it out; the data goes with the object.
+class CXProperty {
+public:
+    // Up to nLongs 32-bit units of the property, of type nType (or any type).
+    CXProperty(Display* pDisplay, Window hWnd, Atom nProperty, long nLongs, Atom nType)
+    {
+        unsigned long nBytesAfter = 0;
+        m_bRead = XGetWindowProperty(pDisplay, hWnd, nProperty, 0, nLongs, False, nType, &m_nType, &m_nFormat,
+            &m_nItems, &nBytesAfter, &m_pData) == Success && m_nType != None;
+    }
+    CXProperty(const CXProperty&) = delete;
+    CXProperty& operator=(const CXProperty&) = delete;
+    ~CXProperty()
+    {
+        if (m_pData)
+            XFree(m_pData);
+    }
+
+    bool IsThere() const { return m_bRead; }
+    bool Holds(int nFormat, Atom nType) const
+    {
+        return m_bRead && m_pData && m_nFormat == nFormat && (nType == AnyPropertyType || m_nType == nType);
+    }
+    Atom GetType() const { return m_nType; }
+    unsigned long GetItemCount() const { return m_nItems; }
+    const unsigned char* GetData() const { return m_pData; }
+
+private:
+    bool m_bRead = false;
+    Atom m_nType = None;
+    int m_nFormat = 0;
+    unsigned long m_nItems = 0;
+    unsigned char* m_pData = nullptr;
+};
+
+// 256 KiB: far beyond any caption or window list.
+constexpr long kPropertyLongs = 0x10000;
+
 // The raw bytes of a property of 8-bit items; false when the window lacks it
 // (or is gone). nType AnyPropertyType accepts every type and reports it.
 bool GetProperty8(Display* pDisplay, Window hWnd, Atom nProperty, Atom nType, std::string& strValue,
     Atom* pnActualType = nullptr)
 {
-    Atom nActualType = None;
-    int nFormat = 0;
-    unsigned long nItems = 0;
-    unsigned long nBytesAfter = 0;
-    unsigned char* pData = nullptr;
-    // 256 KiB: far beyond any caption.
-    const int nResult = XGetWindowProperty(pDisplay, hWnd, nProperty, 0, 0x10000, False, nType, &nActualType,
-        &nFormat, &nItems, &nBytesAfter, &pData);
-    bool bFound = nResult == Success && nActualType != None && nFormat == 8
-        && (nType == AnyPropertyType || nActualType == nType);
-    if (bFound) {
-        strValue.assign(reinterpret_cast<const char*>(pData), nItems);
-        if (pnActualType)
-            *pnActualType = nActualType;
-    }
-    if (pData)
-        XFree(pData);
-    return bFound;
+    const CXProperty property(pDisplay, hWnd, nProperty, kPropertyLongs, nType);
+    if (!property.Holds(8, nType))
+        return false;
+    strValue.assign(reinterpret_cast<const char*>(property.GetData()), property.GetItemCount());
+    if (pnActualType)
+        *pnActualType = property.GetType();
+    return true;
 }
 
 bool HasProperty(Display* pDisplay, Window hWnd, Atom nProperty)
 {
-    Atom nActualType = None;
-    int nFormat = 0;
-    unsigned long nItems = 0;
-    unsigned long nBytesAfter = 0;
-    unsigned char* pData = nullptr;
-    const int nResult = XGetWindowProperty(pDisplay, hWnd, nProperty, 0, 0, False, AnyPropertyType, &nActualType,
-        &nFormat, &nItems, &nBytesAfter, &pData);
-    if (pData)
-        XFree(pData);
-    return nResult == Success && nActualType != None;
+    return CXProperty(pDisplay, hWnd, nProperty, 0, AnyPropertyType).IsThere();
 }
 
 // The 32-bit items of a property of the given type (window or atom lists).
 std::vector<unsigned long> GetProperty32(Display* pDisplay, Window hWnd, Atom nProperty, Atom nType)
 {
-    std::vector<unsigned long> anValues;
-    Atom nActualType = None;
-    int nFormat = 0;
-    unsigned long nItems = 0;
-    unsigned long nBytesAfter = 0;
-    unsigned char* pData = nullptr;
-    const int nResult = XGetWindowProperty(pDisplay, hWnd, nProperty, 0, 0x10000, False, nType, &nActualType,
-        &nFormat, &nItems, &nBytesAfter, &pData);
-    if (nResult == Success && nActualType == nType && nFormat == 32 && pData) {
-        // Xlib hands 32-bit items out as longs.
-        const auto* pnItems = reinterpret_cast<const unsigned long*>(pData);
-        anValues.assign(pnItems, pnItems + nItems);
-    }
-    if (pData)
-        XFree(pData);
-    return anValues;
+    const CXProperty property(pDisplay, hWnd, nProperty, kPropertyLongs, nType);
+    if (!property.Holds(32, nType))
+        return {};
+    // Xlib hands 32-bit items out as longs.
+    const auto* pnItems = reinterpret_cast<const unsigned long*>(property.GetData());
+    return std::vector<unsigned long>(pnItems, pnItems + property.GetItemCount());
 }
 
 std::vector<Window> QueryChildren(Display* pDisplay, Window hWnd)

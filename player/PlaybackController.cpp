@@ -105,6 +105,19 @@ void CVelofonPocketView::OnPlay()
     }
 }
 
+void CVelofonPocketView::CutOffOutput()
+{
+    CWaveOutput& output = TheWaveOutput();
+    if (output.m_bPaused) {
+        output.TogglePause();
+        m_nOldSec2 = SecondsOfDay();
+    }
+    // The returned buffers only drain: refilled from the closed engine they
+    // would play what it still holds.
+    output.RequestStop();
+    output.Reset();
+}
+
 void CVelofonPocketView::OnStop()
 {
     if (m_bPlayWaitFlag) {
@@ -117,15 +130,7 @@ void CVelofonPocketView::OnStop()
         return;
     }
     TRACE_POINT("PLAY PAUSE");
-    CWaveOutput& output = TheWaveOutput();
-    if (output.m_bPaused) {
-        output.TogglePause();
-        m_nOldSec2 = SecondsOfDay();
-    }
-    // The returned buffers only drain: refilled from the closed engine they
-    // would play what it still holds after Stop.
-    output.RequestStop();
-    output.Reset();
+    CutOffOutput();
     ResetToIdle(true);
     m_nCurrent = -1;
     SyncListSelection();
@@ -140,13 +145,7 @@ void CVelofonPocketView::OnDblclkPlayList()
     if (m_nPlayState == PS_RUNNING) {
         m_nPending = nSelected;
         TheSpeedEngine().Close();
-        CWaveOutput& output = TheWaveOutput();
-        if (output.m_bPaused) {
-            output.TogglePause();
-            m_nOldSec2 = SecondsOfDay();
-        }
-        output.RequestStop();
-        output.Reset();
+        CutOffOutput();
         return;
     }
     // During the wait between files the chosen entry takes over: the wait

@@ -137,6 +137,8 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     void OnPaint();
     void ShowPlayButton(bool bPlay);
+    // Resumes a paused output and has every buffer back at once, none refilled.
+    void CutOffOutput();
     int FirstSelectedRow() const;
     void ChangeSpeed(int nDelta);
     // The seconds between two notifications after which the output counts as stalled.
