@@ -78,6 +78,7 @@ int CMainFrame::OnCreate()
         return -1;
     m_wndCommandBar.SetBarStyle(m_wndCommandBar.GetBarStyle() | kCommandBarExtraStyle);
     SetCommandBar(&m_wndCommandBar);
+    SetIcon(IDI_ICON_LARGE);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "Desktop.h"
 #include "Fonts.h"
+#include "Gdi.h"
 #include "Widgets.h"
 
 #include <FL/Fl.H>
@@ -411,6 +412,13 @@ void CFrameWnd::InitialUpdateFrame()
 {
     if (m_pView)
         m_pView->OnInitialUpdate();
+}
+
+void CFrameWnd::SetIcon(UINT nResourceId)
+{
+    CBitmap icon;
+    if (icon.LoadBitmap(nResourceId) && m_pWidget && m_pWidget->as_window())
+        m_pWidget->as_window()->icon(icon.GetImage()); // the window keeps a copy
 }
 
 UINT CFrameWnd::FindAccelerator(char cKey) const

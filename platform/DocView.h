@@ -139,6 +139,8 @@ public:
     void SetCommandBar(CCommandBar* pCommandBar) { m_pCommandBar = pCommandBar; }
     CCommandBar* GetCommandBar() const { return m_pCommandBar; }
     void SetAccelerators(int nResourceId) { m_nAcceleratorId = nResourceId; }
+    // The window's icon for the desktop, from a built-in image.
+    void SetIcon(UINT nResourceId);
     // Places the view below the command bar.
     void RecalcLayout();
     // The accelerator command of a Ctrl+key press, 0 for none.

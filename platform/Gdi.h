@@ -69,6 +69,8 @@ public:
     bool IsEmpty() const { return m_nWidth == 0; }
     // The colour of one pixel of a built-in image (for tests and tools).
     COLORREF GetPixel(int x, int y) const;
+    // The built-in image itself, for the toolkit (window icons); null for none.
+    const Fl_RGB_Image* GetImage() const { return m_pImage.get(); }
 
 private:
     friend class CDC;

@@ -9,6 +9,7 @@
 
 #include "platform/Desktop.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <chrono>
@@ -117,9 +118,23 @@ TEST_F(PlayerWindowTest, ThePlayerShowsItsFormAndASecondStartBringsItToTheFront)
     WritePng(VELOFON_SCREENSHOT_DIR "/player.png", picture);
     WritePng(VELOFON_SCREENSHOT_DIR "/player-2x.png", picture, 2);
 
-    // Something else takes the focus; the second start gives it back.
     Display* pDisplay = XOpenDisplay(nullptr);
     ASSERT_NE(pDisplay, nullptr);
+    // The desktop shows the player's own icon: width, height, then the pixels.
+    Atom nType = None;
+    int nFormat = 0;
+    unsigned long nItems = 0;
+    unsigned long nAfter = 0;
+    unsigned char* pIcon = nullptr;
+    XGetWindowProperty(pDisplay, hWindow, XInternAtom(pDisplay, "_NET_WM_ICON", False), 0, 1 << 20, False,
+                       XA_CARDINAL, &nType, &nFormat, &nItems, &nAfter, &pIcon);
+    ASSERT_NE(pIcon, nullptr) << "no window icon";
+    const auto* pnIcon = reinterpret_cast<const unsigned long*>(pIcon);
+    EXPECT_EQ(nItems, 2 + pnIcon[0] * pnIcon[1]);
+    EXPECT_EQ(pnIcon[0], 256u);
+    XFree(pIcon);
+
+    // Something else takes the focus; the second start gives it back.
     XSetInputFocus(pDisplay, PointerRoot, RevertToPointerRoot, CurrentTime);
     XSync(pDisplay, False);
 
