@@ -643,6 +643,20 @@ protected:
 
 // ---- playing ----
 
+TEST_F(PlayerEndToEndTest, ADoubleTapOnABitmapButtonCountsAsTwoClicks)
+{
+    PrepareSettings({});
+    StartPlayer();
+    ASSERT_FALSE(HasFatalFailure());
+
+    // Both taps within the double-click time: the second one arrives as a
+    // double-click, which the button turns into a press of its own.
+    ASSERT_TRUE(Xdotool("mousemove --window " + std::to_string(m_hWindow) + " " +
+                        std::to_string(kSpeedUpButton.CenterX()) + " " + std::to_string(kSpeedUpButton.CenterY()) +
+                        " click --repeat 2 --delay 80 1"));
+    EXPECT_TRUE(WaitForSetting("SpeedIdx", "12")) << Setting("SpeedIdx") << Report();
+}
+
 TEST_F(PlayerEndToEndTest, SpeedUpTwiceSavesTheSpeedAndPlaysTheFileAtItWithoutAGap)
 {
     const std::string strFile = m_dir.Write("talk.wav", Mono16Wav(22050, 2.5, 130));
