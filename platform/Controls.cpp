@@ -99,26 +99,6 @@ int CListBox::SetSel(int nIndex, bool bSelect)
     return 0;
 }
 
-int CListBox::GetCurSel() const
-{
-    const CFlListBox* pList = ListOf(*this);
-    for (int nLine = 0; pList && nLine < pList->GetCount(); ++nLine) {
-        if (pList->IsSelected(nLine))
-            return nLine;
-    }
-    return LB_ERR;
-}
-
-int CListBox::SetCurSel(int nIndex)
-{
-    CFlListBox* pList = ListOf(*this);
-    if (!pList)
-        return LB_ERR;
-    for (int nLine = 0; nLine < pList->GetCount(); ++nLine)
-        pList->SelectLine(nLine, nLine == nIndex);
-    return IsLine(*pList, nIndex) || nIndex == -1 ? nIndex : LB_ERR;
-}
-
 int CComboBox::GetCount() const
 {
     const CFlComboBox* pCombo = ComboOf(*this);

@@ -62,9 +62,6 @@ public:
     // Selection of one line (multiple-selection boxes).
     int GetSel(int nIndex) const;
     int SetSel(int nIndex, bool bSelect = true);
-    // The selected line of a single-selection box, LB_ERR for none.
-    int GetCurSel() const;
-    int SetCurSel(int nIndex);
 };
 
 constexpr int CB_ERR = -1;

@@ -72,7 +72,6 @@ public:
 class CView : public CWnd {
 public:
     virtual void OnInitialUpdate() {}
-    CDocument* GetDocument() const { return m_pDocument; }
     // Makes the view's widget inside the frame's client rectangle.
     virtual bool CreateView(CWnd* pFrame, const CRect& rect);
 
@@ -168,7 +167,6 @@ public:
                        const SRuntimeClass* pViewClass);
     // Makes the document, the frame and the view; null when the frame fails.
     CFrameWnd* OpenDocumentFile();
-    CDocument* GetDocument() const { return m_pDocument.get(); }
 
 private:
     int m_nResourceId;

@@ -83,16 +83,6 @@ bool CBitmap::CreateCompatibleBitmap(int nWidth, int nHeight)
     return m_hOffscreen != 0;
 }
 
-COLORREF CBitmap::GetPixel(int x, int y) const
-{
-    if (!m_pImage || x < 0 || y < 0 || x >= m_nWidth || y >= m_nHeight)
-        return 0;
-    const int nDepth = m_pImage->d();
-    const int nLine = m_pImage->ld() ? m_pImage->ld() : m_nWidth * nDepth;
-    const auto* pPixel = reinterpret_cast<const uchar*>(m_pImage->data()[0]) + y * nLine + x * nDepth;
-    return RGB(pPixel[0], pPixel[1], pPixel[2]);
-}
-
 CDC::~CDC() = default;
 
 bool CDC::CreateCompatibleDC(CDC* /*pDC*/)

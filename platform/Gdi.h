@@ -67,8 +67,6 @@ public:
     int GetWidth() const { return m_nWidth; }
     int GetHeight() const { return m_nHeight; }
     bool IsEmpty() const { return m_nWidth == 0; }
-    // The colour of one pixel of a built-in image (for tests and tools).
-    COLORREF GetPixel(int x, int y) const;
     // The built-in image itself, for the toolkit (window icons); null for none.
     const Fl_RGB_Image* GetImage() const { return m_pImage.get(); }
 

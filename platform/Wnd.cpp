@@ -207,17 +207,6 @@ void CWnd::UpdateWindow()
     Fl::flush();
 }
 
-bool CWnd::HasFocus() const
-{
-    return m_pWidget && Fl::focus() == m_pWidget;
-}
-
-void CWnd::SetFocus()
-{
-    if (m_pWidget)
-        m_pWidget->take_focus();
-}
-
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT nResult = 0;

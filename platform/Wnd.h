@@ -214,8 +214,6 @@ public:
     CRect GetWindowRect() const;
     void Invalidate(bool bErase = true);
     void UpdateWindow();
-    bool HasFocus() const;
-    void SetFocus();
 
     // Dispatches at once through the message map (and the widget's default
     // handling when the map has no entry). Returns the handler's result.
