@@ -572,6 +572,8 @@ int AfxWinMain(int /*argc*/, char** /*argv*/)
     fl_open_display();
     InitJapaneseFonts();
     Fl::visual(FL_DOUBLE | FL_RGB);
+    // The window class is what desktop entries and docks match windows by.
+    Fl_Window::default_xclass(pApp->GetAppName().c_str());
     SetMessageQueueHooks(GatherInput, Wake);
     SetDefaultDialogOwner([]() -> CWnd* { return AfxGetApp() ? AfxGetApp()->m_pMainWnd : nullptr; });
     if (!pApp->InitInstance())

@@ -11,6 +11,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <chrono>
 #include <csignal>
@@ -66,19 +67,24 @@ protected:
     void TearDown() override
     {
         for (pid_t nPid : m_anPids) {
+            if (nPid <= 0)
+                continue; // never kill(-1): that signals every process we may signal
             ::kill(nPid, SIGTERM);
             ::waitpid(nPid, nullptr, 0);
         }
     }
 
-    pid_t StartPlayer()
+    // strCommand is run by a shell whose PATH is strPath, as typed in a terminal.
+    pid_t StartPlayer(const std::string& strCommand = VELOFON_PLAYER_EXE, const std::string& strPath = "/usr/bin:/bin")
     {
-        CChildEnvironment environment(
-            {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config", "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime"});
-        std::string strExe = VELOFON_PLAYER_EXE;
-        char* apArgs[] = {strExe.data(), nullptr};
+        CChildEnvironment environment({"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
+                                       "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime", "PATH=" + strPath});
+        std::string strShell = "/bin/sh";
+        std::string strOption = "-c";
+        std::string strLine = "exec " + strCommand;
+        char* apArgs[] = {strShell.data(), strOption.data(), strLine.data(), nullptr};
         pid_t nPid = -1;
-        EXPECT_EQ(posix_spawn(&nPid, strExe.c_str(), nullptr, nullptr, apArgs, environment.Get()), 0);
+        EXPECT_EQ(posix_spawn(&nPid, strShell.c_str(), nullptr, nullptr, apArgs, environment.Get()), 0);
         return nPid;
     }
 
@@ -133,6 +139,12 @@ TEST_F(PlayerWindowTest, ThePlayerShowsItsFormAndASecondStartBringsItToTheFront)
     EXPECT_EQ(nItems, 2 + pnIcon[0] * pnIcon[1]);
     EXPECT_EQ(pnIcon[0], 256u);
     XFree(pIcon);
+    // The desktop entry's StartupWMClass names this class.
+    XClassHint classHint {};
+    ASSERT_NE(XGetClassHint(pDisplay, hWindow, &classHint), 0);
+    EXPECT_STREQ(classHint.res_class, "VelofonPocket");
+    XFree(classHint.res_name);
+    XFree(classHint.res_class);
 
     // Something else takes the focus; the second start gives it back.
     XSetInputFocus(pDisplay, PointerRoot, RevertToPointerRoot, CurrentTime);
@@ -153,6 +165,67 @@ TEST_F(PlayerWindowTest, ThePlayerShowsItsFormAndASecondStartBringsItToTheFront)
 
     // The first player still runs.
     EXPECT_EQ(::waitpid(nFirst, &nStatus, WNOHANG), 0);
+}
+
+// The exit status of a command run to its end, or -1.
+int RunToEnd(std::vector<std::string> astrArgs)
+{
+    std::vector<char*> apArgs;
+    for (std::string& strArg : astrArgs)
+        apArgs.push_back(strArg.data());
+    apArgs.push_back(nullptr);
+    pid_t nPid = -1;
+    if (posix_spawnp(&nPid, apArgs[0], nullptr, nullptr, apArgs.data(), environ) != 0)
+        return -1;
+    int nStatus = 0;
+    ::waitpid(nPid, &nStatus, 0);
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
+
+bool Exists(const std::string& strPath)
+{
+    struct stat status {};
+    return ::lstat(strPath.c_str(), &status) == 0;
+}
+
+TEST_F(PlayerWindowTest, TheInstalledPlayerStartsByItsNameAndUninstallsWithoutATrace)
+{
+    // cmake --install records what it installed in the build folder; the
+    // user's own record of a real install must survive this test.
+    const std::string strManifest = VELOFON_BUILD_DIR "/install_manifest.txt";
+    const bool bHadManifest = Exists(strManifest);
+    const Bytes abUserManifest = bHadManifest ? ReadWholeFile(strManifest) : Bytes();
+    const std::string strPrefix = m_dir.Path() + "/prefix";
+    ASSERT_EQ(RunToEnd({VELOFON_CMAKE, "--install", VELOFON_BUILD_DIR, "--prefix", strPrefix}), 0);
+    const std::string strOurManifest = m_dir.Write("manifest.txt", ReadWholeFile(strManifest));
+    if (bHadManifest)
+        std::ofstream(strManifest, std::ios::binary)
+            .write(reinterpret_cast<const char*>(abUserManifest.data()), abUserManifest.size());
+    else
+        ::unlink(strManifest.c_str());
+
+    const std::string strFolder = strPrefix + "/lib/VelofonPocket";
+    EXPECT_TRUE(Exists(strFolder + "/help.html"));
+    EXPECT_TRUE(Exists(strPrefix + "/bin/velofon"));
+    char strLink[256] = {};
+    ASSERT_GT(::readlink((strPrefix + "/bin/VelofonPocket").c_str(), strLink, sizeof strLink - 1), 0);
+    EXPECT_STREQ(strLink, "../lib/VelofonPocket/VelofonPocket");
+    for (const char* strSize : {"48x48", "256x256"})
+        EXPECT_TRUE(Exists(strPrefix + "/share/icons/hicolor/" + strSize + "/apps/velofonpocket.png")) << strSize;
+    const Bytes abEntry = ReadWholeFile(strPrefix + "/share/applications/velofonpocket.desktop");
+    const std::string strEntry(abEntry.begin(), abEntry.end());
+    EXPECT_NE(strEntry.find("\nExec=" + strPrefix + "/bin/VelofonPocket\n"), std::string::npos) << strEntry;
+    EXPECT_NE(strEntry.find("\nIcon=velofonpocket\n"), std::string::npos) << strEntry;
+
+    // Started by its name, as from a terminal with the prefix on the path.
+    m_anPids.push_back(StartPlayer("VelofonPocket", strPrefix + "/bin:/usr/bin:/bin"));
+    EXPECT_NE(WaitForWindow(), 0u) << "the installed player shows no window";
+
+    ASSERT_EQ(RunToEnd({VELOFON_CMAKE, "-DMANIFEST=" + strOurManifest, "-P", VELOFON_SOURCE_DIR "/packaging/Uninstall.cmake"}), 0);
+    for (const char* strLeft : {"/bin/VelofonPocket", "/bin/velofon", "/lib/VelofonPocket",
+                                "/share/applications/velofonpocket.desktop",
+                                "/share/icons/hicolor/48x48/apps/velofonpocket.png"})
+        EXPECT_FALSE(Exists(strPrefix + strLeft)) << strLeft << " is still there";
 }
 
 } // namespace
