@@ -129,8 +129,10 @@ void CWaveFile::Seek(uint32_t nPosition)
         return;
     if (nPosition < m_dwDataOffset)
         nPosition = m_dwDataOffset;
+    // 16 bytes back from the end, but not in front of the data: with less
+    // data than that (or none) the header would play as sound.
     if (DataEnd() < nPosition)
-        nPosition = DataEnd() - 16;
+        nPosition = DataEnd() - std::min<uint32_t>(16, DataEnd() - m_dwDataOffset);
     nPosition -= nPosition % m_wfx.nBlockAlign;
     SeekFromStart(nPosition);
 }

@@ -339,6 +339,18 @@ std::string CProfileStore::GetProfileString(const std::string& strSection, const
     return bOk ? strValue : strDefault;
 }
 
+std::vector<std::string> CProfileStore::GetEntryNames(const std::string& strSection) const
+{
+    std::vector<std::string> astrNames;
+    if (!IsKeyFileName(strSection, false))
+        return astrNames;
+    gchar** ppKeys = g_key_file_get_keys(m_pKeyFile->pFile, strSection.c_str(), nullptr, nullptr);
+    for (gchar** pp = ppKeys; pp && *pp; ++pp)
+        astrNames.emplace_back(*pp);
+    g_strfreev(ppKeys);
+    return astrNames;
+}
+
 bool CProfileStore::WriteProfileInt(const std::string& strSection, const std::string& strEntry, int nValue)
 {
     return Store(strSection, strEntry, std::to_string(static_cast<uint32_t>(nValue)));

@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class CProfileStore {
 public:
@@ -38,6 +39,8 @@ public:
     int GetProfileInt(const std::string& strSection, const std::string& strEntry, int nDefault) const;
     std::string GetProfileString(const std::string& strSection, const std::string& strEntry,
                                  const std::string& strDefault) const;
+    // The names of the entries stored in a section, in file order.
+    std::vector<std::string> GetEntryNames(const std::string& strSection) const;
     // Store the value (an integer as its unsigned 32-bit pattern) and replace
     // the file when that changes it, unless a batch is open. False when the
     // file cannot be written; the value is kept in memory all the same. False,

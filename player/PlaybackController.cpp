@@ -70,7 +70,9 @@ void CVelofonPocketView::OnPlay()
         bool bStarted = false;
         for (int nAttempt = 0; nAttempt < m_PlayList.GetCount() && !bStarted; ++nAttempt) {
             const std::string strPath = NextFile();
-            if (strPath.empty())
+            // The end of the list ends the command; an empty line is an
+            // entry that cannot be played and is passed over.
+            if (m_nCurrent < 0)
                 return;
             bStarted = StartFile(strPath, 0, false);
             if (bStarted)
@@ -271,7 +273,8 @@ bool CVelofonPocketView::WaitBetweenFiles()
 {
     if (m_nWaitSec == 0)
         return false;
-    const int nStart = MillisecondsOfDay();
+    int nLastLook = MillisecondsOfDay();
+    int64_t nElapsed = 0;
     m_bStopWait = false;
     m_bWaitTakenOver = false;
     m_bPlayWaitFlag = true;
@@ -279,15 +282,18 @@ bool CVelofonPocketView::WaitBetweenFiles()
     m_StopButton.EnableWindow(true);
     bool bStopped = false;
     for (;;) {
-        // Time of day wraps at midnight; the elapsed time does not.
-        const int nElapsed = (MillisecondsOfDay() - nStart + kMillisecondsPerDay) % kMillisecondsPerDay;
+        // Time of day wraps at midnight; summing the steps between looks lets
+        // a wait cross midnight and last longer than a day.
+        const int nNow = MillisecondsOfDay();
+        nElapsed += (nNow - nLastLook + kMillisecondsPerDay) % kMillisecondsPerDay;
+        nLastLook = nNow;
         if (nElapsed > m_nWaitSec || m_bWaitTakenOver)
             break;
         if (m_bStopWait) {
             bStopped = true;
             break;
         }
-        WaitMessage(std::min(kWaitPollMs, m_nWaitSec - nElapsed + 1));
+        WaitMessage(static_cast<int>(std::min<int64_t>(kWaitPollMs, m_nWaitSec - nElapsed + 1)));
         PumpMessage();
     }
     m_PlayButton.EnableWindow(true);

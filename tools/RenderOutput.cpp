@@ -46,8 +46,16 @@ bool CRenderOutput::Fail(const std::string& strWhat)
 bool CRenderOutput::Open(const std::string& strPath)
 {
     m_strTarget = strPath;
+    struct stat stTarget {};
     if (strPath == "-") {
         m_hFile = STDOUT_FILENO;
+    } else if (::stat(strPath.c_str(), &stTarget) == 0 && !S_ISREG(stTarget.st_mode)) {
+        // A device or a FIFO (/dev/null, /dev/stdout, a pipe) is written in
+        // place: a file renamed over it would replace it.
+        m_hFile = ::open(strPath.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (m_hFile < 0)
+            return Fail("cannot open " + strPath);
+        m_bOwnsFile = true;
     } else {
         const size_t nSlash = strPath.rfind('/');
         const std::string strDir = nSlash == std::string::npos ? "" : strPath.substr(0, nSlash + 1);
@@ -167,6 +175,8 @@ bool CRenderOutput::Commit()
         return Fail("cannot write " + m_strTarget);
     }
     m_hFile = -1;
+    if (m_strTemp.empty())
+        return true;
     if (::rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0)
         return Fail("cannot rename the finished file to " + m_strTarget);
     m_strTemp.clear();

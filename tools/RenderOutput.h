@@ -1,6 +1,8 @@
 // Where `velofon render` writes: a canonical 16-bit stereo WAV or raw frames,
 // to standard output or to a temporary file beside the target that is renamed
 // over it only when the run completes, so a failed run never leaves half a file.
+// A target that is there and is no regular file (a device, a FIFO) is written
+// in place.
 #pragma once
 
 #include <cstdint>
