@@ -32,8 +32,10 @@ public:
     bool IsPaused() const { return m_bPaused; }
     int GetOpenCount() const { return m_nOpenCount; }
     uint32_t GetLastSampleRate() const { return m_nLastSampleRate; }
-    // Every byte played since construction, in order, across opens.
+    // Every byte played since construction (or ForgetPlayed), in order, across opens.
     const std::vector<unsigned char>& GetPlayed() const { return m_abPlayed; }
+    // Lets a test that plays for hours drop what it has looked at already.
+    void ForgetPlayed() { std::vector<unsigned char>().swap(m_abPlayed); }
 
 private:
     CWaveOutStream* m_pStream = nullptr;

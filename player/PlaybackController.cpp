@@ -60,6 +60,10 @@ int CVelofonPocketView::FirstSelectedRow() const
 void CVelofonPocketView::OnPlay()
 {
     TRACE_POINT("OnPlay");
+    // The wait between files disables Play and hides Pause; a click queued
+    // before it began must not start a run inside it.
+    if (m_bPlayWaitFlag)
+        return;
     CWaveOutput& output = TheWaveOutput();
     if (m_nPlayState == PS_IDLE) {
         TRACE_POINT("OnPlay IDLE");
@@ -135,6 +139,9 @@ void CVelofonPocketView::OnStop()
     CutOffOutput();
     ResetToIdle(true);
     m_nCurrent = -1;
+    // A double-click whose drain this cuts short must not start its entry
+    // at the end of a later run.
+    m_nPending = -1;
     SyncListSelection();
     UpdateCaption();
 }
@@ -358,12 +365,15 @@ LRESULT CVelofonPocketView::OnWomDone(WPARAM wParam, LPARAM lParam)
         return 0;
     ResetToIdle(false);
     if (m_bResumeRequest && !engine.m_bEndOfInput) {
-        StartFile(CurrentFile(), m_nResumePos, true);
-        SyncListSelection();
-        UpdateCaption();
         m_bResumeRequest = false;
-        m_nSpeedHoldoff = 2;
-        return 0;
+        // The reader runs ahead of what is heard: when it had read the whole
+        // file already, the restart finds nothing, and the file has ended.
+        if (StartFile(CurrentFile(), m_nResumePos, true)) {
+            SyncListSelection();
+            UpdateCaption();
+            m_nSpeedHoldoff = 2;
+            return 0;
+        }
     }
     if (m_nPending != -1) {
         m_nCurrent = m_nPending;

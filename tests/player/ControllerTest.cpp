@@ -477,6 +477,63 @@ TEST_F(ControllerTest, ADoubleClickDuringASpeedDrainWaitsForTheRestartedFile)
     EXPECT_EQ(Playing(), "c.wav") << "then the chosen entry, in place of the next one";
 }
 
+TEST_F(ControllerTest, AStopRightAfterADoubleClickLeavesNothingPending)
+{
+    Start({Sound("a.wav", 1), Sound("b.wav", 1), Sound("c.wav", 1)});
+    Click(IDC_PLAY);
+    PlayOne();
+    // Both clicks wait in the queue: Stop comes before the returned buffers.
+    Select({2});
+    m_pView->PostMessage(WM_COMMAND, MAKEWPARAM(IDC_PLAYLIST, LBN_DBLCLK));
+    m_pView->PostMessage(WM_COMMAND, MAKEWPARAM(IDC_STOP, BN_CLICKED));
+    Dispatch();
+    EXPECT_EQ(View::m_nPlayState, PS_IDLE);
+    EXPECT_EQ(View::m_nPending, -1);
+
+    // The next run goes through the list in order.
+    Click(IDC_PLAY);
+    EXPECT_EQ(Playing(), "a.wav");
+    while (Playing() == "a.wav" && PlayOne()) {
+    }
+    EXPECT_EQ(Playing(), "b.wav");
+}
+
+TEST_F(ControllerTest, APauseClickHandledDuringTheWaitStartsNothing)
+{
+    View& view = Start({Sound("a.wav", 1), Sound("b.wav", 1), Sound("c.wav", 1)}, "WaitSec=2000\n");
+    Click(IDC_PLAY);
+    g_nStepMs = 50;
+    // a.wav fits one buffer. Pause is clicked as it ends: the click waits in
+    // the queue behind the notification and is handled by the wait.
+    ASSERT_EQ(g_pOutput->GetState(), WOS_END_OF_DATA);
+    m_sound.CompleteNext();
+    m_pView->PostMessage(WM_COMMAND, MAKEWPARAM(IDC_PAUSE, BN_CLICKED));
+    Dispatch();
+    EXPECT_EQ(Playing(), "b.wav");
+    EXPECT_EQ(View::m_nCurrent, 1);
+    EXPECT_EQ(View::m_nPlayState, PS_RUNNING);
+    EXPECT_TRUE(view.m_StopButton.IsWindowEnabled());
+    EXPECT_EQ(m_sound.GetOpenCount(), 2) << "only b.wav started after a.wav";
+}
+
+TEST_F(ControllerTest, ARestartWithNothingLeftToReadGoesOnToTheNextFile)
+{
+    Start({Sound("a.wav", 20), Sound("b.wav")});
+    Click(IDC_PLAY);
+    PlayOne();
+    Click(IDC_SPEED_UP);
+    // The reader runs ahead of what is heard: it may have read the whole file
+    // by the time the speed changes, before it has seen the end.
+    View::m_nResumePos = g_pEngine->SoundFile().WaveFile().DataEnd();
+    const int nOpens = m_sound.GetOpenCount();
+    while (m_sound.GetOpenCount() == nOpens && PlayOne()) {
+    }
+    EXPECT_EQ(Playing(), "b.wav");
+    EXPECT_EQ(View::m_nCurrent, 1);
+    EXPECT_EQ(View::m_nPlayState, PS_RUNNING);
+    EXPECT_FALSE(View::m_bResumeRequest);
+}
+
 TEST_F(ControllerTest, StaleNotificationsDoNotTouchANewRun)
 {
     const std::string strA = Sound("a.wav", 2);
