@@ -140,8 +140,10 @@ void CVelofonPocketView::OnStop()
     ResetToIdle(true);
     m_nCurrent = -1;
     // A double-click whose drain this cuts short must not start its entry
-    // at the end of a later run.
+    // at the end of a later run, and a speed restart's hold-off, counted by
+    // notifications that will not come, must not keep the speed buttons dead.
     m_nPending = -1;
+    m_nSpeedHoldoff = 0;
     SyncListSelection();
     UpdateCaption();
 }

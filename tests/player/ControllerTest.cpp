@@ -446,6 +446,24 @@ TEST_F(ControllerTest, ASpeedChangeRestartsTheFileWhereTheEngineWas)
     EXPECT_EQ(view.m_SpeedLabel.GetText(), "2.1");
 }
 
+TEST_F(ControllerTest, StopDuringASpeedHoldoffFreesTheSpeedButtons)
+{
+    View& view = Start({Sound("a.wav", 20)});
+    Click(IDC_PLAY);
+    PlayOne();
+    // A restart close to the end fills fewer buffers than the hold-off
+    // counts, so Stop returns fewer notifications than it waits for.
+    Click(IDC_SPEED_UP);
+    View::m_nResumePos = g_pEngine->SoundFile().WaveFile().DataEnd() - 12000;
+    const int nOpens = m_sound.GetOpenCount();
+    while (m_sound.GetOpenCount() == nOpens && PlayOne()) {
+    }
+    ASSERT_EQ(View::m_nSpeedHoldoff, 2);
+    Click(IDC_STOP);
+    Click(IDC_SPEED_UP);
+    EXPECT_EQ(view.m_SpeedLabel.GetText(), "2.2");
+}
+
 TEST_F(ControllerTest, ASpeedChangeWhileIdleIsDroppedByTheNextPlay)
 {
     View& view = Start({Sound("a.wav")});
