@@ -53,6 +53,19 @@ inline Bytes MakeWav(uint16_t nChannels, uint32_t nRate, uint16_t nBlockAlign, c
     return b;
 }
 
+// Puts a LIST chunk of nBytes filler bytes between the format chunk and the
+// data of a canonical file, as editors that add tags write them.
+inline void InsertListChunk(Bytes& abWav, size_t nBytes, char cFill)
+{
+    if (nBytes == 0)
+        return;
+    Bytes abList;
+    Append(abList, "LIST");
+    AppendU32(abList, static_cast<uint32_t>(nBytes));
+    abList.resize(abList.size() + nBytes, static_cast<uint8_t>(cFill));
+    abWav.insert(abWav.begin() + 36, abList.begin(), abList.end());
+}
+
 inline Bytes Samples16(const std::vector<int16_t>& asSamples)
 {
     Bytes b;

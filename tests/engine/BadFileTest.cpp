@@ -47,13 +47,7 @@ Bytes Noise(size_t nBytes, unsigned nSeed)
 Bytes WavOf(const SLayout& layout, const Bytes& abData)
 {
     Bytes ab = MakeWav(layout.nChannels, layout.nRate, layout.nBlockAlign, abData);
-    if (layout.nListBytes > 0) {
-        Bytes abList;
-        Append(abList, "LIST");
-        AppendU32(abList, static_cast<uint32_t>(layout.nListBytes));
-        abList.resize(abList.size() + layout.nListBytes, 'i');
-        ab.insert(ab.begin() + 36, abList.begin(), abList.end());
-    }
+    InsertListChunk(ab, layout.nListBytes, 'i');
     return ab;
 }
 

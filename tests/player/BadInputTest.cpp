@@ -106,25 +106,8 @@ std::string Text(const Bytes& ab)
 
 class BadInputTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        ::unsetenv("DISPLAY");
-        g_pEngine = std::make_unique<CSpeedEngine>(2.0);
-        g_pOutput = std::make_unique<CWaveOutput>();
-        s_pApp = std::make_unique<CVelofonPocketApp>();
-        RegisterResources();
-        SetTimeOfDaySource(TestClock);
-        SetMessageBoxResponder(AnswerNo);
-    }
-
-    static void TearDownTestSuite()
-    {
-        SetMessageBoxResponder(nullptr);
-        SetTimeOfDaySource(nullptr);
-        s_pApp.reset();
-        g_pOutput.reset();
-        g_pEngine.reset();
-    }
+    static void SetUpTestSuite() { s_pApp = CreatePlayerObjects(TestClock, AnswerNo); }
+    static void TearDownTestSuite() { DestroyPlayerObjects(s_pApp); }
 
     void SetUp() override
     {
@@ -146,15 +129,15 @@ protected:
     std::string SettingsFolder() const { return m_dir.Path() + "/VelofonPocket"; }
     std::string SettingsPath() const { return SettingsFolder() + "/" + s_pApp->GetAppName() + ".conf"; }
 
-    void WriteSettings(const std::string& strContent) { m_dir.Write("VelofonPocket/" + s_pApp->GetAppName() + ".conf", Bytes(strContent.begin(), strContent.end())); }
+    void WriteSettings(const std::string& strContent)
+    {
+        m_dir.Write("VelofonPocket/" + s_pApp->GetAppName() + ".conf", Bytes(strContent.begin(), strContent.end()));
+    }
 
     // A settings file with this playlist, then the further lines.
     void WritePlaylist(const std::vector<std::string>& astrPaths, const std::string& strMore = "")
     {
-        std::string strSettings = "[VelofonSettings]\nPlayListCount=" + std::to_string(astrPaths.size()) + "\n";
-        for (size_t i = 0; i < astrPaths.size(); ++i)
-            strSettings += PlayFileEntryName(static_cast<int>(i)) + "=" + astrPaths[i] + "\n";
-        WriteSettings(strSettings + strMore);
+        WriteSettings(PlaylistSettings(astrPaths, strMore));
     }
 
     // Starts the player as the program does; a running one ends first, as in
@@ -162,19 +145,8 @@ protected:
     View& Start()
     {
         Close();
-        View::m_nPlayState = PS_IDLE;
-        View::m_nCurrent = -1;
-        View::m_nPending = -1;
-        View::m_bResumeRequest = false;
-        View::m_nResumePos = 0;
-        View::m_nSpeedHoldoff = 0;
         g_pEngine->Close();
-        s_pApp->SetRegistryKey("VelofonPocket");
-        m_pTemplate = std::make_unique<CSingleDocTemplate>(IDR_MAINFRAME, RUNTIME_CLASS(CVelofonPocketDoc),
-            RUNTIME_CLASS(CMainFrame), RUNTIME_CLASS(CVelofonPocketView));
-        CFrameWnd* pFrame = m_pTemplate->OpenDocumentFile();
-        s_pApp->m_pMainWnd = pFrame;
-        m_pView = static_cast<View*>(pFrame->GetActiveView());
+        m_pView = &OpenPlayer(*s_pApp, m_pTemplate, RUNTIME_CLASS(CVelofonPocketView));
         g_pView = m_pView;
         return *m_pView;
     }
@@ -238,25 +210,9 @@ protected:
         return abAll;
     }
 
-    static void Dispatch()
-    {
-        while (PumpMessage()) {
-        }
-    }
-
-    bool PlayOne()
-    {
-        const bool bPlayed = m_sound.CompleteNext();
-        Dispatch();
-        return bPlayed;
-    }
-
-    void Drain()
-    {
-        Dispatch();
-        while (PlayOne()) {
-        }
-    }
+    static void Dispatch() { DispatchAll(); }
+    bool PlayOne() { return PlayOneBuffer(m_sound); }
+    void Drain() { PlayUntilDrained(m_sound); }
 
     void Click(int nID)
     {

@@ -52,26 +52,8 @@ using View = CVelofonPocketView;
 
 class ControllerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        // The controller's logic needs no display.
-        ::unsetenv("DISPLAY");
-        g_pEngine = std::make_unique<CSpeedEngine>(2.0);
-        g_pOutput = std::make_unique<CWaveOutput>();
-        s_pApp = std::make_unique<CVelofonPocketApp>();
-        RegisterResources();
-        SetTimeOfDaySource(TestClock);
-        SetMessageBoxResponder(AnswerBox);
-    }
-
-    static void TearDownTestSuite()
-    {
-        SetMessageBoxResponder(nullptr);
-        SetTimeOfDaySource(nullptr);
-        s_pApp.reset();
-        g_pOutput.reset();
-        g_pEngine.reset();
-    }
+    static void SetUpTestSuite() { s_pApp = CreatePlayerObjects(TestClock, AnswerBox); }
+    static void TearDownTestSuite() { DestroyPlayerObjects(s_pApp); }
 
     void SetUp() override
     {
@@ -82,12 +64,6 @@ protected:
         g_onAlarm = nullptr;
         g_nAnswer = IDNO;
         g_astrAsked.clear();
-        View::m_nPlayState = PS_IDLE;
-        View::m_nCurrent = -1;
-        View::m_nPending = -1;
-        View::m_bResumeRequest = false;
-        View::m_nResumePos = 0;
-        View::m_nSpeedHoldoff = 0;
         g_pEngine->Close();
         g_pEngine->m_bAlpha = 0;
     }
@@ -116,45 +92,18 @@ protected:
 
     View& Start(const std::vector<std::string>& astrPlaylist, const std::string& strMoreSettings = "")
     {
-        std::string strSettings = "[VelofonSettings]\nPlayListCount=" + std::to_string(astrPlaylist.size()) + "\n";
-        for (size_t i = 0; i < astrPlaylist.size(); ++i)
-            strSettings += PlayFileEntryName(static_cast<int>(i)) + "=" + astrPlaylist[i] + "\n";
-        strSettings += strMoreSettings;
+        const std::string strSettings = PlaylistSettings(astrPlaylist, strMoreSettings);
         ::mkdir((m_dir.Path() + "/VelofonPocket").c_str(), 0700);
         m_dir.Write("VelofonPocket/" + s_pApp->GetAppName() + ".conf", Bytes(strSettings.begin(), strSettings.end()));
-        s_pApp->SetRegistryKey("VelofonPocket");
-        m_pTemplate = std::make_unique<CSingleDocTemplate>(IDR_MAINFRAME, RUNTIME_CLASS(CVelofonPocketDoc),
-            RUNTIME_CLASS(CMainFrame), RUNTIME_CLASS(CVelofonPocketView));
-        CFrameWnd* pFrame = m_pTemplate->OpenDocumentFile();
-        s_pApp->m_pMainWnd = pFrame;
-        m_pView = static_cast<View*>(pFrame->GetActiveView());
+        m_pView = &OpenPlayer(*s_pApp, m_pTemplate, RUNTIME_CLASS(CVelofonPocketView));
         return *m_pView;
     }
 
     std::string Title() const { return m_pView->GetParent()->GetWindowText(); }
 
-    // Handles every message waiting, nested ones included.
-    static void Dispatch()
-    {
-        while (PumpMessage()) {
-        }
-    }
-
-    // Lets the sound system finish one buffer, and the player handle it.
-    bool PlayOne()
-    {
-        const bool bPlayed = m_sound.CompleteNext();
-        Dispatch();
-        return bPlayed;
-    }
-
-    // Plays until nothing is queued any more.
-    void Drain()
-    {
-        Dispatch();
-        while (PlayOne()) {
-        }
-    }
+    static void Dispatch() { DispatchAll(); }
+    bool PlayOne() { return PlayOneBuffer(m_sound); }
+    void Drain() { PlayUntilDrained(m_sound); }
 
     void Click(int nID, UINT nCode = BN_CLICKED)
     {

@@ -505,25 +505,8 @@ Bytes WavOf(uint16_t nChannels, uint16_t nBits, uint32_t nRate, double dSeconds,
 
 class SoakTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        ::unsetenv("DISPLAY");
-        g_pEngine = std::make_unique<CSpeedEngine>(2.0);
-        g_pOutput = std::make_unique<CWaveOutput>();
-        s_pApp = std::make_unique<CVelofonPocketApp>();
-        RegisterResources();
-        SetTimeOfDaySource(SoakClock);
-        SetMessageBoxResponder(AnswerBox);
-    }
-
-    static void TearDownTestSuite()
-    {
-        SetMessageBoxResponder(nullptr);
-        SetTimeOfDaySource(nullptr);
-        s_pApp.reset();
-        g_pOutput.reset();
-        g_pEngine.reset();
-    }
+    static void SetUpTestSuite() { s_pApp = CreatePlayerObjects(SoakClock, AnswerBox); }
+    static void TearDownTestSuite() { DestroyPlayerObjects(s_pApp); }
 
     void SetUp() override
     {
@@ -605,11 +588,7 @@ public:
 protected:
     // ---- driving ----
 
-    void Dispatch()
-    {
-        while (PumpMessage()) {
-        }
-    }
+    void Dispatch() { DispatchAll(); }
 
     void PostTick()
     {
@@ -1029,18 +1008,10 @@ protected:
 
     View& Open(const std::string& strMoreSettings)
     {
-        std::string strSettings =
-            "[VelofonSettings]\nPlayListCount=" + std::to_string(m_astrPlaylist.size()) + "\n" + strMoreSettings;
-        for (size_t i = 0; i < m_astrPlaylist.size(); ++i)
-            strSettings += PlayFileEntryName(static_cast<int>(i)) + "=" + m_astrPlaylist[i] + "\n";
+        const std::string strSettings = PlaylistSettings(m_astrPlaylist, strMoreSettings);
         ::mkdir((m_pDir->Path() + "/VelofonPocket").c_str(), 0700);
         m_pDir->Write("VelofonPocket/" + s_pApp->GetAppName() + ".conf", Bytes(strSettings.begin(), strSettings.end()));
-        s_pApp->SetRegistryKey("VelofonPocket");
-        m_pTemplate = std::make_unique<CSingleDocTemplate>(IDR_MAINFRAME, RUNTIME_CLASS(CVelofonPocketDoc),
-                                                           RUNTIME_CLASS(CMainFrame), RUNTIME_CLASS(CSoakView));
-        CFrameWnd* pFrame = m_pTemplate->OpenDocumentFile();
-        s_pApp->m_pMainWnd = pFrame;
-        m_pView = static_cast<View*>(pFrame->GetActiveView());
+        m_pView = &OpenPlayer(*s_pApp, m_pTemplate, RUNTIME_CLASS(CSoakView));
         return *m_pView;
     }
 

@@ -161,13 +161,7 @@ TEST_F(BadInputCommandTest, EveryPrefixOfAFileIsRenderedAsFarAsItGoesOrSkippedWi
         for (size_t i = 0; i < abData.size(); ++i)
             abData[i] = static_cast<uint8_t>(i * 37 + (i >> 3));
         Bytes abFile = MakeWav(layout.nChannels, layout.nRate, layout.nBlockAlign, abData);
-        if (layout.nListBytes > 0) {
-            Bytes abList;
-            Append(abList, "LIST");
-            AppendU32(abList, static_cast<uint32_t>(layout.nListBytes));
-            abList.resize(abList.size() + layout.nListBytes, 'x');
-            abFile.insert(abFile.begin() + 36, abList.begin(), abList.end());
-        }
+        InsertListChunk(abFile, layout.nListBytes, 'x');
         const size_t nDataOffset = abFile.size() - abData.size();
 
         std::vector<std::string> astrArgs = { "render", "--speed", "4", "--mixing", "50", "--raw", "-o", Path("out.raw") };
