@@ -240,8 +240,9 @@ int HexDigit(char c)
     return -1;
 }
 
-// The reverse of EscapeOwn; other bytes, including ones that are not UTF-8
-// written by hand, are taken as they are.
+// The reverse of EscapeOwn, and of GLib's escaping (\s \n \r \t \\, the
+// same in both); other bytes, including ones that are not UTF-8 written by
+// hand, are taken as they are.
 bool UnescapeOwn(const char* p, std::string& strOut)
 {
     for (; *p != '\0'; ++p) {
@@ -319,22 +320,15 @@ std::string CProfileStore::GetProfileString(const std::string& strSection, const
 {
     if (!IsKeyFileName(strSection, false) || !IsKeyFileName(strEntry, true))
         return strDefault;
-    GKeyFile* pFile = m_pKeyFile->pFile;
-    gchar* pRaw = g_key_file_get_value(pFile, strSection.c_str(), strEntry.c_str(), nullptr);
+    gchar* pRaw = g_key_file_get_value(m_pKeyFile->pFile, strSection.c_str(), strEntry.c_str(), nullptr);
     if (!pRaw)
         return strDefault;
-    // GLib reports an escape it does not know and still returns a string, so
-    // only its error tells that the value is one of ours.
-    GError* pError = nullptr;
-    gchar* pString = g_key_file_get_string(pFile, strSection.c_str(), strEntry.c_str(), &pError);
+    // Our escapes include GLib's, so one pass reads both kinds. GLib's own
+    // g_key_file_get_string is not asked: for an unknown escape followed by
+    // a backslash at the end (a hand-typed "C:\dir\") it sets its error twice
+    // and prints a warning about a bug.
     std::string strValue;
-    bool bOk = true;
-    if (!pError && pString)
-        strValue = pString;
-    else
-        bOk = UnescapeOwn(pRaw, strValue);
-    g_clear_error(&pError);
-    g_free(pString);
+    const bool bOk = UnescapeOwn(pRaw, strValue);
     g_free(pRaw);
     return bOk ? strValue : strDefault;
 }
