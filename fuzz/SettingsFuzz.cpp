@@ -3,7 +3,7 @@
 // then written back together with awkward numbers, strings and names taken
 // from the input; everything written must read back the same, from memory
 // and again after the file has been read anew.
-#include "WriteInput.h"
+#include "FuzzInput.h"
 
 #include "platform/ProfileStore.h"
 
@@ -30,14 +30,6 @@ constexpr size_t kMaxPlayFiles = 24;
 constexpr int kSpeedIndexCount = 31;
 constexpr size_t kMaxFileBytes = 1024 * 1024;
 constexpr size_t kMaxTakenString = 4096;
-
-#define FUZZ_CHECK(condition)                                                                                     \
-    do {                                                                                                           \
-        if (!(condition)) {                                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                   \
-            std::abort();                                                                                          \
-        }                                                                                                          \
-    } while (0)
 
 // A GLib warning or critical means GLib was used wrongly, or has a bug that
 // input reaches: the run stops as at a crash, so that the fuzzer keeps the input.

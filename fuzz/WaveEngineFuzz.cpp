@@ -3,7 +3,7 @@
 // rest is the file. One engine serves every input, as in the player: its
 // buffers are fixed, and what one file leaves behind (the tone phase) carries
 // over to the next.
-#include "WriteInput.h"
+#include "FuzzInput.h"
 
 #include "engine/SpeedEngine.h"
 
@@ -26,15 +26,6 @@ constexpr size_t kControlBytes = 9;
 constexpr size_t kMaxFileBytes = 256 * 1024;
 // The player's output buffer.
 constexpr uint32_t kBufferBytes = 30000;
-
-// Stops the run so that the fuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                                                                     \
-    do {                                                                                                           \
-        if (!(condition)) {                                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                   \
-            std::abort();                                                                                          \
-        }                                                                                                          \
-    } while (0)
 
 // Mostly the player's 31 steps; now and then a speed it never sends: some the
 // rate table still covers, some the engine must refuse.

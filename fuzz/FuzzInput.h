@@ -1,4 +1,5 @@
-// Both fuzz targets hand their input to code that reads a file by its path.
+// What both fuzz targets share: they hand their input to code that reads a
+// file by its path, and check what it gives back.
 #pragma once
 
 #include <cerrno>
@@ -8,6 +9,15 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+
+// Stops the run so that the fuzzer keeps the input.
+#define FUZZ_CHECK(condition)                                                                                     \
+    do {                                                                                                           \
+        if (!(condition)) {                                                                                        \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                   \
+            std::abort();                                                                                          \
+        }                                                                                                          \
+    } while (0)
 
 // Replaces the file at strPath with the input; a failure to write it is a
 // fault of the machine, not of the code under test, so it ends the run loudly.
