@@ -131,10 +131,12 @@ void CWaveFile::Seek(uint32_t nPosition)
         nPosition = m_dwDataOffset;
     // 16 bytes back from the end, but not in front of the data: with less
     // data than that (or none) the header would play as sound.
-    if (DataEnd() < nPosition)
-        nPosition = DataEnd() - std::min<uint32_t>(16, DataEnd() - m_dwDataOffset);
-    nPosition -= nPosition % m_wfx.nBlockAlign;
-    SeekFromStart(nPosition);
+    const uint64_t nEnd = DataEnd();
+    uint64_t nTarget = nPosition;
+    if (nEnd < nTarget)
+        nTarget = nEnd - std::min<uint64_t>(16, nEnd - m_dwDataOffset);
+    nTarget -= nTarget % m_wfx.nBlockAlign;
+    SeekFromStart(nTarget);
 }
 
 uint32_t CWaveFile::GetLengthSec() const

@@ -10,6 +10,7 @@
 #include "platform/File.h"
 #include "platform/WaveFormat.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -55,12 +56,15 @@ public:
 
     uint32_t DataOffset() const { return m_dwDataOffset; }
     uint32_t DataSize() const { return m_dwDataSize; }
-    // 32-bit unsigned, as the reader has always computed it. A size field that
-    // reaches past 4 GiB (streamed WAVs write 0xFFFFFFFF) would wrap the end to
-    // a place before the data; such a chunk is taken as empty instead, so that
-    // no header byte is ever played as sound.
-    uint32_t DataEnd() const { return DataSizeWraps() ? m_dwDataOffset : m_dwDataOffset + m_dwDataSize; }
-    bool DataSizeWraps() const { return static_cast<uint32_t>(m_dwDataOffset + m_dwDataSize) < m_dwDataOffset; }
+    // 32-bit unsigned, as the reader has always computed it, unless the size
+    // field reaches 4 GiB past the data's start: streaming writers, which
+    // cannot know the size when they write the header, leave 0xFFFFFFFF
+    // there, and such data runs to the end of the file (as it grows).
+    uint64_t DataEnd() const
+    {
+        return DataSizeWraps() ? std::max<uint64_t>(GetLength(), m_dwDataOffset) : m_dwDataOffset + m_dwDataSize;
+    }
+    bool DataSizeWraps() const { return uint64_t{m_dwDataOffset} + m_dwDataSize > UINT32_MAX; }
 
 private:
     bool Refuse(EOpenError eError);

@@ -196,7 +196,7 @@ TEST_F(BadFileTest, DataLargerThanTheFilePlaysWhatIsThere)
 TEST_F(BadFileTest, ASeekPastTheEndOfATinyOrEmptyChunkPlaysNoHeaderByte)
 {
     const SLayout& layout = kLayouts[1];
-    for (uint32_t nSize : { 0u, 2u, 8u, 14u, 0xFFFFFFF0u, 0xFFFFFFFFu }) {
+    for (uint32_t nSize : { 0u, 2u, 8u, 14u }) {
         Bytes ab = WavOf(layout, Bytes(16, 0x40));
         PutU32(ab, 40, nSize);
         // A trailing chunk, so that there is something to read after the data.

@@ -26,7 +26,7 @@ int SineEntry(int i)
 struct SState {
     Bytes file;
     uint64_t nPos = 0;
-    uint32_t nEnd = 0;
+    uint64_t nEnd = 0;
     int nKind = 0;
     int nRate = 0;
     double dSpeed = 0;
@@ -107,7 +107,7 @@ struct SState {
         for (int j = 0; j < nHop; ++j) {
             const int r = nReadIndex;
             const int sum = tracks[0][r] + tracks[1][r] + tracks[2][r] + tracks[3][r];
-            scratch[j] = static_cast<int16_t>(sum * nGain / 10);
+            scratch[j] = static_cast<int16_t>(std::clamp(sum * nGain / 10, -32768, 32767));
             for (auto& track : tracks)
                 track[r] = 0;
             nReadIndex = (r + 1) % 44100;
@@ -145,7 +145,8 @@ Bytes CReferenceRender::Render(const Bytes& abFile, const SReferenceSettings& se
     while (std::memcmp(&abFile[i], "data", 4) != 0)
         ++i;
     const uint32_t nOffset = static_cast<uint32_t>(i + 8);
-    s.nEnd = nOffset + u32(i + 4);
+    // A size that reaches 4 GiB past the data's start means "to the end of the file".
+    s.nEnd = uint64_t{nOffset} + u32(i + 4) > UINT32_MAX ? std::max<uint64_t>(abFile.size(), nOffset) : nOffset + u32(i + 4);
     s.nKind = nChannels == 1 && nBlockAlign == 1 ? 1 : nChannels == 1 && nBlockAlign == 2 ? 2
         : nChannels == 2 && nBlockAlign == 2 ? 3 : nChannels == 2 && nBlockAlign == 4 ? 4 : 0;
 
@@ -157,11 +158,9 @@ Bytes CReferenceRender::Render(const Bytes& abFile, const SReferenceSettings& se
     const double dLow = s.nRate / (150.0 - 9.3 * 0.5);
     const double dHigh = s.nRate / (9.3 * 0.5 + 150.0);
 
-    // Seek(0): clamped to the data offset, rounded down to a block.
-    uint32_t q = nOffset;
-    if (s.nEnd < q)
-        q = s.nEnd - 16;
-    s.nPos = q - q % nBlockAlign;
+    // Seek(0): clamped to the data offset (never past the end, which lies at
+    // or after it), rounded down to a block.
+    s.nPos = nOffset - nOffset % nBlockAlign;
 
     Bytes out;
     for (;;) {
@@ -199,7 +198,7 @@ Bytes CReferenceRender::Render(const Bytes& abFile, const SReferenceSettings& se
                 left += Tone(nToneFrame, dHigh, settings.nAlphaLevel);
                 ++nToneFrame;
             }
-            for (int v : { left, right }) {
+            for (int v : { std::clamp(left, -32768, 32767), std::clamp(right, -32768, 32767) }) {
                 out.push_back(static_cast<uint8_t>(v & 0xFF));
                 out.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
             }

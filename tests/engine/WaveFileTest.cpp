@@ -137,18 +137,24 @@ TEST_F(WaveFileTest, DeclaredSizesOutsideTheFile)
     EXPECT_EQ(m_file.Read(piece.data(), 10), 0u);
     m_file.Close();
 
-    // Data size at offset 40 set to 0xFFFFFFF0 or 0xFFFFFFFF: offset + size
-    // wraps below the data; nothing is delivered, not even after a seek that
-    // would otherwise land 16 bytes before the wrapped end, in the header.
-    for (uint32_t nSize : { 0xFFFFFFF0u, 0xFFFFFFFFu }) {
+    // Data size at offset 40 set so that offset + size reaches 2^32, as
+    // streaming writers leave it: the data runs to the end of the file, and a
+    // seek past it lands 16 bytes before that end. One less keeps its meaning.
+    for (uint32_t nSize : { 0xFFFFFFFFu, 0xFFFFFFF0u, 0xFFFFFFD4u }) {
         PutU32(wav, 40, nSize);
         ASSERT_TRUE(m_file.Open(m_dir.Write("wrap.wav", wav)));
-        EXPECT_EQ(Drain(m_file), Bytes());
-        m_file.Seek(0);
-        EXPECT_EQ(m_file.GetPosition(), 44u);
-        EXPECT_EQ(Drain(m_file), Bytes());
+        EXPECT_TRUE(m_file.WaveFile().DataSizeWraps());
+        EXPECT_EQ(Drain(m_file, 33), Ramp(100)) << nSize;
+        m_file.Seek(0xFFFFFFFFu);
+        EXPECT_EQ(m_file.GetPosition(), 44u + 100u - 16u);
         m_file.Close();
     }
+    PutU32(wav, 40, 0xFFFFFFD3u);
+    ASSERT_TRUE(m_file.Open(m_dir.Write("nowrap.wav", wav)));
+    EXPECT_FALSE(m_file.WaveFile().DataSizeWraps());
+    m_file.Seek(0xFFFFFFFFu);
+    EXPECT_EQ(m_file.GetPosition(), 0xFFFFFFFEu) << "the declared end is inside, rounded down to a block";
+    m_file.Close();
 
     // Larger than the file: reads run to the physical end.
     PutU32(wav, 40, 1000000);
