@@ -54,8 +54,9 @@ namespace {
 
 inline void StoreFrame(unsigned char* pOut, int32_t nLeft, int32_t nRight)
 {
-    // Two's complement wrap, no saturation: loud speech plus a tone may flip sign.
-    const uint32_t nFrame = static_cast<uint16_t>(nLeft) | (static_cast<uint32_t>(static_cast<uint16_t>(nRight)) << 16);
+    // Loud speech plus a tone is held at the limit rather than flipping sign.
+    const uint32_t nFrame = static_cast<uint16_t>(SaturateToInt16(nLeft))
+        | (static_cast<uint32_t>(static_cast<uint16_t>(SaturateToInt16(nRight))) << 16);
     std::memcpy(pOut, &nFrame, sizeof nFrame);
 }
 

@@ -159,7 +159,8 @@ VELOFON_HOT_LOOP void CSpeedEngine::ApplyFades(int16_t* pSegment, int32_t nLengt
 }
 
 // Sums the four tracks over one hop from the read position, applies the
-// Mixing gain (tenths) and clears what it read. Sums wrap to 16 bits.
+// Mixing gain (tenths) and clears what it read. Sums beyond 16 bits are held
+// at the limit: wrapping them would flip loud speech into clicks.
 VELOFON_HOT_LOOP void CSpeedEngine::MixHop(int16_t* pDest)
 {
     const int32_t nGain = std::clamp(m_nMixingGain, -kMaxMixingGain, kMaxMixingGain);
@@ -174,7 +175,7 @@ VELOFON_HOT_LOOP void CSpeedEngine::MixHop(int16_t* pDest)
         int16_t* pOut = pDest + nDone;
         for (int32_t j = 0; j < nRun; ++j) {
             const int32_t nSum = p0[j] + p1[j] + p2[j] + p3[j];
-            pOut[j] = static_cast<int16_t>(static_cast<uint16_t>(nSum * nGain / 10));
+            pOut[j] = SaturateToInt16(nSum * nGain / 10);
         }
         for (int16_t* pTrack : { p0, p1, p2, p3 })
             std::memset(pTrack, 0, sizeof(int16_t) * nRun);

@@ -98,7 +98,7 @@ TEST(AlphaTone, OffCopiesMonoToBothChannelsAndHoldsThePhase)
     EXPECT_EQ(CSpeedEngineProbe::ToneFrame(*pEngine), 77);
 }
 
-TEST(AlphaTone, SumsWrapAndTheLevelAppliesFromTheNextBuffer)
+TEST(AlphaTone, SumsSaturateAndTheLevelAppliesFromTheNextBuffer)
 {
     auto pEngine = CSpeedEngineProbe::Make();
     pEngine->m_nAlphaLevel = 50;
@@ -106,7 +106,10 @@ TEST(AlphaTone, SumsWrapAndTheLevelAppliesFromTheNextBuffer)
     // Frame 35 is the left tone's peak of 249; 36 at the right period of 151 is 250 x sin(85.8 deg).
     CSpeedEngineProbe::ToneFrame(*pEngine) = 35;
     std::vector<SFrame> frames = Stereo(*pEngine, { 32767 });
-    EXPECT_EQ(frames[0].nLeft, static_cast<int16_t>(32767 + 249));
+    EXPECT_EQ(frames[0].nLeft, 32767) << "held at the limit, not wrapped to the negative";
+    CSpeedEngineProbe::ToneFrame(*pEngine) = 35;
+    frames = Stereo(*pEngine, { -32768 + 100 });
+    EXPECT_EQ(frames[0].nLeft, -32768 + 100 + 249) << "sums inside the range are exact";
     pEngine->m_nAlphaLevel = 5;
     frames = Stereo(*pEngine, { 0 });
     int16_t nRight = 0, nLeft = 0;

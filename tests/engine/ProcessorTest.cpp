@@ -113,10 +113,12 @@ TEST_F(ProcessorTest, UnitSpeedAndGainGiveTheInputBack)
     EXPECT_TRUE(std::all_of(asOut.begin() + 10000, asOut.end(), [](int16_t s) { return s == 0; }));
 }
 
-TEST_F(ProcessorTest, MixingGainScalesInTenthsAndWraps)
+TEST_F(ProcessorTest, MixingGainScalesInTenthsAndSaturates)
 {
     OpenMono(std::vector<int16_t>(3000, 20000), 22050, 1.0, 20);
-    EXPECT_EQ(FillAll()[5], -25536) << "40000 stored in 16 bits";
+    EXPECT_EQ(FillAll()[5], 32767) << "40000 held at the limit";
+    OpenMono(std::vector<int16_t>(3000, -20000), 22050, 1.0, 20);
+    EXPECT_EQ(FillAll()[5], -32768) << "-40000 held at the limit";
     OpenMono(std::vector<int16_t>(3000, -7), 22050, 1.0, 15);
     EXPECT_EQ(FillAll()[5], -10) << "-10.5 truncated toward zero";
     OpenMono(std::vector<int16_t>(3000, 20000), 22050, 2.0, 0);
