@@ -94,6 +94,7 @@ bool CWaveOutput::Start(HWND /*hWnd*/)
 {
     m_nState = WOS_RUNNING;
     m_nOutstanding = 0;
+    m_nReturnedBytes = 0;
     if (!HasBuffers()) {
         m_nState = WOS_FAILED;
         return false;
@@ -145,6 +146,7 @@ bool CWaveOutput::Refill(HWAVEOUT hWaveOut, WAVEHDR* pHeader)
         (pHeader->dwFlags & WHDR_INQUEUE))
         return true;
     m_nOutstanding &= ~(1u << nSlot);
+    m_nReturnedBytes += pHeader->dwBufferLength;
 
     if (m_nState != WOS_RUNNING) {
         for (const WAVEHDR* pSlot : m_pHeader) {

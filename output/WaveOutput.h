@@ -57,6 +57,10 @@ public:
     bool Close();
 
     int GetState() const { return m_nState; }
+    // Bytes of the current run's buffers that have come back, played (or
+    // handed back unplayed by Reset): where the sound is, behind what the
+    // engine has read.
+    uint64_t GetReturnedBytes() const { return m_nReturnedBytes; }
     const WAVEHDR* GetHeader(int nSlot) const { return m_pHeader[nSlot]; }
 
 private:
@@ -78,4 +82,5 @@ private:
     // Slots written in the current run whose notification has not come yet;
     // any other notification is stale.
     unsigned m_nOutstanding = 0;
+    uint64_t m_nReturnedBytes = 0;
 };

@@ -39,7 +39,9 @@ const char kPlayExitHelp[] =
     "2 usage error, 130 stopped by Ctrl+C.\n";
 
 constexpr int kPollMs = 50;
-constexpr uint32_t kFramesPerBuffer = WAVE_BUFFER_BYTES / 4;
+// 16-bit stereo.
+constexpr uint32_t kOutputFrameBytes = 4;
+constexpr uint32_t kFramesPerBuffer = WAVE_BUFFER_BYTES / kOutputFrameBytes;
 
 using Clock = std::chrono::steady_clock;
 
@@ -81,10 +83,11 @@ private:
     bool m_bActive;
 };
 
-std::string FormatTime(uint32_t nSeconds)
+std::string FormatTime(uint64_t nSeconds)
 {
-    char strTime[32];
-    std::snprintf(strTime, sizeof strTime, "%02u:%02u:%02u", nSeconds / 3600, nSeconds / 60 % 60, nSeconds % 60);
+    char strTime[48];
+    std::snprintf(strTime, sizeof strTime, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(nSeconds / 3600),
+        static_cast<unsigned long long>(nSeconds / 60 % 60), static_cast<unsigned long long>(nSeconds % 60));
     return strTime;
 }
 
@@ -199,6 +202,9 @@ private:
             while (PumpMessage()) {
             }
         }
+        // The last buffer has just come back: the line shows the whole file.
+        if (eResult == EFileResult::Played)
+            ShowProgress(strName);
         return eResult;
     }
 
@@ -211,14 +217,25 @@ private:
         m_pOutput->Reset();
     }
 
+    // What is heard, not what was read: the engine reads ahead of the sound
+    // by the four buffers in the device ring and the segments on its tracks,
+    // seconds at low rates. The output frames that came back map to input
+    // frames exactly, and standing still while paused comes with them.
     void ShowProgress(const std::string& strName)
     {
-        const uint32_t nLength = m_pEngine->GetLengthSec();
-        const uint32_t nPosition = std::min(m_pEngine->GetPositionSec(), nLength);
-        std::string strLabel = strName + "  " + FormatTime(nPosition) + " / " + FormatTime(nLength);
+        const CSpeedEngine& engine = *m_pEngine;
+        const CWaveFile& file = engine.SoundFile().WaveFile();
+        const WAVEFORMATEX& format = file.GetFormat();
+        // A file cut short ends before its data chunk says it does.
+        const uint64_t nDataEnd = std::min<uint64_t>(file.DataEnd(), file.GetLength());
+        const uint64_t nDataStart = file.DataOffset();
+        const uint64_t nTotal = nDataEnd > nDataStart ? (nDataEnd - nDataStart) / format.nBlockAlign : 0;
+        const uint64_t nHeard = HeardFrames(m_pOutput->GetReturnedBytes() / kOutputFrameBytes, engine.GetSegmentLength(),
+            engine.GetHop(), nTotal);
+        std::string strTimes = FormatTime(nHeard / format.nSamplesPerSec) + " / " + FormatTime(nTotal / format.nSamplesPerSec);
         if (m_pOutput->m_bPaused)
-            strLabel += "  [paused]";
-        m_progress.Show(nLength == 0 ? 0.0 : static_cast<double>(nPosition) / nLength, strLabel);
+            strTimes += "  [paused]";
+        m_progress.Show(nTotal == 0 ? 0.0 : static_cast<double>(nHeard) / static_cast<double>(nTotal), strName, strTimes);
     }
 
     const SCommandLine& m_line;

@@ -1,18 +1,36 @@
 // A one-line progress bar on standard error, drawn only when it is a terminal.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class CProgressBar {
 public:
     CProgressBar();
-    // Redraws when the whole percent or the label changed.
-    void Show(double dFraction, const std::string& strLabel);
+    // Redraws when the line to draw differs from the one shown, as it does
+    // when the percent, the name, the tail or the terminal's width changed.
+    // strTail (the play command's times) is kept whole; see FormatProgressLine.
+    void Show(double dFraction, const std::string& strName, const std::string& strTail = std::string());
     // Clears the line so that messages start on a clean line.
     void Clear();
 
 private:
     bool m_bEnabled;
-    int m_nShownPercent = -1;
-    std::string m_strShownLabel;
+    bool m_bShown = false;
+    std::string m_strShownLine;
 };
+
+// The progress line for a terminal nColumns wide, without the carriage return
+// and clear that precede it: "[####....] 45%  name  tail". It takes at most
+// nColumns - 1 display columns, so that the cursor never wraps. As the width
+// shrinks, the name is shortened in the middle ("...") down to a few
+// characters, then the bar narrows down to none, then the name goes, then the
+// percent; the tail goes last, cut at its end. Characters the current locale
+// cannot show, and control characters, become '?'.
+std::string FormatProgressLine(int nColumns, double dFraction, const std::string& strName, const std::string& strTail);
+
+// The input frames heard once nPlayedOutputFrames of the engine's output have
+// come back from the sound device: its segments of nSegmentLength input
+// frames tile the input one hop of nHop output frames apart, so the ratio of
+// the two maps sound back to input. At most nTotalFrames; 0 without a hop.
+uint64_t HeardFrames(uint64_t nPlayedOutputFrames, int32_t nSegmentLength, int32_t nHop, uint64_t nTotalFrames);

@@ -1,20 +1,29 @@
 // velofon play through SDL's disk driver: what reaches the sound system is
-// what velofon render writes, and every way of ending is clean.
+// what velofon render writes, and every way of ending is clean. On a
+// terminal its progress line fits the width and follows what is heard.
 #include "../ChildEnvironment.h"
 #include "../WavBytes.h"
+#include "tools/ProgressBar.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <csignal>
+#include <cwchar>
 #include <fcntl.h>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <locale.h>
+#include <poll.h>
+#include <pty.h>
+#include <regex>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
+#include <vector>
 
 namespace {
 
@@ -37,6 +46,52 @@ Bytes WithoutOuterSilence(const Bytes& ab)
         --nEnd;
     return Bytes(ab.begin() + nFirst * kFrameBytes, ab.begin() + nEnd * kFrameBytes);
 }
+
+// Names and lines as a UTF-8 terminal reads them, on this thread only.
+class CUtf8Locale {
+public:
+    CUtf8Locale()
+        : m_locale(::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr))
+        , m_previous(m_locale ? ::uselocale(m_locale) : nullptr)
+    {
+    }
+    CUtf8Locale(const CUtf8Locale&) = delete;
+    CUtf8Locale& operator=(const CUtf8Locale&) = delete;
+    ~CUtf8Locale()
+    {
+        if (m_locale) {
+            ::uselocale(m_previous);
+            ::freelocale(m_locale);
+        }
+    }
+    bool IsSet() const { return m_locale != nullptr; }
+
+private:
+    locale_t m_locale;
+    locale_t m_previous;
+};
+
+// The columns a UTF-8 terminal gives the text; -1 when it holds a control
+// character or bytes that are no character.
+int DisplayColumns(const std::string& str)
+{
+    std::mbstate_t state {};
+    int nColumns = 0;
+    for (size_t nAt = 0; nAt < str.size();) {
+        wchar_t wc = 0;
+        const size_t nLength = std::mbrtowc(&wc, str.data() + nAt, str.size() - nAt, &state);
+        const int nWidth = nLength == 0 || nLength > str.size() - nAt ? -1 : ::wcwidth(wc);
+        if (nWidth < 0)
+            return -1;
+        nColumns += nWidth;
+        nAt += nLength;
+    }
+    return nColumns;
+}
+
+// 100 characters, six of them Japanese (two columns each).
+const std::string kLongName = "\u65E5\u672C\u8A9E\u306E\u8B1B\u7FA9-a-lecture-on-listening-faster-recorded-in-the-"
+                              "small-hall-part-seven-of-twelve-take-2-mono.wav";
 
 class PlayCommandTest : public ::testing::Test {
 protected:
@@ -62,9 +117,112 @@ protected:
         return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
     }
 
+    // Runs velofon with standard error on a pseudo-terminal nColumns wide,
+    // standard input and output elsewhere; keeps what reached the terminal in
+    // m_strErr.
+    int RunOnTerminal(int nColumns, std::vector<std::string> astrArgs)
+    {
+        m_strErr.clear();
+        winsize size {};
+        size.ws_row = 24;
+        size.ws_col = static_cast<unsigned short>(nColumns);
+        int nMaster = -1;
+        int nSlave = -1;
+        if (::openpty(&nMaster, &nSlave, nullptr, nullptr, &size) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+            return -1;
+        }
+        // A COLUMNS left over from another terminal must not win over the
+        // terminal's own width.
+        CChildEnvironment environment({"SDL_AUDIODRIVER=dummy", "LC_ALL=C.UTF-8", "COLUMNS=7"});
+        astrArgs.insert(astrArgs.begin(), VELOFON_EXE);
+        std::vector<char*> apArgs;
+        for (std::string& strArg : astrArgs)
+            apArgs.push_back(strArg.data());
+        apArgs.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, nSlave, STDERR_FILENO);
+        posix_spawn_file_actions_addclose(&actions, nSlave);
+        posix_spawn_file_actions_addclose(&actions, nMaster);
+        pid_t nPid = 0;
+        const int nSpawn = posix_spawn(&nPid, apArgs[0], &actions, nullptr, apArgs.data(), environment.Get());
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(nSlave);
+        if (nSpawn != 0) {
+            ::close(nMaster);
+            ADD_FAILURE() << "cannot start velofon: " << std::strerror(nSpawn);
+            return -1;
+        }
+        // Read until the terminal's last writer has gone (EIO), or give up.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        char abChunk[4096];
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd poll {nMaster, POLLIN, 0};
+            if (::poll(&poll, 1, 100) <= 0)
+                continue;
+            const ssize_t nRead = ::read(nMaster, abChunk, sizeof abChunk);
+            if (nRead <= 0)
+                break;
+            m_strErr.append(abChunk, static_cast<size_t>(nRead));
+        }
+        ::close(nMaster);
+        if (std::chrono::steady_clock::now() >= deadline)
+            ::kill(nPid, SIGKILL);
+        int nStatus = 0;
+        ::waitpid(nPid, &nStatus, 0);
+        return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    }
+
     CTempDir m_dir;
     std::string m_strErr;
 };
+
+// What a terminal shows of the output: each carriage return starts the line
+// over, "\033[K" clears it from the cursor. Returns every line as drawn
+// just before the next carriage return or newline, and counts the newlines
+// that come before the last drawing.
+struct STerminalLines {
+    std::vector<std::string> astrDrawn;
+    int nNewlinesWhileDrawing = 0;
+};
+
+STerminalLines ReplayTerminal(const std::string& strOut)
+{
+    STerminalLines lines;
+    std::string strLine;
+    size_t nCursor = 0;
+    int nNewlines = 0;
+    auto finishLine = [&] {
+        if (strLine.empty())
+            return;
+        lines.astrDrawn.push_back(strLine);
+        lines.nNewlinesWhileDrawing = nNewlines;
+    };
+    for (size_t i = 0; i < strOut.size(); ++i) {
+        const char c = strOut[i];
+        if (c == '\r' || c == '\n') {
+            finishLine();
+            nNewlines += c == '\n';
+            nCursor = 0;
+            if (c == '\n')
+                strLine.clear();
+        } else if (strOut.compare(i, 3, "\033[K") == 0) {
+            strLine.resize(std::min(strLine.size(), nCursor));
+            i += 2;
+        } else {
+            if (nCursor < strLine.size())
+                strLine[nCursor] = c;
+            else
+                strLine += c;
+            ++nCursor;
+        }
+    }
+    finishLine();
+    return lines;
+}
 
 TEST_F(PlayCommandTest, TheSoundSystemGetsExactlyTheRenderedFrames)
 {
@@ -139,6 +297,115 @@ TEST_F(PlayCommandTest, CtrlCStopsCleanlyInTheMiddle)
     const Bytes abErr = ReadWholeFile(Path("stderr.txt"));
     EXPECT_NE(std::string(abErr.begin(), abErr.end()).find("velofon: interrupted"), std::string::npos);
     EXPECT_LT(WithoutOuterSilence(ReadWholeFile(strDevice)).size(), 30u * 8000 * 4 / 2 / 2);
+}
+
+TEST(PlayCommandProgressLine, FitsTheWidthKeepingTheTailAndShorteningTheNameThenTheBar)
+{
+    CUtf8Locale utf8;
+    ASSERT_TRUE(utf8.IsSet());
+    const std::string strTimes = "00:01:02 / 00:10:00";
+    struct SCase {
+        int nColumns;
+        double dFraction;
+        std::string strName;
+        std::string strTail;
+        std::string strExpected;
+    };
+    const SCase aCases[] = {
+        // velofon render's line: no tail, the bar at its widest.
+        {80, 0.5, "talk.wav", "", "[###############...............]  50%  talk.wav"},
+        {200, 0.1, "a-long-lecture-name-part-07.wav", strTimes,
+         "[###...........................]  10%  a-long-lecture-name-part-07.wav  00:01:02 / 00:10:00"},
+        // The name gives way first, keeping both its ends...
+        {90, 0.1, "a-long-lecture-name-part-07.wav", strTimes,
+         "[###...........................]  10%  a-long-lectur...e-part-07.wav  00:01:02 / 00:10:00"},
+        // ...then the bar, down to none.
+        {56, 0.1, "a-long-lecture-name-part-07.wav", strTimes,
+         "[#............]  10%  a-lo...7.wav  00:01:02 / 00:10:00"},
+        {40, 0.1, "a-long-lecture-name-part-07.wav", strTimes, " 10%  a-lo...7.wav  00:01:02 / 00:10:00"},
+        // Wide characters count two columns; one that does not fit leaves a gap.
+        {40, 1.0, "\u65E5\u672C\u8A9E\u306E\u8B1B\u7FA9.wav", strTimes,
+         "100%  \u65E5\u672C....wav  00:01:02 / 00:10:00"},
+        {30, 0.0, "a.wav", strTimes + "  [paused]", "00:01:02 / 00:10:00  [paused]"},
+        // Too narrow even for the times: cut, never wrapped.
+        {12, 0.0, "a.wav", strTimes, "00:01:02 / "},
+        // Control characters and bytes that are no character never reach the terminal.
+        {80, 0.0, "a\tb\033[31mc\xff.wav", "", "[..............................]   0%  a?b?[31mc?.wav"},
+    };
+    for (const SCase& c : aCases)
+        EXPECT_EQ(FormatProgressLine(c.nColumns, c.dFraction, c.strName, c.strTail), c.strExpected) << c.nColumns;
+
+    // Every width from none up keeps within its columns, and the times show
+    // whole wherever they fit.
+    for (int nColumns = 0; nColumns <= 140; ++nColumns) {
+        const std::string strLine = FormatProgressLine(nColumns, 0.42, kLongName, strTimes + "  [paused]");
+        EXPECT_LE(DisplayColumns(strLine), std::max(nColumns - 1, 0)) << nColumns << ": " << strLine;
+        if (nColumns > 30) {
+            EXPECT_NE(strLine.find(strTimes + "  [paused]"), std::string::npos) << nColumns;
+        }
+    }
+}
+
+TEST(PlayCommandProgressLine, HeardFramesFollowTheSoundThatCameBack)
+{
+    struct SCase {
+        uint64_t nPlayedOutputFrames;
+        int32_t nSegmentLength;
+        int32_t nHop;
+        uint64_t nTotalFrames;
+        uint64_t nExpected;
+    };
+    const SCase aCases[] = {
+        {0, 760, 380, 24000, 0},         // four buffers read ahead, nothing heard yet
+        {7500, 760, 380, 24000, 15000},  // one buffer back at 2x
+        {7500, 1000, 1000, 24000, 7500}, // at 1x
+        {7501, 999, 500, 24000, 14986},  // a part of a hop maps to a part of a segment
+        {60000, 760, 380, 24000, 24000}, // the last segment's fade and padding are not input
+        {7500, 0, 0, 24000, 0},          // no file open
+    };
+    for (const SCase& c : aCases)
+        EXPECT_EQ(HeardFrames(c.nPlayedOutputFrames, c.nSegmentLength, c.nHop, c.nTotalFrames), c.nExpected)
+            << c.nPlayedOutputFrames << " " << c.nSegmentLength << "/" << c.nHop;
+}
+
+// On a terminal the progress line fits the width, shows the time heard (not
+// read: the engine reads the whole of this file for the first four buffers)
+// and ends on the total.
+TEST_F(PlayCommandTest, TheProgressLineFitsTheTerminalAndFollowsTheSound)
+{
+    CUtf8Locale utf8;
+    ASSERT_TRUE(utf8.IsSet());
+    const std::string strFile = Sound(kLongName, 1, 8000, 2, 2.5);
+    const std::regex times(R"((\d\d:\d\d:\d\d) / (\d\d:\d\d:\d\d))");
+    struct SCase {
+        int nColumns;
+        bool bWholeName;
+    };
+    for (const SCase& c : {SCase {40, false}, SCase {80, false}, SCase {200, true}}) {
+        ASSERT_EQ(RunOnTerminal(c.nColumns, {"play", "--speed", "2", strFile}), 0) << c.nColumns << ": " << m_strErr;
+        const STerminalLines lines = ReplayTerminal(m_strErr);
+        ASSERT_GE(lines.astrDrawn.size(), 2u) << c.nColumns << ": " << m_strErr;
+        EXPECT_EQ(lines.nNewlinesWhileDrawing, 0) << c.nColumns;
+        std::smatch match;
+        std::string strLastElapsed;
+        for (const std::string& strLine : lines.astrDrawn) {
+            const int nLineColumns = DisplayColumns(strLine);
+            EXPECT_GE(nLineColumns, 0) << c.nColumns << ": " << strLine;
+            EXPECT_LE(nLineColumns, c.nColumns - 1) << strLine;
+            ASSERT_TRUE(std::regex_search(strLine, match, times)) << c.nColumns << ": " << strLine;
+            EXPECT_EQ(match[2].str(), "00:00:02") << strLine;
+            if (strLastElapsed.empty()) {
+                EXPECT_EQ(match[1].str(), "00:00:00") << "the first line shows what was read, not heard: " << strLine;
+            }
+            strLastElapsed = match[1].str();
+            // The name's start shows, and a shortened name its ellipsis after it.
+            const size_t nName = strLine.find(kLongName.substr(0, 3));
+            EXPECT_NE(nName, std::string::npos) << strLine;
+            EXPECT_EQ(strLine.find(kLongName) != std::string::npos, c.bWholeName) << strLine;
+            EXPECT_EQ(strLine.find("...", nName) != std::string::npos, !c.bWholeName) << strLine;
+        }
+        EXPECT_EQ(strLastElapsed, "00:00:02") << c.nColumns;
+    }
 }
 
 } // namespace
