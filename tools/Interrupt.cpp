@@ -1,23 +1,30 @@
 #include "Interrupt.h"
 
+#include <initializer_list>
+
 namespace {
 
-volatile std::sig_atomic_t g_bInterrupted = 0;
+volatile std::sig_atomic_t g_nSignal = 0;
 
-void OnInterrupt(int)
+void OnInterrupt(int nSignal)
 {
-    g_bInterrupted = 1;
+    g_nSignal = nSignal;
 }
 
 } // namespace
 
 void CatchInterrupts()
 {
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    for (int nSignal : { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM })
+        std::signal(nSignal, OnInterrupt);
 }
 
 bool WasInterrupted()
 {
-    return g_bInterrupted != 0;
+    return g_nSignal != 0;
+}
+
+int InterruptedExitStatus()
+{
+    return 128 + (g_nSignal != 0 ? g_nSignal : SIGINT);
 }

@@ -1,10 +1,13 @@
-// Ctrl+C and SIGTERM end a velofon command cleanly: the handler only notes
-// the request, and the command's loop winds down at its next step.
+// The signals that end a velofon command (Ctrl+C, a closed terminal, kill,
+// and the other signals whose default is to end the process) end it cleanly:
+// the handler only notes the request, and the command's loop winds down at
+// its next step, removing what it has not finished writing.
 #pragma once
 
 #include <csignal>
 
-constexpr int kExitInterrupted = 128 + SIGINT;
-
 void CatchInterrupts();
 bool WasInterrupted();
+// 128 plus the number of the signal that ended the command, as a shell
+// reports a process killed by it.
+int InterruptedExitStatus();

@@ -36,7 +36,7 @@ const char kPlayHelp[] =
 const char kPlayExitHelp[] =
     "\n"
     "exit status: 0 every input played, 1 an input skipped or no sound device,\n"
-    "2 usage error, 130 stopped by Ctrl+C.\n";
+    "2 usage error, 128+N stopped by signal N (130 for Ctrl+C).\n";
 
 constexpr int kPollMs = 50;
 // 16-bit stereo.
@@ -118,7 +118,7 @@ public:
             if (eResult == EFileResult::Interrupted) {
                 m_progress.Clear();
                 std::fputs("velofon: interrupted\n", stderr);
-                nStatus = kExitInterrupted;
+                nStatus = InterruptedExitStatus();
                 break;
             }
         }

@@ -65,16 +65,25 @@ bool TakeOptionValue(int argc, char** argv, int& i, const char* strName, std::st
 bool SPlaybackOptions::Parse(int argc, char** argv, int& i)
 {
     std::string strValue;
-    if (TakeOptionValue(argc, argv, i, "--speed-index", strValue))
+    const char* strSpeedOption = nullptr;
+    if (TakeOptionValue(argc, argv, i, "--speed-index", strValue)) {
+        strSpeedOption = "--speed-index";
         nSpeedIdx = static_cast<int>(ParseWholeNumber("--speed-index", strValue, 0, kMaxSpeedIndex));
-    else if (TakeOptionValue(argc, argv, i, "--speed", strValue))
+    } else if (TakeOptionValue(argc, argv, i, "--speed", strValue)) {
+        strSpeedOption = "--speed";
         nSpeedIdx = ParseSpeed(strValue);
-    else if (TakeOptionValue(argc, argv, i, "--mixing", strValue))
+    } else if (TakeOptionValue(argc, argv, i, "--mixing", strValue)) {
         nMixing = static_cast<int>(ParseWholeNumber("--mixing", strValue, 0, kMaxMixing));
-    else if (TakeOptionValue(argc, argv, i, "--alpha", strValue))
+    } else if (TakeOptionValue(argc, argv, i, "--alpha", strValue)) {
         nAlpha = static_cast<int>(ParseWholeNumber("--alpha", strValue, 0, kMaxAlpha));
-    else
+    } else {
         return false;
+    }
+    // Both say the same thing; which one was meant is anybody's guess.
+    if (strSpeedOption && m_strSpeedOption && std::strcmp(strSpeedOption, m_strSpeedOption) != 0)
+        throw std::invalid_argument("give either --speed or --speed-index, not both");
+    if (strSpeedOption)
+        m_strSpeedOption = strSpeedOption;
     return true;
 }
 

@@ -24,8 +24,12 @@ struct SPlaybackOptions {
     // Takes argv[i] (and its value, advancing i) when it is one of
     // --speed-index, --speed, --mixing, --alpha, as "--opt V" or "--opt=V".
     // Returns false when argv[i] is not one of them; throws std::invalid_argument
-    // with a message for a missing or bad value.
+    // with a message for a missing or bad value, or for --speed after
+    // --speed-index (or the other way round).
     bool Parse(int argc, char** argv, int& i);
+
+private:
+    const char* m_strSpeedOption = nullptr; // the speed option given so far
 };
 
 // The help lines of the options above.

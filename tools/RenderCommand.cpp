@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -35,7 +36,8 @@ const char kRenderHelp[] =
 const char kRenderExitHelp[] =
     "\n"
     "exit status: 0 every input rendered, 1 an input skipped or the output\n"
-    "failed, 2 usage error.\n";
+    "failed (nothing is written when every input was skipped), 2 usage error,\n"
+    "128+N ended by signal N (130 for Ctrl+C).\n";
 
 // The player's output buffer: the engine's output comes in the same pieces.
 constexpr uint32_t kFillBytes = 30000;
@@ -53,20 +55,31 @@ int ParseArgs(int argc, char** argv, SRenderArgs& args)
     args.line.strUsageLine = kRenderUsageLine;
     args.line.strAbout = kRenderHelp;
     args.line.strExitHelp = kRenderExitHelp;
-    args.line.TakeExtra = [&args](int nArgs, char** astrArgs, int& i) {
+    bool bOutGiven = false;
+    args.line.TakeExtra = [&args, &bOutGiven](int nArgs, char** astrArgs, int& i) {
         std::string strValue;
-        if (std::string(astrArgs[i]) == "--raw")
+        if (std::string(astrArgs[i]) == "--raw") {
             args.bRaw = true;
-        else if (TakeOptionValue(nArgs, astrArgs, i, "-o", strValue) || TakeOptionValue(nArgs, astrArgs, i, "--output", strValue))
+        } else if (TakeOptionValue(nArgs, astrArgs, i, "-o", strValue)
+            || TakeOptionValue(nArgs, astrArgs, i, "--output", strValue)) {
+            // Two outputs would leave one of them unwritten, without a word.
+            if (bOutGiven)
+                throw std::invalid_argument("only one output can be given (-o OUT)");
+            bOutGiven = true;
             args.strOut = strValue;
-        else
+        } else {
             return false;
+        }
         return true;
     };
     const int nParsed = args.line.Parse(argc, argv);
-    if (nParsed < 0 && args.strOut.empty())
+    if (nParsed >= 0)
+        return nParsed;
+    if (args.strOut.empty())
         return args.line.UsageError("no output file given (-o OUT)");
-    return nParsed;
+    if (args.strOut == "-" && ::isatty(STDOUT_FILENO))
+        return args.line.UsageError("standard output is a terminal; redirect it to a file or a pipe, or give -o OUT");
+    return -1;
 }
 
 bool IsSameFile(const struct stat& a, const struct stat& b)
@@ -101,11 +114,15 @@ public:
                 m_progress.Clear();
                 ReportSkipped(strInput, strReason);
                 nStatus = kExitSkipped;
+            } else {
+                m_bRenderedAny = true;
             }
         }
         m_progress.Clear();
         return nStatus;
     }
+
+    bool RenderedAny() const { return m_bRenderedAny; }
 
 private:
     bool RenderFile(const std::string& strInput, std::string& strReason)
@@ -121,16 +138,47 @@ private:
         uint32_t nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer);
         if (nBytes == 0)
             strReason = NothingPlayableReason(engine, m_args.line.options.Speed());
-        if (strReason.empty())
+        if (strReason.empty()) {
+            WarnOfAnotherRate(strInput, nRate);
             m_output.SetSampleRate(nRate);
+        }
         for (; nBytes > 0; nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer)) {
             if (!m_output.Write(m_abBuffer, nBytes) || WasInterrupted())
                 break;
+            WarnOfCappedSizes();
             m_progress.Show(Fraction(engine.GetPosition()), BaseName(strInput));
         }
         engine.Close();
         m_nDoneBytes += nFileBytes;
         return strReason.empty() && m_output.GetError().empty() && !WasInterrupted();
+    }
+
+    // One output has one rate: a file recorded at another plays at the wrong
+    // speed and pitch, which the user would otherwise only hear.
+    void WarnOfAnotherRate(const std::string& strInput, uint32_t nRate)
+    {
+        if (!m_output.HasSampleRate() || m_output.GetSampleRate() == nRate)
+            return;
+        const uint32_t nOutRate = m_output.GetSampleRate();
+        const bool bFaster = nRate < nOutRate;
+        const double dFactor = bFaster ? static_cast<double>(nOutRate) / nRate : static_cast<double>(nRate) / nOutRate;
+        m_progress.Clear();
+        std::fprintf(stderr,
+            "velofon: warning: %s was recorded at %u Hz and is written at %u Hz: it will sound %.1fx too %s; "
+            "render such files separately\n",
+            strInput.c_str(), nRate, nOutRate, dFactor, bFaster ? "fast" : "slow");
+    }
+
+    void WarnOfCappedSizes()
+    {
+        if (m_bWarnedOfCappedSizes || !m_output.ExceedsHeaderSizes())
+            return;
+        m_bWarnedOfCappedSizes = true;
+        m_progress.Clear();
+        std::fprintf(stderr,
+            "velofon: warning: %s reaches 4 GiB, more than a WAV header can describe; its sizes are capped, "
+            "so some programs will stop reading early (--raw writes bare frames without that limit)\n",
+            m_args.strOut.c_str());
     }
 
     double Fraction(uint64_t nPosition) const
@@ -144,6 +192,8 @@ private:
     CProgressBar m_progress;
     uint64_t m_nTotalBytes = 0;
     uint64_t m_nDoneBytes = 0;
+    bool m_bRenderedAny = false;
+    bool m_bWarnedOfCappedSizes = false;
     unsigned char m_abBuffer[kFillBytes] = {};
 };
 
@@ -171,11 +221,18 @@ int RunRender(int argc, char** argv)
         std::fprintf(stderr, "velofon: %s\n", output.GetError().c_str());
         return kExitSkipped;
     }
-    int nStatus = CRenderRun(args, output).Run();
+    CRenderRun run(args, output);
+    const int nStatus = run.Run();
     if (WasInterrupted()) {
         output.Abort();
         std::fputs("velofon: interrupted; nothing written\n", stderr);
-        return kExitInterrupted;
+        return InterruptedExitStatus();
+    }
+    if (output.GetError().empty() && !run.RenderedAny()) {
+        // Replacing yesterday's result with an empty file would lose it for nothing.
+        output.Abort();
+        std::fputs("velofon: no input could be rendered; nothing written\n", stderr);
+        return kExitSkipped;
     }
     if (!output.GetError().empty() || !output.Commit()) {
         output.Abort();

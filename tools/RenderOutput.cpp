@@ -37,9 +37,11 @@ CRenderOutput::~CRenderOutput()
     Abort();
 }
 
-bool CRenderOutput::Fail(const std::string& strWhat)
+// Every failure is the target's, whichever file or step it was: the user
+// never sees the temporary file.
+bool CRenderOutput::Fail()
 {
-    m_strError = strWhat + ": " + std::strerror(errno);
+    m_strError = "cannot write " + m_strTarget + ": " + std::strerror(errno);
     return false;
 }
 
@@ -54,7 +56,7 @@ bool CRenderOutput::Open(const std::string& strPath)
         // place: a file renamed over it would replace it.
         m_hFile = ::open(strPath.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
         if (m_hFile < 0)
-            return Fail("cannot open " + strPath);
+            return Fail();
         m_bOwnsFile = true;
     } else {
         const size_t nSlash = strPath.rfind('/');
@@ -63,7 +65,7 @@ bool CRenderOutput::Open(const std::string& strPath)
         std::string strTemplate = strDir + "." + strBase + ".XXXXXX";
         m_hFile = ::mkstemp(strTemplate.data());
         if (m_hFile < 0)
-            return Fail("cannot create a file beside " + strPath);
+            return Fail();
         m_bOwnsFile = true;
         m_strTemp = strTemplate;
         // mkstemp makes the file private; give it the permissions a new file normally gets.
@@ -144,7 +146,7 @@ bool CRenderOutput::WriteAll(const unsigned char* pData, size_t nBytes)
         if (nWritten < 0 && errno == EINTR)
             continue;
         if (nWritten <= 0)
-            return Fail("cannot write " + m_strTarget);
+            return Fail();
         pData += nWritten;
         nBytes -= static_cast<size_t>(nWritten);
     }
@@ -166,19 +168,19 @@ bool CRenderOutput::Commit()
         unsigned char abHeader[kHeaderBytes];
         BuildHeader(abHeader);
         if (::pwrite(m_hFile, abHeader, kHeaderBytes, m_nHeaderOffset) != static_cast<ssize_t>(kHeaderBytes))
-            return Fail("cannot write " + m_strTarget);
+            return Fail();
     }
     if (!m_bOwnsFile)
         return true;
     if (::close(m_hFile) != 0) {
         m_hFile = -1;
-        return Fail("cannot write " + m_strTarget);
+        return Fail();
     }
     m_hFile = -1;
     if (m_strTemp.empty())
         return true;
     if (::rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0)
-        return Fail("cannot rename the finished file to " + m_strTarget);
+        return Fail();
     m_strTemp.clear();
     return true;
 }

@@ -22,6 +22,8 @@ public:
     bool Open(const std::string& strPath);
     // The header carries the rate of the first rendered input.
     void SetSampleRate(uint32_t nRate);
+    bool HasSampleRate() const { return m_bRateSet; }
+    uint32_t GetSampleRate() const { return m_nRate; }
     bool Write(const void* pData, uint32_t nBytes);
     // Completes the header and moves the file into place.
     bool Commit();
@@ -29,13 +31,16 @@ public:
     void Abort();
 
     const std::string& GetError() const { return m_strError; }
+    // True once a WAV file's sizes no longer fit its header's 32-bit fields,
+    // which are then capped.
+    bool ExceedsHeaderSizes() const { return !m_bRaw && m_nDataBytes + kHeaderBytes - 8 > UINT32_MAX; }
 
 private:
     bool EnsureHeader();
     bool Append(const unsigned char* pData, size_t nBytes);
     bool Flush();
     bool WriteAll(const unsigned char* pData, size_t nBytes);
-    bool Fail(const std::string& strWhat);
+    bool Fail();
     void BuildHeader(unsigned char* pHeader) const;
 
     bool m_bRaw;

@@ -24,9 +24,6 @@ std::string NothingPlayableReason(const CSpeedEngine& engine, double dSpeed)
         return "sample rate " + std::to_string(engine.GetFormat()->nSamplesPerSec) + " Hz is too high to play at "
             + strSpeed + "x";
     }
-    const CWaveFile& file = engine.SoundFile().WaveFile();
-    if (file.DataSizeWraps())
-        return "its data size field (" + std::to_string(file.DataSize()) + " bytes) reaches past 4 GiB";
     return std::string();
 }
 

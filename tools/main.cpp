@@ -16,7 +16,8 @@ const char kUsage[] =
     "  render   write the sped-up sound of WAV files to a WAV file (or raw frames)\n"
     "  play     play WAV files sped up through the sound device\n"
     "\n"
-    "Run 'velofon COMMAND --help' for the options of a command.\n";
+    "Run 'velofon COMMAND --help' for the options of a command, and\n"
+    "'velofon --version' for the version.\n";
 
 } // namespace
 
@@ -29,6 +30,10 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0) {
+        std::puts("velofon " VELOFON_VERSION);
         return kExitOk;
     }
     if (std::strcmp(argv[1], "render") == 0)

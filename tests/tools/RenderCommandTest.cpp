@@ -2,11 +2,14 @@
 #include "../WavBytes.h"
 #include "engine/ReferenceRender.h"
 
+#include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,12 +47,28 @@ TEST_F(RenderCommandTest, UsageErrorsExitWithTwo)
              "render -o " + Out("o.wav"), "render --speed 4.5 -o " + Out("o.wav") + " " + strIn,
              "render --speed 2.05 -o " + Out("o.wav") + " " + strIn, "render --speed-index 31 -o x.wav " + strIn,
              "render --mixing 101 -o x.wav " + strIn, "render --alpha 51 -o x.wav " + strIn,
-             "render --alpha -o x.wav " + strIn, "render --loud -o x.wav " + strIn }) {
+             "render --alpha -o x.wav " + strIn, "render --loud -o x.wav " + strIn,
+             "render --speed 2.0 --speed-index 3 -o x.wav " + strIn, "play --speed-index=3 --speed=2.0 " + strIn,
+             "render -o x.wav --output y.wav " + strIn }) {
         EXPECT_EQ(Run(strArgs), 2) << strArgs;
         EXPECT_NE(m_strErr.find("velofon: "), std::string::npos) << strArgs;
     }
+    EXPECT_FALSE(std::filesystem::exists("x.wav"));
     EXPECT_EQ(Run("--help"), 0);
     EXPECT_EQ(Run("render --help"), 0);
+    for (const char* strFlag : { "--version", "-V" }) {
+        EXPECT_EQ(Run(std::string(strFlag) + " >" + Out("version.txt")), 0);
+        const Bytes abVersion = ReadWholeFile(Out("version.txt"));
+        EXPECT_EQ(std::string(abVersion.begin(), abVersion.end()).rfind("velofon " VELOFON_VERSION "\n", 0), 0u);
+    }
+    // Sound bytes are not for a terminal; `script` gives the command one.
+    const std::string strOnTerminal = std::string("script -qec '") + VELOFON_EXE + " render -o - " + strIn
+        + "' /dev/null >" + Out("terminal.txt");
+    const int nTerminalStatus = std::system(strOnTerminal.c_str());
+    EXPECT_TRUE(WIFEXITED(nTerminalStatus) && WEXITSTATUS(nTerminalStatus) == 2);
+    const Bytes abScreen = ReadWholeFile(Out("terminal.txt"));
+    EXPECT_NE(std::string(abScreen.begin(), abScreen.end()).find("standard output is a terminal"), std::string::npos);
+    EXPECT_EQ(std::search(abScreen.begin(), abScreen.end(), std::begin("RIFF"), std::end("RIFF") - 1), abScreen.end());
 }
 
 TEST_F(RenderCommandTest, RawOutputIsTheEnginesAcrossFiles)
@@ -110,18 +129,13 @@ TEST_F(RenderCommandTest, UnplayableInputsAreSkippedWithTheirReason)
     const std::string strFast = Speech("fast.wav", 1, 64000, 40000);
     const std::string strBad = m_dir.Write("bad.wav", Bytes(100, 'x'));
     const std::string strMissing = Out("missing.wav");
-    Bytes abStreamed = ReadWholeFile(strGood);
-    PutU32(abStreamed, 40, 0xFFFFFFFFu); // the size a streaming writer leaves
-    const std::string strStreamed = m_dir.Write("streamed.wav", abStreamed);
     EXPECT_EQ(Run("render --speed 1 --raw -o " + Out("o.raw") + " " + strBad + " " + strMissing + " " + strFast + " "
-                  + strGood + " " + m_dir.Path() + " " + strStreamed),
+                  + strGood + " " + m_dir.Path()),
         1);
     EXPECT_NE(m_strErr.find("skipping " + strBad + ": no data chunk"), std::string::npos) << m_strErr;
     EXPECT_NE(m_strErr.find("skipping " + strMissing + ": cannot be opened"), std::string::npos) << m_strErr;
     EXPECT_NE(m_strErr.find("skipping " + strFast + ": sample rate 64000 Hz is too high"), std::string::npos) << m_strErr;
     EXPECT_NE(m_strErr.find("skipping " + m_dir.Path() + ": not a .wav file name"), std::string::npos) << m_strErr;
-    EXPECT_NE(m_strErr.find("skipping " + strStreamed + ": its data size field (4294967295 bytes) reaches past 4 GiB"),
-        std::string::npos) << m_strErr;
     // A file without samples is rendered, to nothing.
     EXPECT_EQ(Run("render --raw -o " + Out("empty.raw") + " " + m_dir.Write("empty.wav", MakeWav(1, 8000, 1, {}))), 0);
     EXPECT_TRUE(ReadWholeFile(Out("empty.raw")).empty());
@@ -139,10 +153,122 @@ TEST_F(RenderCommandTest, RefusesToOverwriteAnInputAndLeavesNoTemporaryFile)
 
     EXPECT_EQ(Run("render -o " + Out("o.wav") + " " + strIn), 0);
     EXPECT_EQ(Run("render -o " + m_dir.Path() + "/no-such-folder/o.wav " + strIn), 1);
+    EXPECT_NE(m_strErr.find("velofon: cannot write " + m_dir.Path() + "/no-such-folder/o.wav: No such file or directory"),
+        std::string::npos) << m_strErr;
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
         names.insert(entry.path().filename().string());
     EXPECT_EQ(names, std::set<std::string>({ "in.wav", "o.wav", "stderr.txt" }));
+}
+
+TEST_F(RenderCommandTest, WhenEveryInputIsSkippedTheOutputStaysAsItWas)
+{
+    const Bytes abYesterday = ReadWholeFile(Speech("yesterday.wav", 1, 8000, 9000));
+    const std::string strOut = m_dir.Write("o.wav", abYesterday);
+    EXPECT_EQ(Run("render -o " + strOut + " " + Out("typo.wav") + " " + m_dir.Write("bad.wav", Bytes(10, 'x'))), 1);
+    EXPECT_EQ(m_strErr.find("wrote"), std::string::npos) << m_strErr;
+    EXPECT_NE(m_strErr.find("nothing written"), std::string::npos) << m_strErr;
+    EXPECT_TRUE(ReadWholeFile(strOut) == abYesterday);
+    EXPECT_EQ(Run("render -o - " + Out("typo.wav") + " >" + Out("piped.wav")), 1);
+    EXPECT_TRUE(ReadWholeFile(Out("piped.wav")).empty()) << "not even a header";
+}
+
+// Every signal that ends a run takes its unfinished file with it. The input is
+// a sparse file of 2 GiB, declared as a streaming writer declares it, so that
+// the run is still going when the signal comes.
+TEST_F(RenderCommandTest, SignalsRemoveTheUnfinishedOutput)
+{
+    Bytes abHeader = MakeWav(2, 44100, 4, Bytes());
+    PutU32(abHeader, 40, 0xFFFFFFFFu);
+    const std::string strIn = m_dir.Write("long.wav", abHeader);
+    ASSERT_EQ(::truncate(strIn.c_str(), off_t{ 1 } << 31), 0);
+    for (int nSignal : { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM }) {
+        const std::string strOut = Out("o.wav");
+        const pid_t nPid = ::fork();
+        ASSERT_GE(nPid, 0);
+        if (nPid == 0) {
+            ::execl(VELOFON_EXE, VELOFON_EXE, "render", "--speed", "1", "-o", strOut.c_str(), strIn.c_str(),
+                static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // The unfinished file is there as soon as the run writes.
+        auto unfinished = [this] {
+            for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
+                if (entry.path().filename().string().rfind(".o.wav.", 0) == 0)
+                    return true;
+            return false;
+        };
+        for (int nTry = 0; nTry < 2000 && !unfinished(); ++nTry)
+            ::usleep(5000);
+        EXPECT_TRUE(unfinished()) << "signal " << nSignal;
+        ::kill(nPid, nSignal);
+        int nStatus = 0;
+        ASSERT_EQ(::waitpid(nPid, &nStatus, 0), nPid);
+        EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 128 + nSignal) << "signal " << nSignal;
+        EXPECT_FALSE(unfinished()) << "signal " << nSignal;
+        EXPECT_FALSE(std::filesystem::exists(strOut)) << "signal " << nSignal;
+    }
+}
+
+// What a streaming writer leaves: RIFF and data sizes of 0xFFFFFFFF, and a
+// LIST chunk naming the writer before the data. The data runs to the end of
+// the file and sounds as it does with the sizes filled in, in every layout.
+TEST_F(RenderCommandTest, StreamedWavsPlayToTheEndOfTheFile)
+{
+    struct { uint16_t nChannels, nBlockAlign; } aLayouts[] = { { 1, 1 }, { 1, 2 }, { 2, 2 }, { 2, 4 } };
+    for (const auto& layout : aLayouts) {
+        Bytes abData(60000);
+        for (size_t i = 0; i < abData.size(); ++i)
+            abData[i] = static_cast<uint8_t>((i * 7 + (i >> 9)) & 0xFF);
+        Bytes abSized = MakeWav(layout.nChannels, 16000, layout.nBlockAlign, abData);
+        Bytes abList;
+        Append(abList, "INFOISFT");
+        AppendU32(abList, 14);
+        Append(abList, std::string("Lavf59.27.100", 14));
+        abList.insert(abList.begin(), { 'L', 'I', 'S', 'T', 26, 0, 0, 0 });
+        abSized.insert(abSized.begin() + 36, abList.begin(), abList.end());
+        PutU32(abSized, 4, static_cast<uint32_t>(abSized.size() - 8));
+        Bytes abStreamed = abSized;
+        PutU32(abStreamed, 4, 0xFFFFFFFFu);
+        PutU32(abStreamed, 36 + abList.size() + 4, 0xFFFFFFFFu);
+        const std::string strWhat = std::to_string(layout.nChannels) + " channels, block " + std::to_string(layout.nBlockAlign);
+        ASSERT_EQ(Run("render --raw -o " + Out("sized.raw") + " " + m_dir.Write("sized.wav", abSized)), 0) << m_strErr;
+        ASSERT_EQ(Run("render --raw -o " + Out("streamed.raw") + " " + m_dir.Write("streamed.wav", abStreamed)), 0)
+            << m_strErr;
+        const Bytes abExpected = ReadWholeFile(Out("sized.raw"));
+        EXPECT_GT(abExpected.size(), abData.size() / layout.nBlockAlign * 4 / 2 - 30000) << strWhat;
+        EXPECT_TRUE(ReadWholeFile(Out("streamed.raw")) == abExpected) << strWhat;
+        EXPECT_TRUE(CReferenceRender().Render(abStreamed, SReferenceSettings()) == abExpected) << strWhat;
+    }
+}
+
+// Loud speech at the highest Mixing, with the tones on top: sums beyond the
+// 16-bit range are held at the limit, never flipped to the other sign.
+TEST_F(RenderCommandTest, LoudSpeechSaturatesInsteadOfWrapping)
+{
+    std::vector<int16_t> asLoud(44100);
+    for (size_t i = 0; i < asLoud.size(); ++i)
+        asLoud[i] = static_cast<int16_t>(std::lround(30000 * std::sin(static_cast<double>(i) * 0.031)));
+    const Bytes abWav = MakeWav(1, 22050, 2, Samples16(asLoud));
+    const std::string strIn = m_dir.Write("loud.wav", abWav);
+    ASSERT_EQ(Run("render --raw --mixing 100 --alpha 50 -o " + Out("o.raw") + " " + strIn), 0) << m_strErr;
+    const Bytes abOut = ReadWholeFile(Out("o.raw"));
+    SReferenceSettings settings;
+    settings.nMixingGain = 20;
+    settings.bAlpha = 1;
+    settings.nAlphaLevel = 50;
+    EXPECT_TRUE(abOut == CReferenceRender().Render(abWav, settings));
+    int nAtLimits = 0;
+    for (size_t nChannel = 0; nChannel < 2; ++nChannel) {
+        int nPrevious = 0;
+        for (size_t i = 2 * nChannel; i + 1 < abOut.size(); i += 4) {
+            const int nSample = static_cast<int16_t>(abOut[i] | (abOut[i + 1] << 8));
+            nAtLimits += nSample == 32767 || nSample == -32768;
+            EXPECT_LT(std::abs(nSample - nPrevious), 32768) << "a sign flip at byte " << i;
+            nPrevious = nSample;
+        }
+    }
+    EXPECT_GT(nAtLimits, 1000) << "the file is loud enough to reach the limits";
 }
 
 } // namespace
