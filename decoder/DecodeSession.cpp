@@ -291,6 +291,8 @@ bool CDecodeSession::Restart()
 
 bool CDecodeSession::SeekDemuxer(int64_t nInput)
 {
+    if (!m_pFormat)
+        return false; // a restart failed; the caller tries another
     const int64_t nPts = m_nOriginPts + av_rescale_q(nInput, AVRational { 1, m_nSourceRate }, m_timeBase);
     if (av_seek_frame(m_pFormat, m_nStream, nPts, AVSEEK_FLAG_BACKWARD) < 0)
         return false;
@@ -505,7 +507,7 @@ bool CDecodeSession::MakeResampler(const AVFrame* pFrame)
         const int nCommon = std::gcd(m_nSourceRate, m_nOutRate);
         m_nRateIn = m_nSourceRate / nCommon;
         m_nRateOut = m_nOutRate / nCommon;
-        m_nPreroll = av_rescale(m_nPrerollMs, m_nSourceRate, 1000);
+        m_nPreroll = std::max<int64_t>(1, av_rescale(m_nPrerollMs, m_nSourceRate, 1000));
     }
     // A change of input part-way (chained files) gets a new resampler into the
     // same output; like the ffmpeg program's rebuilt filters, the old one's
