@@ -5,6 +5,12 @@
 
 namespace {
 
+constexpr uint16_t kALawTag = 6;
+constexpr uint16_t kMuLawTag = 7;
+constexpr uint16_t kExtensibleTag = 0xFFFE;
+// The first two bytes of an extensible header's subformat GUID are the tag.
+constexpr uint32_t kSubformatTagOffset = 44;
+
 uint16_t LoadU16(const unsigned char* p)
 {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -39,6 +45,7 @@ const char* DescribeOpenError(EOpenError eError)
     case EOpenError::NoDataChunk: return "no data chunk in the first 4096 bytes";
     case EOpenError::UnsupportedLayout: return "unsupported layout (only 8 or 16-bit, mono or stereo PCM)";
     case EOpenError::UnsupportedRate: return "unsupported sample rate";
+    case EOpenError::NotDecodable: return "not an audio file FFmpeg can read";
     }
     return "unknown error";
 }
@@ -91,6 +98,9 @@ bool CWaveFile::Open(const std::string& strPath)
         return Refuse(EOpenError::NoDataChunk);
 
     m_wfx = wfx;
+    m_wDeclaredTag = LoadU16(abHeader + 20);
+    if (m_wDeclaredTag == kExtensibleTag && nRead >= kSubformatTagOffset + 2)
+        m_wDeclaredTag = LoadU16(abHeader + kSubformatTagOffset);
     m_dwDataSize = LoadU32(abHeader + nTag + 4);
     m_dwDataOffset = nTag + 8;
     m_eLastError = EOpenError::None;
@@ -123,16 +133,14 @@ uint32_t CWaveFile::Read(void* pBuffer, uint32_t nCount)
     return nGot;
 }
 
-void CWaveFile::Seek(uint32_t nPosition)
+void CWaveFile::Seek(uint64_t nPosition)
 {
     if (!m_bOpen)
         return;
-    if (nPosition < m_dwDataOffset)
-        nPosition = m_dwDataOffset;
+    uint64_t nTarget = std::max<uint64_t>(nPosition, m_dwDataOffset);
     // 16 bytes back from the end, but not in front of the data: with less
     // data than that (or none) the header would play as sound.
     const uint64_t nEnd = DataEnd();
-    uint64_t nTarget = nPosition;
     if (nEnd < nTarget)
         nTarget = nEnd - std::min<uint64_t>(16, nEnd - m_dwDataOffset);
     nTarget -= nTarget % m_wfx.nBlockAlign;
@@ -155,12 +163,166 @@ uint32_t CWaveFile::GetPositionSec() const
 
 bool CSoundFile::Open(const std::string& strPath)
 {
-    if (!HasWaveExtension(strPath)) {
-        m_eLastError = EOpenError::BadExtension;
+    if (IsWaveOpen() || IsDecodedOpen()) {
+        m_eLastError = EOpenError::AlreadyOpen;
         return false;
     }
-    m_nType = kTypeWave;
-    const bool bOpened = m_WaveFile.Open(strPath);
-    m_eLastError = m_WaveFile.GetLastError();
-    return bOpened;
+    m_strDecoderError.clear();
+    if (!HasWaveExtension(strPath))
+        return OpenDecoded(strPath);
+    // What the reader says against the file, should FFmpeg refuse it too: it
+    // says more precisely what is wrong with a WAV than FFmpeg's "cannot read".
+    EOpenError eWaveError = EOpenError::None;
+    if (m_WaveFile.Open(strPath)) {
+        const uint32_t nRate = m_WaveFile.GetFormat().nSamplesPerSec;
+        if (nRate >= kLowestRate && IsOwnFormat()) {
+            m_nType = kTypeWave;
+            m_wfx = m_WaveFile.GetFormat();
+            m_eLastError = EOpenError::None;
+            return true;
+        }
+        m_WaveFile.Close();
+        if (nRate < kLowestRate) {
+            m_eLastError = EOpenError::UnsupportedRate;
+            return false;
+        }
+        eWaveError = nRate > kHighestOwnRate ? EOpenError::UnsupportedRate : EOpenError::UnsupportedLayout;
+    } else {
+        eWaveError = m_WaveFile.GetLastError();
+        // A file that is missing, unreadable or no file at all is that for FFmpeg too.
+        if (eWaveError == EOpenError::CannotOpen || eWaveError == EOpenError::NotRegularFile) {
+            m_eLastError = eWaveError;
+            return false;
+        }
+    }
+    if (OpenDecoded(strPath))
+        return true;
+    m_eLastError = eWaveError;
+    m_strDecoderError.clear();
+    return false;
+}
+
+bool CSoundFile::IsOwnFormat() const
+{
+    const WAVEFORMATEX& wfx = m_WaveFile.GetFormat();
+    const uint16_t wTag = m_WaveFile.DeclaredFormatTag();
+    // a-law and µ-law bytes are no unsigned PCM, though their layout is the same.
+    return FormatKindOf(wfx) != FMT_NONE && wTag != kALawTag && wTag != kMuLawTag
+        && wfx.nSamplesPerSec <= kHighestOwnRate;
+}
+
+bool CSoundFile::OpenDecoded(const std::string& strPath)
+{
+    if (!m_DecodedFile.Open(strPath)) {
+        m_eLastError = EOpenError::NotDecodable;
+        m_strDecoderError = m_DecodedFile.GetError();
+        return false;
+    }
+    const uint16_t nChannels = m_DecodedFile.GetChannels();
+    m_nType = kTypeDecoded;
+    m_wfx = WAVEFORMATEX{};
+    m_wfx.wFormatTag = WAVE_FORMAT_PCM;
+    m_wfx.nChannels = nChannels;
+    m_wfx.nSamplesPerSec = m_DecodedFile.GetSampleRate();
+    m_wfx.nBlockAlign = static_cast<uint16_t>(2 * nChannels);
+    m_wfx.nAvgBytesPerSec = m_wfx.nSamplesPerSec * m_wfx.nBlockAlign;
+    m_wfx.wBitsPerSample = 16;
+    m_eLastError = EOpenError::None;
+    return true;
+}
+
+uint32_t CSoundFile::Read(void* pBuffer, uint32_t nCount)
+{
+    if (IsWaveOpen())
+        return m_WaveFile.Read(pBuffer, nCount);
+    if (IsDecodedOpen())
+        return m_DecodedFile.Read(pBuffer, nCount);
+    return 0;
+}
+
+bool CSoundFile::Close()
+{
+    if (m_nType == kTypeDecoded)
+        return m_DecodedFile.Close();
+    return m_nType == kTypeWave && m_WaveFile.Close();
+}
+
+uint32_t CSoundFile::GetLengthSec() const
+{
+    if (IsDecodedOpen())
+        return static_cast<uint32_t>(m_DecodedFile.GetLengthFrames() / m_wfx.nSamplesPerSec);
+    return IsWaveOpen() ? m_WaveFile.GetLengthSec() : 0;
+}
+
+uint32_t CSoundFile::GetPositionSec() const
+{
+    if (IsDecodedOpen())
+        return static_cast<uint32_t>(m_DecodedFile.GetPositionFrames() / m_wfx.nSamplesPerSec);
+    return IsWaveOpen() ? m_WaveFile.GetPositionSec() : 0;
+}
+
+uint64_t CSoundFile::GetPosition() const
+{
+    if (IsDecodedOpen())
+        return m_DecodedFile.GetPositionFrames() * m_wfx.nBlockAlign;
+    return IsWaveOpen() ? m_WaveFile.GetPosition() : 0;
+}
+
+uint64_t CSoundFile::GetLengthFrames() const
+{
+    if (IsDecodedOpen())
+        return m_DecodedFile.GetLengthFrames();
+    if (!IsWaveOpen())
+        return 0;
+    // A file cut short ends before its data chunk says it does.
+    const uint64_t nEnd = std::min<uint64_t>(m_WaveFile.DataEnd(), m_WaveFile.GetLength());
+    const uint64_t nStart = m_WaveFile.DataOffset();
+    return nEnd > nStart ? (nEnd - nStart) / m_wfx.nBlockAlign : 0;
+}
+
+uint64_t CSoundFile::GetPositionFrames() const
+{
+    if (IsDecodedOpen())
+        return m_DecodedFile.GetPositionFrames();
+    if (!IsWaveOpen())
+        return 0;
+    const uint64_t nPosition = m_WaveFile.GetPosition();
+    const uint64_t nStart = m_WaveFile.DataOffset();
+    return nPosition > nStart ? (nPosition - nStart) / m_wfx.nBlockAlign : 0;
+}
+
+void CSoundFile::Seek(uint64_t nPosition)
+{
+    if (IsDecodedOpen())
+        m_DecodedFile.Seek(nPosition / m_wfx.nBlockAlign);
+    else if (IsWaveOpen())
+        m_WaveFile.Seek(nPosition);
+}
+
+std::string CSoundFile::GetLastErrorText() const
+{
+    if (m_eLastError == EOpenError::NotDecodable && !m_strDecoderError.empty())
+        return m_strDecoderError;
+    std::string strText = DescribeOpenError(m_eLastError);
+    if (m_eLastError == EOpenError::CannotOpen && GetLastErrno() != 0)
+        strText += std::string(" (") + std::strerror(GetLastErrno()) + ")";
+    return strText;
+}
+
+std::string CSoundFile::GetFormatName() const
+{
+    return m_nType == kTypeDecoded ? m_DecodedFile.GetFormatName() : "WAV";
+}
+
+EFormatKind FormatKindOf(const WAVEFORMATEX& wfx)
+{
+    if (wfx.nChannels == 1 && wfx.nBlockAlign == 1)
+        return FMT_MONO8;
+    if (wfx.nChannels == 1 && wfx.nBlockAlign == 2)
+        return FMT_MONO16;
+    if (wfx.nChannels == 2 && wfx.nBlockAlign == 2)
+        return FMT_STEREO8;
+    if (wfx.nChannels == 2 && wfx.nBlockAlign == 4)
+        return FMT_STEREO16;
+    return FMT_NONE;
 }

@@ -1,5 +1,8 @@
-// The WAV reader: one open file at a time, its format record, and reads that
-// never deliver a byte outside the data chunk.
+// The engine's file: one open file at a time, its format record, and reads
+// of its samples. A WAV in the player's own format (8 or 16-bit PCM, mono or
+// stereo, up to 48 kHz) is read by the WAV reader below, byte for byte as it
+// lies in the file; everything else goes to FFmpeg's decoder, whose 16-bit
+// frames are read like the PCM of such a file.
 //
 // The format fields are taken from their places in the canonical 44-byte
 // header (channels at 22 ... bits per sample at 34) and the data chunk is the
@@ -7,6 +10,7 @@
 // Many files in the wild depend on exactly this tolerance.
 #pragma once
 
+#include "decoder/DecodedFile.h"
 #include "platform/File.h"
 #include "platform/WaveFormat.h"
 
@@ -26,6 +30,7 @@ enum class EOpenError {
     NoDataChunk,       // no complete "data" tag in the first 4096 bytes
     UnsupportedLayout, // block alignment 0, or not 8/16-bit mono/stereo
     UnsupportedRate,   // 0, below 155 Hz, or too high for the buffers at this speed
+    NotDecodable,      // FFmpeg cannot play it; the decoder's words say why
 };
 
 const char* DescribeOpenError(EOpenError eError);
@@ -45,7 +50,7 @@ public:
 
     // Clamps into the data, then rounds down to a whole block counted from the
     // start of the file.
-    void Seek(uint32_t nPosition);
+    void Seek(uint64_t nPosition);
     uint32_t GetLengthSec() const;
     uint32_t GetPositionSec() const;
     uint64_t GetPosition() const { return m_bOpen ? CFile::GetPosition() : 0; }
@@ -53,6 +58,10 @@ public:
     const WAVEFORMATEX& GetFormat() const { return m_wfx; }
     EOpenError GetLastError() const { return m_eLastError; }
     int GetLastErrno() const { return GetOpenErrno(); }
+
+    // The format tag the file declares, at offset 20; for an extensible
+    // header (0xFFFE) the one its subformat names, at offset 44.
+    uint16_t DeclaredFormatTag() const { return m_wDeclaredTag; }
 
     uint32_t DataOffset() const { return m_dwDataOffset; }
     uint32_t DataSize() const { return m_dwDataSize; }
@@ -73,38 +82,66 @@ private:
     int32_t m_bOpen = 0;
     uint32_t m_dwDataOffset = 0;
     uint32_t m_dwDataSize = 0;
+    uint16_t m_wDeclaredTag = 0;
     EOpenError m_eLastError = EOpenError::None;
 };
 
-// The engine's file object: accepts names ending in ".wav" (any case) and
-// forwards everything to its CWaveFile.
+// The sample layouts the engine reads itself, from channels and block
+// alignment alone (bits per sample and the format tag are not consulted).
+enum EFormatKind { FMT_NONE = 0, FMT_MONO8 = 1, FMT_MONO16 = 2, FMT_STEREO8 = 3, FMT_STEREO16 = 4 };
+EFormatKind FormatKindOf(const WAVEFORMATEX& wfx);
+
+// The engine's file object. A name ending in ".wav" (any case) whose header
+// the reader accepts in the player's own format is read by CWaveFile; any
+// other file, and a WAV in another format (a-law, µ-law, 24-bit, float, more
+// channels, above 48 kHz, or a header the reader refuses), by CDecodedFile.
+// Positions are bytes: of the file on the first road, of the decoded 16-bit
+// stream (frames x block alignment) on the second.
 class CSoundFile {
 public:
+    // The rates the player's own road reads directly; a WAV above it is
+    // resampled by FFmpeg, one below it plays on no road.
+    static constexpr uint32_t kHighestOwnRate = 48000;
+    static constexpr uint32_t kLowestRate = 155;
+
     virtual ~CSoundFile() = default;
 
     bool Open(const std::string& strPath);
-    uint32_t Read(void* pBuffer, uint32_t nCount) { return IsWave() ? m_WaveFile.Read(pBuffer, nCount) : 0; }
-    bool Close() { return IsWave() && m_WaveFile.Close(); }
-    // The last file's record stays readable after Close; null before any WAV name.
-    const WAVEFORMATEX* GetFormat() const { return IsWave() ? &m_WaveFile.GetFormat() : nullptr; }
-    uint32_t GetLengthSec() const { return IsWave() ? m_WaveFile.GetLengthSec() : 0; }
-    uint32_t GetPositionSec() const { return IsWave() ? m_WaveFile.GetPositionSec() : 0; }
-    uint64_t GetPosition() const { return IsWave() ? m_WaveFile.GetPosition() : 0; }
-    void Seek(uint32_t nPosition)
-    {
-        if (IsWave())
-            m_WaveFile.Seek(nPosition);
-    }
+    uint32_t Read(void* pBuffer, uint32_t nCount);
+    bool Close();
+    // The last file's record stays readable after Close; null before any open.
+    const WAVEFORMATEX* GetFormat() const { return m_nType == kTypeNone ? nullptr : &m_wfx; }
+    uint32_t GetLengthSec() const;
+    uint32_t GetPositionSec() const;
+    uint64_t GetPosition() const;
+    void Seek(uint64_t nPosition);
+    // The frames of sound the open file holds (of a WAV, as far as it really
+    // reaches), and the frame the reader stands at; for progress displays.
+    uint64_t GetLengthFrames() const;
+    uint64_t GetPositionFrames() const;
+    bool IsDecoded() const { return m_nType == kTypeDecoded; }
 
     EOpenError GetLastError() const { return m_eLastError; }
     int GetLastErrno() const { return m_WaveFile.GetLastErrno(); }
+    // Why the last Open failed, in the words a user reads.
+    std::string GetLastErrorText() const;
+    // "WAV", or the codec FFmpeg decodes ("MP3", "AAC", ...).
+    std::string GetFormatName() const;
     const CWaveFile& WaveFile() const { return m_WaveFile; }
 
 private:
-    bool IsWave() const { return m_nType == kTypeWave; }
+    bool IsOwnFormat() const;
+    bool OpenDecoded(const std::string& strPath);
+    bool IsWaveOpen() const { return m_nType == kTypeWave && m_WaveFile.IsOpen(); }
+    bool IsDecodedOpen() const { return m_nType == kTypeDecoded && m_DecodedFile.IsOpen(); }
 
+    static constexpr int32_t kTypeNone = 0;
     static constexpr int32_t kTypeWave = 1;
-    int32_t m_nType = 0;
+    static constexpr int32_t kTypeDecoded = 2;
+    int32_t m_nType = kTypeNone;
+    WAVEFORMATEX m_wfx{};
     CWaveFile m_WaveFile;
+    CDecodedFile m_DecodedFile;
     EOpenError m_eLastError = EOpenError::None;
+    std::string m_strDecoderError;
 };

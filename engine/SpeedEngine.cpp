@@ -20,23 +20,11 @@ CSpeedEngine::CSpeedEngine(double dSpeed)
 {
 }
 
-CSpeedEngine::EFormatKind CSpeedEngine::FormatKindOf(const WAVEFORMATEX& wfx)
-{
-    if (wfx.nChannels == 1 && wfx.nBlockAlign == 1)
-        return FMT_MONO8;
-    if (wfx.nChannels == 1 && wfx.nBlockAlign == 2)
-        return FMT_MONO16;
-    if (wfx.nChannels == 2 && wfx.nBlockAlign == 2)
-        return FMT_STEREO8;
-    if (wfx.nChannels == 2 && wfx.nBlockAlign == 4)
-        return FMT_STEREO16;
-    return FMT_NONE;
-}
-
 bool CSpeedEngine::Open(std::string strPath, double dSpeed)
 {
     if (!m_SoundFile.Open(strPath)) {
         m_eOpenError = m_SoundFile.GetLastError();
+        m_strRefusedFormat.clear();
         return false;
     }
     const WAVEFORMATEX& wfx = *m_SoundFile.GetFormat();
@@ -49,6 +37,7 @@ bool CSpeedEngine::Open(std::string strPath, double dSpeed)
         || !ComputeGeometry(static_cast<int32_t>(wfx.nSamplesPerSec), dSpeed, geometry))
         eError = EOpenError::UnsupportedRate;
     m_eOpenError = eError;
+    m_strRefusedFormat = eError == EOpenError::None ? std::string() : m_SoundFile.GetFormatName();
     if (eError != EOpenError::None) {
         m_SoundFile.Close();
         return false;
@@ -58,6 +47,16 @@ bool CSpeedEngine::Open(std::string strPath, double dSpeed)
     SetSpeed(dSpeed);
     Prepare(geometry);
     return true;
+}
+
+std::string CSpeedEngine::GetOpenErrorText() const
+{
+    if (m_strRefusedFormat.empty())
+        return m_SoundFile.GetLastErrorText();
+    std::string strText = DescribeOpenError(m_eOpenError) + std::string(" (") + m_strRefusedFormat;
+    if (m_eOpenError == EOpenError::UnsupportedRate)
+        strText += " at " + std::to_string(GetFormat()->nSamplesPerSec) + " Hz";
+    return strText + ")";
 }
 
 // Segment geometry: the rate table gives the nominal segment length for the

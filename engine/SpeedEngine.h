@@ -28,7 +28,7 @@ public:
     static constexpr int kMonoCapacity = 15000;
     // The two-channel conversion staging bounds a segment.
     static constexpr int kMaxSegmentLength = 22050;
-    static constexpr int kLowestSampleRate = 155;
+    static constexpr int kLowestSampleRate = CSoundFile::kLowestRate;
     // The Alpha tones lie half the beat above and below the centre.
     static constexpr double kToneBeat = 9.3;
     static constexpr double kToneCentre = 150.0;
@@ -36,16 +36,14 @@ public:
     // Tone periods up to this many samples (rates up to about 1.19 MHz).
     static constexpr int kMaxTonePeriod = 8192;
 
-    enum EFormatKind { FMT_NONE = 0, FMT_MONO8 = 1, FMT_MONO16 = 2, FMT_STEREO8 = 3, FMT_STEREO16 = 4 };
-
     explicit CSpeedEngine(double dSpeed);
     CSpeedEngine(const CSpeedEngine&) = delete;
     CSpeedEngine& operator=(const CSpeedEngine&) = delete;
 
-    // Opens a WAV file for playback at dSpeed and resets the processor. Fails,
-    // leaving the engine as it was and no file open, for a name not ending in
-    // ".wav", while another file is open, and for files it cannot play (see
-    // GetOpenError). The Alpha tone phase carries over from the previous file.
+    // Opens a sound file for playback at dSpeed and resets the processor.
+    // Fails, leaving the engine as it was and no file open, while another file
+    // is open and for files it cannot play (see GetOpenError). The Alpha tone
+    // phase carries over from the previous file.
     bool Open(std::string strPath, double dSpeed);
     // Writes up to nCapacity bytes of 16-bit stereo frames, in whole hops, and
     // returns the bytes written (a multiple of 4). 0 means this file has no
@@ -53,9 +51,9 @@ public:
     // does not fit into nCapacity.
     uint32_t Fill(void* pBuffer, uint32_t nCapacity);
     // Moves the reader; the segments already on the tracks stay.
-    void Seek(uint32_t nPosition) { m_SoundFile.Seek(nPosition); }
+    void Seek(uint64_t nPosition) { m_SoundFile.Seek(nPosition); }
     bool Close() { return m_SoundFile.Close(); }
-    // The last opened file's format (null before the first WAV name).
+    // The last opened file's format (null before the first file).
     const WAVEFORMATEX* GetFormat() const { return m_SoundFile.GetFormat(); }
     uint32_t GetLengthSec() const { return m_SoundFile.GetLengthSec(); }
     // The reader's position, which runs ahead of what is heard.
@@ -65,6 +63,9 @@ public:
     void SetSpeed(double dSpeed) { m_dSpeed = dSpeed; }
 
     EOpenError GetOpenError() const { return m_eOpenError; }
+    // Why the last Open failed, in the words a user reads, naming the file's
+    // format where the engine refused what the file holds.
+    std::string GetOpenErrorText() const;
     int GetOpenErrno() const { return m_SoundFile.GetLastErrno(); }
     const CSoundFile& SoundFile() const { return m_SoundFile; }
     int32_t GetHop() const { return m_nHop; }
@@ -87,7 +88,6 @@ private:
     // False when the speed is outside the rate table or a segment would not
     // fit the staging and track buffers.
     static bool ComputeGeometry(int32_t nSampleRate, double dSpeed, SGeometry& geometry);
-    static EFormatKind FormatKindOf(const WAVEFORMATEX& wfx);
 
     // Time-stretch processor.
     void Prepare(const SGeometry& geometry);
@@ -108,6 +108,8 @@ private:
 
     CSoundFile m_SoundFile;
     EOpenError m_eOpenError = EOpenError::None;
+    // The format of a file that opened but that the engine cannot play.
+    std::string m_strRefusedFormat;
     int32_t m_nFormatKind = FMT_MONO16;
 
     double m_dSpeed;

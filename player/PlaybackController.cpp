@@ -169,7 +169,7 @@ void CVelofonPocketView::OnDblclkPlayList()
     UpdateCaption();
 }
 
-bool CVelofonPocketView::StartFile(const std::string& strPath, uint32_t nPosition, bool bSpeedRestart)
+bool CVelofonPocketView::StartFile(const std::string& strPath, uint64_t nPosition, bool bSpeedRestart)
 {
     if (m_nPlayState == PS_RUNNING)
         return false;
@@ -319,7 +319,7 @@ void CVelofonPocketView::RequestSpeedRestart()
     if (m_bResumeRequest)
         return;
     m_bResumeRequest = true;
-    m_nResumePos = static_cast<uint32_t>(TheSpeedEngine().GetPosition());
+    m_nResumePos = TheSpeedEngine().GetPosition();
     TheWaveOutput().RequestStop();
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/Resource.h"
 #include "app/SettingDlg.h"
+#include "engine/PlayableFiles.h"
 #include "engine/SpeedEngine.h"
 #include "platform/Desktop.h"
 #include "ui/FileBrowserDlg.h"
@@ -23,16 +24,6 @@ namespace {
 
 const char kHelpPage[] = "help.html";
 const char kExecutableName[] = "/VelofonPocket";
-
-bool HasWavExtension(const std::string& strPath)
-{
-    if (strPath.size() < 4)
-        return false;
-    std::string strEnd = strPath.substr(strPath.size() - 4);
-    std::transform(strEnd.begin(), strEnd.end(), strEnd.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return strEnd == ".wav";
-}
 
 } // namespace
 
@@ -96,7 +87,7 @@ void CVelofonPocketView::OnListAdd()
     if (dialog.DoModal() != IDOK)
         return;
     for (const std::string& strPath : dialog.m_astrResult) {
-        if (!HasWavExtension(strPath))
+        if (!HasPlayableExtension(strPath))
             continue;
         m_PlayList.Add(strPath);
         m_PlayListBox.AddString(m_PlayList.GetDisplayName(m_PlayList.GetCount() - 1));

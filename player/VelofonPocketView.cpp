@@ -19,7 +19,7 @@ int CVelofonPocketView::m_nPlayState = PS_IDLE;
 int CVelofonPocketView::m_nCurrent = -1;
 int CVelofonPocketView::m_nPending = -1;
 bool CVelofonPocketView::m_bResumeRequest = false;
-uint32_t CVelofonPocketView::m_nResumePos = 0;
+uint64_t CVelofonPocketView::m_nResumePos = 0;
 int CVelofonPocketView::m_nSpeedHoldoff = 0;
 bool CVelofonPocketView::m_bLayoutPending = true;
 

@@ -57,7 +57,7 @@ public:
     void SaveSettings();
 
     // ---- playback ----
-    bool StartFile(const std::string& strPath, uint32_t nPosition, bool bSpeedRestart);
+    bool StartFile(const std::string& strPath, uint64_t nPosition, bool bSpeedRestart);
     std::string NextFile();
     std::string CurrentFile() const;
     bool PlayNext();
@@ -99,7 +99,7 @@ public:
     static int m_nCurrent;
     static int m_nPending;
     static bool m_bResumeRequest;
-    static uint32_t m_nResumePos;
+    static uint64_t m_nResumePos;
     static int m_nSpeedHoldoff;
     // Set at start; the first paint lays the form out and clears it.
     static bool m_bLayoutPending;

@@ -156,9 +156,9 @@ private:
             return EFileResult::NoDevice;
         }
         if (!m_pOutput->Start(GetSafeHwnd())) {
-            const std::string strReason = NothingPlayableReason(engine, dSpeed);
+            // Nothing to play: a file without samples.
             engine.Close();
-            return strReason.empty() ? EFileResult::Played : Skip(strInput, strReason);
+            return EFileResult::Played;
         }
         const EFileResult eResult = RunUntilDrained(BaseName(strInput), engine.GetFormat()->nSamplesPerSec);
         m_pOutput->UnprepareAll();
@@ -224,12 +224,8 @@ private:
     void ShowProgress(const std::string& strName)
     {
         const CSpeedEngine& engine = *m_pEngine;
-        const CWaveFile& file = engine.SoundFile().WaveFile();
-        const WAVEFORMATEX& format = file.GetFormat();
-        // A file cut short ends before its data chunk says it does.
-        const uint64_t nDataEnd = std::min<uint64_t>(file.DataEnd(), file.GetLength());
-        const uint64_t nDataStart = file.DataOffset();
-        const uint64_t nTotal = nDataEnd > nDataStart ? (nDataEnd - nDataStart) / format.nBlockAlign : 0;
+        const WAVEFORMATEX& format = *engine.GetFormat();
+        const uint64_t nTotal = engine.SoundFile().GetLengthFrames();
         const uint64_t nHeard = HeardFrames(m_pOutput->GetReturnedBytes() / kOutputFrameBytes, engine.GetSegmentLength(),
             engine.GetHop(), nTotal);
         std::string strTimes = FormatTime(nHeard / format.nSamplesPerSec) + " / " + FormatTime(nTotal / format.nSamplesPerSec);

@@ -95,11 +95,8 @@ public:
         , m_pEngine(std::make_unique<CSpeedEngine>(2.0))
     {
         args.line.options.ApplyLevels(*m_pEngine);
-        for (const std::string& strInput : args.line.astrInputs) {
-            struct stat st {};
-            if (::stat(strInput.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                m_nTotalBytes += static_cast<uint64_t>(st.st_size);
-        }
+        for (const std::string& strInput : args.line.astrInputs)
+            m_nTotalBytes += SizeOf(strInput);
     }
 
     // Returns the exit status.
@@ -134,23 +131,18 @@ private:
         }
         engine.Seek(0);
         const uint32_t nRate = engine.GetFormat()->nSamplesPerSec;
-        const uint64_t nFileBytes = engine.SoundFile().WaveFile().GetLength();
-        uint32_t nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer);
-        if (nBytes == 0)
-            strReason = NothingPlayableReason(engine, m_args.line.options.Speed());
-        if (strReason.empty()) {
-            WarnOfAnotherRate(strInput, nRate);
-            m_output.SetSampleRate(nRate);
-        }
-        for (; nBytes > 0; nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer)) {
+        const uint64_t nFileBytes = SizeOf(strInput);
+        WarnOfAnotherRate(strInput, nRate);
+        m_output.SetSampleRate(nRate);
+        for (uint32_t nBytes; (nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer)) > 0;) {
             if (!m_output.Write(m_abBuffer, nBytes) || WasInterrupted())
                 break;
             WarnOfCappedSizes();
-            m_progress.Show(Fraction(engine.GetPosition()), BaseName(strInput));
+            m_progress.Show(Fraction(nFileBytes, engine.SoundFile()), BaseName(strInput));
         }
         engine.Close();
         m_nDoneBytes += nFileBytes;
-        return strReason.empty() && m_output.GetError().empty() && !WasInterrupted();
+        return m_output.GetError().empty() && !WasInterrupted();
     }
 
     // One output has one rate: a file recorded at another plays at the wrong
@@ -181,9 +173,20 @@ private:
             m_args.strOut.c_str());
     }
 
-    double Fraction(uint64_t nPosition) const
+    static uint64_t SizeOf(const std::string& strInput)
     {
-        return m_nTotalBytes == 0 ? 0.0 : static_cast<double>(m_nDoneBytes + nPosition) / static_cast<double>(m_nTotalBytes);
+        struct stat st {};
+        return ::stat(strInput.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    }
+
+    // Each file weighs its size in the whole run, however it is encoded.
+    double Fraction(uint64_t nFileBytes, const CSoundFile& file) const
+    {
+        const uint64_t nFrames = file.GetLengthFrames();
+        const double dInFile = nFrames == 0 ? 0.0 : static_cast<double>(file.GetPositionFrames()) / static_cast<double>(nFrames);
+        return m_nTotalBytes == 0 ? 0.0
+                                  : (static_cast<double>(m_nDoneBytes) + dInFile * static_cast<double>(nFileBytes))
+                / static_cast<double>(m_nTotalBytes);
     }
 
     const SRenderArgs& m_args;

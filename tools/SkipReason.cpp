@@ -7,24 +7,7 @@
 
 std::string OpenFailureReason(const CSpeedEngine& engine)
 {
-    const EOpenError eError = engine.GetOpenError();
-    std::string strReason = DescribeOpenError(eError);
-    if (eError == EOpenError::CannotOpen && engine.GetOpenErrno() != 0)
-        strReason += std::string(" (") + std::strerror(engine.GetOpenErrno()) + ")";
-    if (eError == EOpenError::UnsupportedRate && engine.GetFormat())
-        strReason += " (" + std::to_string(engine.GetFormat()->nSamplesPerSec) + " Hz)";
-    return strReason;
-}
-
-std::string NothingPlayableReason(const CSpeedEngine& engine, double dSpeed)
-{
-    if (!engine.m_bEndOfInput) {
-        char strSpeed[16];
-        std::snprintf(strSpeed, sizeof strSpeed, "%.1f", dSpeed);
-        return "sample rate " + std::to_string(engine.GetFormat()->nSamplesPerSec) + " Hz is too high to play at "
-            + strSpeed + "x";
-    }
-    return std::string();
+    return engine.GetOpenErrorText();
 }
 
 void ReportSkipped(const std::string& strInput, const std::string& strReason)

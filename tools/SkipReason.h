@@ -8,9 +8,6 @@ class CSpeedEngine;
 
 // After a failed Open of the engine.
 std::string OpenFailureReason(const CSpeedEngine& engine);
-// After an Open whose first Fill gave nothing: why, or the empty string when
-// the file simply holds no sound.
-std::string NothingPlayableReason(const CSpeedEngine& engine, double dSpeed);
 // "velofon: skipping FILE: REASON" on standard error.
 void ReportSkipped(const std::string& strInput, const std::string& strReason);
 

@@ -28,12 +28,12 @@ protected:
 TEST_F(ConversionTest, LayoutIsChosenByChannelsAndBlockAlignment)
 {
     struct { uint16_t nChannels, nBlockAlign; int32_t nKind; } aCases[] = {
-        { 1, 1, CSpeedEngine::FMT_MONO8 },
-        { 1, 2, CSpeedEngine::FMT_MONO16 },
-        { 2, 2, CSpeedEngine::FMT_STEREO8 },
-        { 2, 4, CSpeedEngine::FMT_STEREO16 },
+        { 1, 1, FMT_MONO8 },
+        { 1, 2, FMT_MONO16 },
+        { 2, 2, FMT_STEREO8 },
+        { 2, 4, FMT_STEREO16 },
     };
-    EXPECT_EQ(CSpeedEngineProbe::FormatKind(*m_pEngine), CSpeedEngine::FMT_MONO16) << "before the first Open";
+    EXPECT_EQ(CSpeedEngineProbe::FormatKind(*m_pEngine), FMT_MONO16) << "before the first Open";
     for (const auto& c : aCases) {
         Convert(c.nChannels, c.nBlockAlign, Bytes(16), 1);
         EXPECT_EQ(CSpeedEngineProbe::FormatKind(*m_pEngine), c.nKind);

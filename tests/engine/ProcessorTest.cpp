@@ -131,7 +131,7 @@ TEST_F(ProcessorTest, BuffersHoldWholeHopsBelowTheLimit)
 {
     struct { int32_t nRate; double dSpeed; uint32_t nBytes; } aCases[] = {
         { 22050, 1.0, 22048 }, { 22050, 2.0, 29400 }, { 44100, 1.0, 22048 }, { 44100, 2.0, 25200 },
-        { 59999, 1.0, 29996 },
+        { 48000, 1.0, 24000 },
     };
     for (const auto& c : aCases) {
         OpenMono(std::vector<int16_t>(200000, 1), c.nRate, c.dSpeed);
@@ -173,11 +173,12 @@ TEST_F(ProcessorTest, EndOfInputDrainsTheTracks)
 
 TEST_F(ProcessorTest, HopTooLargeForTheBufferGivesNothing)
 {
-    OpenMono(std::vector<int16_t>(100000, 1), 64000, 1.0);
+    // A hop of 6000 samples at 48 kHz and 1.0x is 12000 bytes of mono.
+    OpenMono(std::vector<int16_t>(100000, 1), 48000, 1.0);
     std::vector<int16_t> asBuffer(30000);
-    EXPECT_EQ(m_pEngine->Fill(asBuffer.data(), 30000), 0u);
+    EXPECT_EQ(m_pEngine->Fill(asBuffer.data(), 24000), 0u);
     EXPECT_FALSE(m_pEngine->m_bEndOfInput) << "nothing was read";
-    EXPECT_GT(m_pEngine->Fill(asBuffer.data(), 60000), 0u) << "a larger buffer takes the hop";
+    EXPECT_GT(m_pEngine->Fill(asBuffer.data(), 30000), 0u) << "a larger buffer takes the hop";
 }
 
 TEST_F(ProcessorTest, FillWithoutAFileReturnsNothing)
@@ -192,7 +193,8 @@ TEST(Processor, MatchesTheReferenceByteForByte)
 {
     CTempDir dir;
     std::mt19937 random(20261207);
-    const uint32_t anRates[] = { 155, 8000, 11025, 16000, 22050, 32000, 44100, 48000, 53000, 60000, 96000, 192000 };
+    // The rates the engine reads itself; higher ones are resampled by FFmpeg.
+    const uint32_t anRates[] = { 155, 8000, 11025, 16000, 22050, 32000, 44100, 47999, 48000 };
     const struct { uint16_t nChannels, nBlockAlign; } aLayouts[] = { { 1, 1 }, { 1, 2 }, { 2, 2 }, { 2, 4 } };
     auto pEngine = CSpeedEngineProbe::Make();
     CReferenceRender reference;
@@ -222,12 +224,7 @@ TEST(Processor, MatchesTheReferenceByteForByte)
         pEngine->m_bAlpha = settings.bAlpha;
 
         const std::string strPath = dir.Write("r.wav", wav);
-        if (!pEngine->Open(strPath, settings.dSpeed)) {
-            // Only the highest rates at the lower speeds overrun the tracks.
-            ASSERT_GE(nRate, 96000u) << "case " << nCase;
-            ASSERT_EQ(pEngine->GetOpenError(), EOpenError::UnsupportedRate);
-            continue;
-        }
+        ASSERT_TRUE(pEngine->Open(strPath, settings.dSpeed)) << "case " << nCase;
         pEngine->Seek(0);
         Bytes abOut;
         Bytes abBuffer(30000);

@@ -126,16 +126,19 @@ TEST_F(RenderCommandTest, WavThroughAPipeCarriesUnknownSizes)
 TEST_F(RenderCommandTest, UnplayableInputsAreSkippedWithTheirReason)
 {
     const std::string strGood = Speech("good.wav", 1, 22050, 20000);
-    const std::string strFast = Speech("fast.wav", 1, 64000, 40000);
+    const std::string strSlow = Speech("slow.wav", 1, 100, 4000);
     const std::string strBad = m_dir.Write("bad.wav", Bytes(100, 'x'));
+    const std::string strText = m_dir.Write("notes.mp3", Bytes(100, 'x'));
     const std::string strMissing = Out("missing.wav");
-    EXPECT_EQ(Run("render --speed 1 --raw -o " + Out("o.raw") + " " + strBad + " " + strMissing + " " + strFast + " "
-                  + strGood + " " + m_dir.Path()),
+    EXPECT_EQ(Run("render --speed 1 --raw -o " + Out("o.raw") + " " + strBad + " " + strMissing + " " + strSlow + " "
+                  + strGood + " " + m_dir.Path() + " " + strText),
         1);
     EXPECT_NE(m_strErr.find("skipping " + strBad + ": no data chunk"), std::string::npos) << m_strErr;
     EXPECT_NE(m_strErr.find("skipping " + strMissing + ": cannot be opened"), std::string::npos) << m_strErr;
-    EXPECT_NE(m_strErr.find("skipping " + strFast + ": sample rate 64000 Hz is too high"), std::string::npos) << m_strErr;
-    EXPECT_NE(m_strErr.find("skipping " + m_dir.Path() + ": not a .wav file name"), std::string::npos) << m_strErr;
+    EXPECT_NE(m_strErr.find("skipping " + strSlow + ": unsupported sample rate"), std::string::npos) << m_strErr;
+    EXPECT_NE(m_strErr.find("skipping " + m_dir.Path() + ": not a regular file"), std::string::npos) << m_strErr;
+    EXPECT_NE(m_strErr.find("skipping " + strText + ": not an audio file FFmpeg can read"), std::string::npos)
+        << m_strErr;
     // A file without samples is rendered, to nothing.
     EXPECT_EQ(Run("render --raw -o " + Out("empty.raw") + " " + m_dir.Write("empty.wav", MakeWav(1, 8000, 1, {}))), 0);
     EXPECT_TRUE(ReadWholeFile(Out("empty.raw")).empty());
