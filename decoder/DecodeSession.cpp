@@ -93,6 +93,11 @@ CDecodeSession::~CDecodeSession()
 
 bool CDecodeSession::Open(int hFile, const struct stat& st, const std::string& strPath, std::string& strError)
 {
+    // FFmpeg's own remarks ("misdetection possible", "invalid backstep") would
+    // reach the user's terminal beside the one line the program says about a
+    // file; the program is FFmpeg's only user, so its log is turned off.
+    static const bool bQuiet = (av_log_set_level(AV_LOG_QUIET), true);
+    (void)bQuiet;
     m_file.hFile = hFile;
     m_stat = st;
     m_strPath = strPath;
