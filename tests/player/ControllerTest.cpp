@@ -3,18 +3,21 @@
 // a clock of the test's own runs the watchdog and the waits, and message
 // boxes are answered by the test.
 #include "../WavBytes.h"
+#include "../engine/EngineProbe.h"
 #include "PlayerObjects.h"
 
 #include <gtest/gtest.h>
 
 #include "app/Resource.h"
 #include "app/VelofonPocketApp.h"
+#include "decoder/DecodedFile.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
 #include "platform/ScriptedAudioBackend.h"
 #include "platform/TimeOfDay.h"
 #include "player/VelofonPocketView.h"
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <sys/stat.h>
@@ -393,6 +396,66 @@ TEST_F(ControllerTest, ASpeedChangeRestartsTheFileWhereTheEngineWas)
     PlayOne();
     Click(IDC_SPEED_DOWN);
     EXPECT_EQ(view.m_SpeedLabel.GetText(), "2.1");
+}
+
+// A speed change never changes a sample of a decoded file: the restart takes
+// the parked decoder back where the engine stopped reading, without a seek.
+// What plays after the restart is compared with the engine reading an
+// uninterrupted decode, saved as a plain WAV, from the same frame.
+TEST_F(ControllerTest, ASpeedChangeContinuesTheDecoderWhereItStood)
+{
+    for (const char* strCodec : { "libmp3lame", "libopus" }) {
+        const std::string strSource = Sound("source.wav", 20);
+        const std::string strCoded = m_dir.Path() + "/speech." + (std::string(strCodec) == "libopus" ? "opus" : "mp3");
+        const std::string strEncode = "ffmpeg -nostdin -loglevel error -y -i " + strSource + " -c:a " + strCodec + " "
+            + strCoded;
+        ASSERT_EQ(std::system(strEncode.c_str()), 0) << "the tests need the ffmpeg program";
+        CDecodedFile decoded;
+        ASSERT_TRUE(decoded.Open(strCoded)) << decoded.GetError();
+        Bytes abDecoded(1 << 20);
+        size_t nDecoded = 0;
+        for (uint32_t n; (n = decoded.Read(abDecoded.data() + nDecoded, 1 << 16)) > 0;) {
+            nDecoded += n;
+            abDecoded.resize(nDecoded + (1 << 16));
+        }
+        abDecoded.resize(nDecoded);
+        const uint16_t nBlock = static_cast<uint16_t>(2 * decoded.GetChannels());
+        const std::string strReference = m_dir.Write("reference.wav",
+            MakeWav(decoded.GetChannels(), decoded.GetSampleRate(), nBlock, abDecoded));
+
+        Start({ strCoded });
+        Click(IDC_PLAY);
+        PlayOne();
+        Click(IDC_SPEED_UP);
+        const uint64_t nResumePos = View::m_nResumePos;
+        ASSERT_GT(nResumePos, 0u);
+        const int nOpens = m_sound.GetOpenCount();
+        while (m_sound.GetOpenCount() == nOpens && PlayOne()) {
+        }
+        ASSERT_EQ(m_sound.GetOpenCount(), nOpens + 1) << strCodec << ": one restart";
+        const size_t nRestartedAt = m_sound.GetPlayed().size();
+        for (int i = 0; i < 6; ++i)
+            PlayOne();
+        const Bytes abAfter(m_sound.GetPlayed().begin() + static_cast<long>(nRestartedAt), m_sound.GetPlayed().end());
+        ASSERT_GT(abAfter.size(), 0u);
+        m_pView->OnStop();
+        Drain();
+
+        CSpeedEngine reference(1.0);
+        reference.m_nMixingGain = g_pEngine->m_nMixingGain;
+        reference.m_bAlpha = 0;
+        ASSERT_TRUE(reference.Open(strReference, SpeedOfIndex(m_pView->m_nSpeedIdx)));
+        reference.Seek(44 + nResumePos); // past the canonical header
+        Bytes abExpected;
+        Bytes abBuffer(WAVE_BUFFER_BYTES);
+        while (abExpected.size() < abAfter.size()) {
+            const uint32_t n = reference.Fill(abBuffer.data(), WAVE_BUFFER_BYTES);
+            ASSERT_GT(n, 0u);
+            abExpected.insert(abExpected.end(), abBuffer.begin(), abBuffer.begin() + n);
+        }
+        abExpected.resize(abAfter.size());
+        EXPECT_TRUE(abAfter == abExpected) << strCodec;
+    }
 }
 
 TEST_F(ControllerTest, StopDuringASpeedHoldoffFreesTheSpeedButtons)
