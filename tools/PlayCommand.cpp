@@ -23,11 +23,12 @@
 namespace {
 
 const char kPlayUsageLine[] =
-    "usage: velofon play [--speed-index K | --speed S] [--mixing P] [--alpha P] IN.wav [IN.wav ...]\n";
+    "usage: velofon play [--speed-index K | --speed S] [--mixing P] [--alpha P] IN [IN ...]\n";
 
 const char kPlayHelp[] =
     "\n"
-    "Plays the WAV files one after the other at the chosen speed through the\n"
+    "Plays the sound files (WAV, MP3, M4A/M4B, Opus, Ogg, FLAC and whatever\n"
+    "else FFmpeg reads) one after the other at the chosen speed through the\n"
     "default sound device. A file that cannot be played is skipped with a\n"
     "message. On a terminal, the space key pauses and resumes; Ctrl+C stops.\n"
     "\n"

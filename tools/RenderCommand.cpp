@@ -1,4 +1,4 @@
-// velofon render: what the engine makes of WAV files, written to one file.
+// velofon render: what the engine makes of sound files, written to one file.
 // One engine serves the whole run, as in the player, so the Alpha tone runs
 // on from one file into the next.
 #include "Commands.h"
@@ -21,11 +21,12 @@
 namespace {
 
 const char kRenderUsageLine[] =
-    "usage: velofon render [--speed-index K | --speed S] [--mixing P] [--alpha P] [--raw] -o OUT IN.wav [IN.wav ...]\n";
+    "usage: velofon render [--speed-index K | --speed S] [--mixing P] [--alpha P] [--raw] -o OUT IN [IN ...]\n";
 
 const char kRenderHelp[] =
     "\n"
-    "Renders the WAV files one after the other at the chosen speed and writes\n"
+    "Renders the sound files (WAV, MP3, M4A/M4B, Opus, Ogg, FLAC and whatever\n"
+    "else FFmpeg reads) one after the other at the chosen speed and writes\n"
     "the result as one 16-bit stereo WAV at the sample rate of the first file\n"
     "rendered. A file that cannot be played is skipped with a message.\n"
     "\n"

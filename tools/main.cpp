@@ -7,14 +7,14 @@
 namespace {
 
 const char kUsage[] =
-    "usage: velofon render [options] -o OUT IN.wav [IN.wav ...]\n"
-    "       velofon play [options] IN.wav [IN.wav ...]\n"
+    "usage: velofon render [options] -o OUT IN [IN ...]\n"
+    "       velofon play [options] IN [IN ...]\n"
     "\n"
     "Speeds up recorded speech at unchanged pitch, as the VelofonPocket player does.\n"
     "\n"
     "commands:\n"
-    "  render   write the sped-up sound of WAV files to a WAV file (or raw frames)\n"
-    "  play     play WAV files sped up through the sound device\n"
+    "  render   write the sped-up sound of sound files to a WAV file (or raw frames)\n"
+    "  play     play sound files sped up through the sound device\n"
     "\n"
     "Run 'velofon COMMAND --help' for the options of a command, and\n"
     "'velofon --version' for the version.\n";
