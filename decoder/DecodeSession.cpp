@@ -132,6 +132,15 @@ bool CDecodeSession::OpenDemuxer(std::string& strError)
         strError = ErrorText(AVERROR(ENOMEM));
         return false;
     }
+    // Not every demuxer opens through io_open: the concat demuxer opens its
+    // entries, the SDP demuxer network sockets, by protocol. The protocols
+    // allowed are none, so those opens fail too. (Set before pb, which a
+    // context never opened would otherwise close on the way out.)
+    m_pFormat->protocol_whitelist = av_strdup("none");
+    if (!m_pFormat->protocol_whitelist) {
+        strError = ErrorText(AVERROR(ENOMEM));
+        return false;
+    }
     m_pFormat->pb = m_pIo;
     m_pFormat->io_open = RefuseNestedOpen;
     m_pFormat->probesize = kProbeBytes;

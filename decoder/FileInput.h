@@ -21,7 +21,7 @@ AVIOContext* AllocFileInput(SFileCursor* pCursor);
 void FreeFileInput(AVIOContext** ppIo);
 
 // For AVFormatContext::io_open: FFmpeg opens further files for playlists
-// (HLS, concat) and references, but the player plays the one file it was
+// (HLS, DASH) and references, but the player plays the one file it was
 // given, so every such open fails with EPERM.
 int RefuseNestedOpen(AVFormatContext* pFormat, AVIOContext** ppIo, const char* pszUrl, int nFlags,
     AVDictionary** ppOptions);
