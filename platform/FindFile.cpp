@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 
 struct SFindHandle {
@@ -24,11 +25,11 @@ bool IsContinuationByte(char c)
 
 // Iterative matching that returns to the last '*' on a mismatch: linear
 // space, no recursion, whatever the name.
-bool MatchWildcard(const std::string& strName, const std::string& strPattern)
+bool MatchWildcard(const std::string& strName, std::string_view strPattern)
 {
     size_t nName = 0;
     size_t nPattern = 0;
-    size_t nStarPattern = std::string::npos;
+    size_t nStarPattern = std::string_view::npos;
     size_t nStarName = 0;
     while (nName < strName.size()) {
         if (nPattern < strPattern.size() && strPattern[nPattern] == '*') {
@@ -48,7 +49,7 @@ bool MatchWildcard(const std::string& strName, const std::string& strPattern)
             ++nName;
             continue;
         }
-        if (nStarPattern == std::string::npos)
+        if (nStarPattern == std::string_view::npos)
             return false;
         // The '*' takes one more whole character and the rest is tried again.
         nPattern = nStarPattern + 1;
@@ -60,6 +61,16 @@ bool MatchWildcard(const std::string& strName, const std::string& strPattern)
     while (nPattern < strPattern.size() && strPattern[nPattern] == '*')
         ++nPattern;
     return nPattern == strPattern.size();
+}
+
+bool MatchesOnePattern(const std::string& strName, std::string_view strPattern)
+{
+    if (MatchWildcard(strName, strPattern))
+        return true;
+    // "name.*" also stands for "name" without any extension.
+    const size_t nLength = strPattern.size();
+    return nLength >= 2 && strPattern.substr(nLength - 2) == ".*" &&
+        MatchWildcard(strName, strPattern.substr(0, nLength - 2));
 }
 
 // A link counts as what it points to; a broken one as a file. DT_UNKNOWN
@@ -92,12 +103,17 @@ bool ReadNextMatch(SFindHandle& find, SFindData* pData)
 
 bool MatchesFilePattern(const std::string& strName, const std::string& strPattern)
 {
-    if (MatchWildcard(strName, strPattern))
-        return true;
-    // "name.*" also stands for "name" without any extension.
-    const size_t nLength = strPattern.size();
-    return nLength >= 2 && strPattern.compare(nLength - 2, 2, ".*") == 0 &&
-        MatchWildcard(strName, strPattern.substr(0, nLength - 2));
+    // The list is read in place: this runs for every entry of a folder.
+    const std::string_view strList(strPattern);
+    size_t nStart = 0;
+    for (;;) {
+        const size_t nEnd = strList.find(';', nStart);
+        if (MatchesOnePattern(strName, strList.substr(nStart, nEnd - nStart)))
+            return true;
+        if (nEnd == std::string_view::npos)
+            return false;
+        nStart = nEnd + 1;
+    }
 }
 
 HANDLE FindFirstFile(const std::string& strSearch, SFindData* pData)

@@ -5,10 +5,12 @@
 // The pattern's '*' stands for any run of characters and '?' for exactly one
 // (one UTF-8 character); letters match without regard to ASCII case, and a
 // pattern ending in ".*" also matches names without a dot ("*.*" matches
-// every name). "." and ".." come back like any other entry. An entry is a
-// folder when it is one, or when it is a symbolic link to one: linked music
-// folders then act as folders, and whoever walks a tree must guard against
-// links that lead back up it. Not thread-safe per handle.
+// every name). A pattern may be a list separated by ';' ("*.wav;*.mp3"): a
+// name matches when it matches any of them. "." and ".." come back like any
+// other entry. An entry is a folder when it is one, or when it is a symbolic
+// link to one: linked music folders then act as folders, and whoever walks a
+// tree must guard against links that lead back up it. Not thread-safe per
+// handle.
 #pragma once
 
 #include <cstdint>

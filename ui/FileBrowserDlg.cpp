@@ -2,17 +2,27 @@
 
 #include "FolderListing.h"
 
+#include "engine/PlayableFiles.h"
+
+#include <algorithm>
+
 namespace {
 
 struct SFilter {
-    const char* strLabel;
-    const char* strPattern;
+    std::string strLabel;
+    std::string strPattern;
 };
 
-const SFilter kFilters[] = {
-    {"Wave形式(*.wav)", "*.wav"},
-    {"全ての形式(*.*)", "*.*"},
-};
+// The first, chosen when the browser opens, offers every format the player plays.
+const std::vector<SFilter>& Filters()
+{
+    static const std::vector<SFilter> s_aFilters = {
+        {"音声ファイル(" + PlayablePatternList() + ")", PlayablePatternList()},
+        {"Wave形式(*.wav)", "*.wav"},
+        {"全ての形式(*.*)", "*.*"},
+    };
+    return s_aFilters;
+}
 
 // Messages dispatched at one progress point at most: enough for the user's
 // clicks, while a busy sender (playback goes on) cannot hold the gathering.
@@ -48,7 +58,7 @@ bool CFileBrowserDlg::OnInitDialog()
     CDialog::OnInitDialog();
     m_astrResult.clear();
     SetPath(m_strStartFolderForTest);
-    for (const SFilter& filter : kFilters)
+    for (const SFilter& filter : Filters())
         m_ComboFilter.AddString(filter.strLabel);
     m_ComboFilter.SetCurSel(0);
     if (auto* pFolderMode = dynamic_cast<CButton*>(GetDlgItem(IDC_BROWSER_FOLDER_MODE)))
@@ -85,7 +95,8 @@ void CFileBrowserDlg::Refill()
     const std::string strPath = GetPath();
     if (CWnd* pParentButton = GetDlgItem(IDC_BROWSER_PARENT))
         pParentButton->EnableWindow(strPath != "/");
-    const char* strPattern = m_ComboFilter.GetCurSel() == 0 ? kFilters[0].strPattern : kFilters[1].strPattern;
+    // The combo holds the filters in their order; no choice (CB_ERR) reads as the first.
+    const std::string& strPattern = Filters()[static_cast<size_t>(std::max(0, m_ComboFilter.GetCurSel()))].strPattern;
     for (const std::string& strLine : BrowserLines(strPath, strPattern, m_bFileMode))
         m_ListEntries.AddString(strLine);
 }
@@ -151,7 +162,7 @@ void CFileBrowserDlg::GatherSelectedFolders(const std::string& strFolder, const 
     m_bGathering = true;
     m_bCancelRequested = false;
     EnableInput(false);
-    CWavGatherer gatherer;
+    CSoundFileGatherer gatherer;
     gatherer.SetProgress([this](const std::string& strSearched) { return OnGatherProgress(strSearched); });
     for (const std::string& strGatherFrom : astrFolders) {
         if (!gatherer.Gather(strGatherFrom, m_astrResult))

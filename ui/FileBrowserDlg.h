@@ -1,6 +1,7 @@
-// CFileBrowserDlg: picks WAV files for the playlist. In file mode the user
-// walks the folders and chooses files; in folder-select mode each chosen
-// folder (or the current one) gives every WAV file below it.
+// CFileBrowserDlg: picks sound files for the playlist. In file mode the user
+// walks the folders and chooses files, shown by the filter chosen; in
+// folder-select mode each chosen folder (or the current one) gives every
+// playable file below it.
 #pragma once
 
 #include "platform/Dialog.h"

@@ -1,5 +1,6 @@
 #include "FolderListing.h"
 
+#include "engine/PlayableFiles.h"
 #include "platform/FindFile.h"
 
 #include <algorithm>
@@ -30,6 +31,13 @@ void ForEachVisibleEntry(const std::string& strSearch, F fn)
             break;
     } while (FindNextFile(hFind, &data));
     FindClose(hFind);
+}
+
+// Built once: every folder gathered searches with it.
+const std::string& PlayablePatterns()
+{
+    static const std::string strPatterns = PlayablePatternList();
+    return strPatterns;
 }
 
 } // namespace
@@ -98,20 +106,20 @@ std::vector<std::string> BrowserLines(const std::string& strFolder, const std::s
     return astrLines;
 }
 
-void CWavGatherer::SetProgress(PFNPROGRESS fnProgress, int nEvery)
+void CSoundFileGatherer::SetProgress(PFNPROGRESS fnProgress, int nEvery)
 {
     m_fnProgress = std::move(fnProgress);
     m_nProgressEvery = std::max(1, nEvery);
 }
 
-bool CWavGatherer::Gather(const std::string& strFolder, std::vector<std::string>& astrResult)
+bool CSoundFileGatherer::Gather(const std::string& strFolder, std::vector<std::string>& astrResult)
 {
     m_bStopped = false;
     GatherFolder(strFolder, astrResult);
     return !m_bStopped;
 }
 
-void CWavGatherer::Step(const std::string& strFolder)
+void CSoundFileGatherer::Step(const std::string& strFolder)
 {
     // Counted up to the next call only, so that no tree is large enough to overflow it.
     if (++m_nSteps < m_nProgressEvery)
@@ -121,8 +129,8 @@ void CWavGatherer::Step(const std::string& strFolder)
         m_bStopped = true;
 }
 
-bool CWavGatherer::Search(const std::string& strFolder, const std::string& strPattern,
-                          std::vector<std::string>* pFiles, std::vector<std::string>* pFolders)
+bool CSoundFileGatherer::Search(const std::string& strFolder, const std::string& strPattern,
+                                std::vector<std::string>* pFiles, std::vector<std::string>* pFolders)
 {
     Step(strFolder);
     if (m_bStopped)
@@ -136,7 +144,7 @@ bool CWavGatherer::Search(const std::string& strFolder, const std::string& strPa
     return !m_bStopped;
 }
 
-void CWavGatherer::GatherFolder(const std::string& strFolderPath, std::vector<std::string>& astrResult)
+void CSoundFileGatherer::GatherFolder(const std::string& strFolderPath, std::vector<std::string>& astrResult)
 {
     const std::string strFolder = StripTrailingSeparator(strFolderPath);
     // A folder that vanished, or one reached before through a link, adds nothing.
@@ -146,9 +154,9 @@ void CWavGatherer::GatherFolder(const std::string& strFolderPath, std::vector<st
     if (!m_setVisited.emplace(static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)).second)
         return;
 
-    // A folder named like a WAV file is no file.
+    // A folder named like a sound file is no file.
     std::vector<std::string> astrFiles;
-    if (!Search(strFolder, "*.wav", &astrFiles, nullptr))
+    if (!Search(strFolder, PlayablePatterns(), &astrFiles, nullptr))
         return;
     // The subfolders are read to the end before descending, so that only one
     // folder is open at a time however deep the tree.

@@ -1,5 +1,5 @@
 // The file browser's work without a window: folder paths, the listing of one
-// folder, the order of names and the recursive gathering of WAV files.
+// folder, the order of names and the recursive gathering of sound files.
 //
 // Paths are POSIX paths: the root is "/", any other folder "/A/B" without a
 // trailing "/". Names that begin with "." are hidden: never listed, never
@@ -40,12 +40,12 @@ SFolderListing ListFolder(const std::string& strFolder, const std::string& strPa
 // file mode the files that match strPattern; each group sorted.
 std::vector<std::string> BrowserLines(const std::string& strFolder, const std::string& strPattern, bool bFileMode);
 
-// Gathers the WAV files below folders, depth first: a folder's subfolders (in
-// the order the file system gives them) come before its own files (sorted).
-// A folder already visited by this gatherer, whatever the path that reaches
-// it (symbolic links), is skipped, so links back up the tree end and every
-// file comes once.
-class CWavGatherer {
+// Gathers the playable files (engine/PlayableFiles.h) below folders, depth
+// first: a folder's subfolders (in the order the file system gives them) come
+// before its own files (sorted). A folder already visited by this gatherer,
+// whatever the path that reaches it (symbolic links), is skipped, so links
+// back up the tree end and every file comes once.
+class CSoundFileGatherer {
 public:
     // How often the progress function runs: every so many steps (a search
     // started or an entry read).
@@ -53,10 +53,10 @@ public:
     // Sees the folder being searched ("/" for the root); false stops the gathering.
     using PFNPROGRESS = std::function<bool(const std::string& strFolder)>;
 
-    virtual ~CWavGatherer() = default;
+    virtual ~CSoundFileGatherer() = default;
 
     void SetProgress(PFNPROGRESS fnProgress, int nEvery = kProgressEvery);
-    // Appends the WAV files below strFolder to astrResult; false when the
+    // Appends the playable files below strFolder to astrResult; false when the
     // progress function stopped it (astrResult then holds a part).
     bool Gather(const std::string& strFolder, std::vector<std::string>& astrResult);
 

@@ -9,6 +9,7 @@
 #include "app/DialogResources.h"
 #include "app/Resource.h"
 #include "app/SettingDlg.h"
+#include "engine/PlayableFiles.h"
 #include "platform/Fonts.h"
 #include "ui/FileBrowserDlg.h"
 #include "ui/FolderListing.h"
@@ -74,7 +75,7 @@ Names ComboTexts(const CComboBox& combo, bool* pbFits = nullptr)
     return astr;
 }
 
-// A tree of the test's own: a.wav b.wav B.wav Talk.WAV notes.txt README
+// A tree of the test's own: a.wav b.wav B.wav Talk.WAV Talk.MP3 notes.txt README
 // .hidden.wav  Sub/(s1.wav Deeper/d.wav)  Empty/  album.wav/(t.wav)  .cache/(c.wav)
 class FileBrowserTest : public ::testing::Test {
 protected:
@@ -83,8 +84,8 @@ protected:
         ASSERT_TRUE(CDisplayEnvironment::s_pDisplay->IsRunning()) << "Xvfb could not be started";
         for (const char* strFolder : {"Sub", "Sub/Deeper", "Empty", "album.wav", ".cache"})
             ::mkdir(Path(strFolder).c_str(), 0755);
-        for (const char* strFile : {"a.wav", "b.wav", "B.wav", "Talk.WAV", "notes.txt", "README", ".hidden.wav",
-                                    "Sub/s1.wav", "Sub/Deeper/d.wav", "album.wav/t.wav", ".cache/c.wav"})
+        for (const char* strFile : {"a.wav", "b.wav", "B.wav", "Talk.WAV", "Talk.MP3", "notes.txt", "README",
+                                    ".hidden.wav", "Sub/s1.wav", "Sub/Deeper/d.wav", "album.wav/t.wav", ".cache/c.wav"})
             std::ofstream(Path(strFile)).put('x');
     }
 
@@ -134,10 +135,10 @@ protected:
     CTempDir m_dir;
 };
 
-const Names kFileLines{"[Empty]", "[Sub]", "[album.wav]", "B.wav", "Talk.WAV", "a.wav", "b.wav"};
+const Names kFileLines{"[Empty]", "[Sub]", "[album.wav]", "B.wav", "Talk.MP3", "Talk.WAV", "a.wav", "b.wav"};
 const Names kFolderLines{"[Empty]", "[Sub]", "[album.wav]"};
 
-TEST_F(FileBrowserTest, FileModeOpensWithTheControlsAndTheWavFiles)
+TEST_F(FileBrowserTest, FileModeOpensWithTheControlsAndTheSoundFiles)
 {
     const SDialogTemplate* pTemplate = FindDialogTemplate(IDD_FILE_BROWSER);
     ASSERT_NE(pTemplate, nullptr);
@@ -150,9 +151,9 @@ TEST_F(FileBrowserTest, FileModeOpensWithTheControlsAndTheWavFiles)
     EXPECT_EQ(pDlg->GetDlgItem(IDC_BROWSER_PARENT)->GetWindowText(), "親ディレクトリ");
     EXPECT_EQ(FolderModeBox(*pDlg).GetWindowText(), "ﾃﾞｨﾚｸﾄﾘ選択");
     EXPECT_EQ(FolderModeBox(*pDlg).GetCheck(), BST_UNCHECKED);
-    bool bFits = true;
-    EXPECT_EQ(ComboTexts(pDlg->m_ComboFilter, &bFits), (Names{"Wave形式(*.wav)", "全ての形式(*.*)"}));
-    EXPECT_TRUE(bFits);
+    // The first label is longer than the combo, which shows its start; the open list is as wide as it.
+    EXPECT_EQ(ComboTexts(pDlg->m_ComboFilter),
+              (Names{"音声ファイル(" + PlayablePatternList() + ")", "Wave形式(*.wav)", "全ての形式(*.*)"}));
     EXPECT_EQ(pDlg->m_ComboFilter.GetCurSel(), 0);
     EXPECT_EQ(dynamic_cast<const Fl_Browser&>(*pDlg->m_ListEntries.GetWidget()).type(), FL_MULTI_BROWSER);
     EXPECT_LT(pDlg->m_ComboFilter.GetWidget()->h(), 2 * pDlg->GetDlgItem(IDOK)->GetWidget()->h()); // one line
@@ -236,9 +237,10 @@ TEST_F(FileBrowserTest, FolderSelectGathersTheSelectedOrTheCurrentFolder)
     Command(*pCurrent, IDOK);
     EXPECT_EQ(pCurrent->GetEndResult(), IDOK);
     const Names& astrAll = pCurrent->m_astrResult;
-    ASSERT_EQ(astrAll.size(), 7u);
+    ASSERT_EQ(astrAll.size(), 8u);
     // The subfolders (in the file system's order) before the folder's own files.
-    EXPECT_EQ(Names(astrAll.end() - 4, astrAll.end()), (Names{Path("B.wav"), Path("Talk.WAV"), Path("a.wav"), Path("b.wav")}));
+    EXPECT_EQ(Names(astrAll.end() - 5, astrAll.end()),
+              (Names{Path("B.wav"), Path("Talk.MP3"), Path("Talk.WAV"), Path("a.wav"), Path("b.wav")}));
 
     auto pEmpty = Open(false);
     Select(*pEmpty, {"[Empty]"});
@@ -259,12 +261,21 @@ TEST_F(FileBrowserTest, TheModeAndTheFilterRefill)
     EXPECT_TRUE(pDlg->m_bFileMode);
     EXPECT_EQ(Lines(*pDlg), kFileLines);
 
-    pDlg->m_ComboFilter.SetCurSel(1);
-    Command(*pDlg, IDC_BROWSER_FILTER, CBN_SELCHANGE); // not yet a choice
-    EXPECT_EQ(Lines(*pDlg), kFileLines);
-    Command(*pDlg, IDC_BROWSER_FILTER, CBN_SELENDOK);
-    EXPECT_EQ(Lines(*pDlg),
-              (Names{"[Empty]", "[Sub]", "[album.wav]", "B.wav", "README", "Talk.WAV", "a.wav", "b.wav", "notes.txt"}));
+    const std::pair<int, Names> aFilters[] = {
+        {1, {"[Empty]", "[Sub]", "[album.wav]", "B.wav", "Talk.WAV", "a.wav", "b.wav"}},
+        {2, {"[Empty]", "[Sub]", "[album.wav]", "B.wav", "README", "Talk.MP3", "Talk.WAV", "a.wav", "b.wav",
+             "notes.txt"}},
+        {0, kFileLines},
+    };
+    Names astrBefore = kFileLines;
+    for (const auto& [nFilter, astrLines] : aFilters) {
+        pDlg->m_ComboFilter.SetCurSel(nFilter);
+        Command(*pDlg, IDC_BROWSER_FILTER, CBN_SELCHANGE); // not yet a choice
+        EXPECT_EQ(Lines(*pDlg), astrBefore) << nFilter;
+        Command(*pDlg, IDC_BROWSER_FILTER, CBN_SELENDOK);
+        EXPECT_EQ(Lines(*pDlg), astrLines) << nFilter;
+        astrBefore = astrLines;
+    }
 }
 
 TEST_F(FileBrowserTest, TheModalLoopEndsOnCancelOrClosing)
@@ -309,7 +320,7 @@ protected:
         for (int i = 0; i < kFiles; ++i)
             std::ofstream(Path("many/" + std::to_string(1000 + i) + ".wav")).put('x');
     }
-    static constexpr int kFiles = CWavGatherer::kProgressEvery + 50;
+    static constexpr int kFiles = CSoundFileGatherer::kProgressEvery + 50;
 };
 
 TEST_F(GatheringTest, ItShowsTheFolderAndIgnoresEverythingButCancel)

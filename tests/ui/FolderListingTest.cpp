@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/PlayableFiles.h"
 #include "platform/FindFile.h"
 #include "ui/FolderListing.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +65,10 @@ TEST(FindFileTest, WildcardsMatchWithoutRegardToCase)
         {"a講.wav", "a??.wav", false}, {"äö.wav", "ÄÖ.wav", false}, // only ASCII folds
         {"abcabd", "*abd", true},    {"abcabe", "*abd", false},   {"", "?", false},
         {std::string(255, 'a'), "*a*a*a*a*a*a*a*a*b", false},
+        // A list matches when any of its patterns does, each with its own ".*" rule.
+        {"Talk.MP3", "*.wav;*.mp3", true}, {"talk.wav", "*.wav;*.mp3", true}, {"talk.mp3x", "*.wav;*.mp3", false},
+        {"notes", "*.wav;notes.*", true}, {"a;b.wav", "a;b.wav", false}, {"b.wav", "a;b.wav", true},
+        {"x", "*.wav;", false},
     };
     for (const SCase& c : aCases)
         EXPECT_EQ(MatchesFilePattern(c.strName, c.strPattern), c.bMatch) << c.strName << " ~ " << c.strPattern;
@@ -88,6 +94,19 @@ TEST(FindFileTest, ASearchGivesNamesAndFoldersOfItsFolder)
     // The root: the temporary folder lies below one of its folders.
     const Names astrRoot = Search("/*");
     EXPECT_TRUE(std::count(astrRoot.begin(), astrRoot.end(), dir.Path().substr(1, dir.Path().find('/', 1))));
+}
+
+TEST(FindFileTest, ThePlayableListMatchesWhatThePlaylistKeeps)
+{
+    const std::string strList = PlayablePatternList();
+    for (const char* const* p = kPlayableExtensions; *p; ++p) {
+        std::string strUpper = *p;
+        for (char& c : strUpper)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (const std::string& strName : {"t." + std::string(*p), "T." + strUpper, "t." + std::string(*p) + "x",
+                                           "t" + std::string(*p), "t." + std::string(*p).substr(1)})
+            EXPECT_EQ(MatchesFilePattern(strName, strList), HasPlayableExtension(strName)) << strName;
+    }
 }
 
 TEST(FolderPathTest, SeparatorsParentsAndFolderLines)
@@ -128,6 +147,19 @@ TEST(FolderListingTest, FoldersInBracketsThenFilesHiddenOnesNever)
     EXPECT_EQ(ListFolder(dir.Path(), "*.wav").astrFolders, (Names{"album.wav"}));
 }
 
+// Every playable extension in any case; near misses and a folder named like a
+// sound file are no sound files.
+const Names kSoundTree{"a.wav", "B.MP3", "c.Opus", "d.m4b", "e.txt", "f.wavx", "x.mp3/", "x.mp3/g.FLAC"};
+
+TEST(FolderListingTest, TheAudioFilterListsEveryPlayableFile)
+{
+    CTempDir dir;
+    MakeTree(dir.Path(), kSoundTree);
+    EXPECT_EQ(BrowserLines(dir.Path(), PlayablePatternList(), true),
+              (Names{"[x.mp3]", "B.MP3", "a.wav", "c.Opus", "d.m4b"}));
+    EXPECT_EQ(BrowserLines(dir.Path(), "*.wav", true), (Names{"[x.mp3]", "a.wav"}));
+}
+
 TEST(FolderListingTest, AFolderThatCannotBeOpenedListsAsEmpty)
 {
     CTempDir dir;
@@ -141,11 +173,11 @@ TEST(FolderListingTest, AFolderThatCannotBeOpenedListsAsEmpty)
     ::chmod((dir.Path() + "/locked").c_str(), 0755);
 }
 
-class WavGathererTest : public ::testing::Test {
+class SoundFileGathererTest : public ::testing::Test {
 protected:
     Names Gather(const std::string& strFolder)
     {
-        CWavGatherer gatherer;
+        CSoundFileGatherer gatherer;
         Names astrResult;
         EXPECT_TRUE(gatherer.Gather(strFolder, astrResult));
         return astrResult;
@@ -154,7 +186,7 @@ protected:
     const std::string m_strA = m_dir.Path() + "/A";
 };
 
-TEST_F(WavGathererTest, SubfoldersComeFirstThenTheFolderOwnSortedFiles)
+TEST_F(SoundFileGathererTest, SubfoldersComeFirstThenTheFolderOwnSortedFiles)
 {
     MakeTree(m_dir.Path(), {"A/", "A/b.wav", "A/a.wav", "A/S/", "A/S/c.wav", "A/S/T/", "A/S/T/d.WAV", "A/.h.wav",
                             "A/.hidden/", "A/.hidden/e.wav", "A/notes.txt", "A/x.wav/", "A/x.wav/f.wav"});
@@ -167,7 +199,15 @@ TEST_F(WavGathererTest, SubfoldersComeFirstThenTheFolderOwnSortedFiles)
     EXPECT_EQ(Names(astrResult.end() - 2, astrResult.end()), (Names{m_strA + "/a.wav", m_strA + "/b.wav"}));
 }
 
-TEST_F(WavGathererTest, LinksBackUpTheTreeEndAndEachFileComesOnce)
+TEST_F(SoundFileGathererTest, EveryPlayableFileComesInAnyCase)
+{
+    MakeTree(m_dir.Path(), {"A/"});
+    MakeTree(m_strA, kSoundTree);
+    EXPECT_EQ(Gather(m_strA), (Names{m_strA + "/x.mp3/g.FLAC", m_strA + "/B.MP3", m_strA + "/a.wav",
+                                     m_strA + "/c.Opus", m_strA + "/d.m4b"}));
+}
+
+TEST_F(SoundFileGathererTest, LinksBackUpTheTreeEndAndEachFileComesOnce)
 {
     MakeTree(m_dir.Path(), {"A/", "A/a.wav", "A/S/", "A/S/c.wav", "A/S/again -> " + m_strA, "A/self -> .", "top.wav",
                             "A/S/up -> ../..", "music/", "music/m.wav", "A/S/one -> ../../music"});
@@ -179,14 +219,14 @@ TEST_F(WavGathererTest, LinksBackUpTheTreeEndAndEachFileComesOnce)
     std::sort(astrNames.begin(), astrNames.end());
     EXPECT_EQ(astrNames, (Names{"a.wav", "c.wav", "m.wav", "top.wav"}));
     // Folders gathered one after the other by one gatherer share the guard.
-    CWavGatherer gatherer;
+    CSoundFileGatherer gatherer;
     Names astrBoth;
     EXPECT_TRUE(gatherer.Gather(m_dir.Path() + "/music", astrBoth));
     EXPECT_TRUE(gatherer.Gather(m_dir.Path() + "/music/", astrBoth));
     EXPECT_EQ(astrBoth, (Names{m_dir.Path() + "/music/m.wav"}));
 }
 
-TEST_F(WavGathererTest, MissingAndUnopenableFoldersAddNothing)
+TEST_F(SoundFileGathererTest, MissingAndUnopenableFoldersAddNothing)
 {
     MakeTree(m_dir.Path(), {"file.wav", "A/", "A/broken -> gone"});
     for (const std::string& strName : {std::string("missing"), std::string("file.wav"), std::string("A"),
@@ -194,10 +234,10 @@ TEST_F(WavGathererTest, MissingAndUnopenableFoldersAddNothing)
         EXPECT_EQ(Gather(m_dir.Path() + "/" + strName), Names{}) << strName;
 }
 
-TEST_F(WavGathererTest, ProgressShowsTheFolderAndCanStop)
+TEST_F(SoundFileGathererTest, ProgressShowsTheFolderAndCanStop)
 {
     MakeTree(m_dir.Path(), {"A/", "A/a.wav", "A/S/", "A/S/1.wav", "A/S/2.wav"});
-    CWavGatherer gatherer;
+    CSoundFileGatherer gatherer;
     Names astrFolders;
     gatherer.SetProgress([&astrFolders](const std::string& strFolder) { return astrFolders.push_back(strFolder), true; },
                          1);
@@ -207,7 +247,7 @@ TEST_F(WavGathererTest, ProgressShowsTheFolderAndCanStop)
     EXPECT_EQ(astrFolders, (Names{m_strA, m_strA, m_strA, m_strA, m_strA, m_strA + "/S", m_strA + "/S", m_strA + "/S",
                                   m_strA + "/S", m_strA + "/S", m_strA + "/S"}));
 
-    CWavGatherer stopped;
+    CSoundFileGatherer stopped;
     int nCalls = 0;
     stopped.SetProgress([&nCalls](const std::string&) { return ++nCalls < 3; }, 1);
     EXPECT_FALSE(stopped.Gather(m_strA, astrResult));
@@ -215,9 +255,9 @@ TEST_F(WavGathererTest, ProgressShowsTheFolderAndCanStop)
 
     // By default every few hundred steps.
     MakeTree(m_dir.Path(), {"many/"});
-    for (int i = 0; i < CWavGatherer::kProgressEvery; ++i)
+    for (int i = 0; i < CSoundFileGatherer::kProgressEvery; ++i)
         MakeTree(m_dir.Path(), {"many/" + std::to_string(i) + ".wav"});
-    CWavGatherer many;
+    CSoundFileGatherer many;
     nCalls = 0;
     many.SetProgress([&nCalls](const std::string&) { return ++nCalls > 0; });
     EXPECT_TRUE(many.Gather(m_dir.Path() + "/many", astrResult));
@@ -226,7 +266,7 @@ TEST_F(WavGathererTest, ProgressShowsTheFolderAndCanStop)
 
 // A tree that stands at the root: every path used is taken below the test's
 // folder, and recorded.
-class CRootedGatherer : public CWavGatherer {
+class CRootedGatherer : public CSoundFileGatherer {
 public:
     explicit CRootedGatherer(const std::string& strRoot)
         : m_strRoot(strRoot)
@@ -245,7 +285,7 @@ private:
     std::string m_strRoot;
 };
 
-TEST_F(WavGathererTest, AtTheRootTheSearchesBeginWithTheSeparator)
+TEST_F(SoundFileGathererTest, AtTheRootTheSearchesBeginWithTheSeparator)
 {
     MakeTree(m_dir.Path(), {"b.wav", "a.wav", "S/", "S/c.wav"});
     for (const char* strRoot : {"/", ""}) {
@@ -253,7 +293,8 @@ TEST_F(WavGathererTest, AtTheRootTheSearchesBeginWithTheSeparator)
         Names astrResult;
         EXPECT_TRUE(gatherer.Gather(strRoot, astrResult));
         EXPECT_EQ(astrResult, (Names{"/S/c.wav", "/a.wav", "/b.wav"})) << '"' << strRoot << '"';
-        EXPECT_EQ(gatherer.m_astrPaths, (Names{"/", "/*.wav", "/*.*", "/S", "/S/*.wav", "/S/*.*"}));
+        const std::string strFiles = "/" + PlayablePatternList();
+        EXPECT_EQ(gatherer.m_astrPaths, (Names{"/", strFiles, "/*.*", "/S", "/S" + strFiles, "/S/*.*"}));
     }
 }
 
