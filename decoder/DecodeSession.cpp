@@ -22,6 +22,10 @@ constexpr int64_t kAnalyzeMicroseconds = 5 * int64_t { AV_TIME_BASE };
 // The engine's buffers are sized for rates up to this; higher ones are halved
 // or more, as "-ar 48000" does.
 constexpr int kMaxOutRate = 48000;
+// The resampler's filter grows with the ratio of the rates: a header claiming
+// a gigahertz would take half a minute and gigabytes to set up. No recording
+// comes near this rate, at which setting up takes some 40 ms.
+constexpr int kMaxSourceRate = 1'536'000;
 
 std::string ErrorText(int nErr)
 {
@@ -494,6 +498,10 @@ bool CDecodeSession::MakeResampler(const AVFrame* pFrame)
 {
     if (pFrame->sample_rate <= 0 || pFrame->ch_layout.nb_channels <= 0) {
         Fail(m_strFormatName + " decoding", AVERROR_INVALIDDATA);
+        return false;
+    }
+    if (pFrame->sample_rate > kMaxSourceRate) {
+        Fail(m_strFormatName + " at " + std::to_string(pFrame->sample_rate) + " Hz", AVERROR_INVALIDDATA);
         return false;
     }
     AVChannelLayout layout {};
