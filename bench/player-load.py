@@ -4,17 +4,26 @@
 1. CPU: the player plays a file at 2.0x with Alpha at its highest level
    (50 %) through SDL's dummy audio driver, which takes sound at the pace of
    a real device; the player's user+system time over a minute of playback is
-   divided by the wall time. Once for 22050 Hz mono, once for 44100 Hz stereo.
-   Goal: under 1 % of one core.
+   divided by the wall time. Once for a 22050 Hz mono WAV, once for a
+   44100 Hz stereo WAV (goal: under 1 % of one core), once for a 44100 Hz
+   stereo MP3 at 128 kbit/s, which the player decodes through FFmpeg as it
+   plays (goal: under 2 % of one core).
 2. Memory: the player's resident set while it plays a one-hour file and a
-   one-minute file, and `velofon render`'s peak on the same two files. Goal:
-   flat in the file's length (the engine streams through fixed buffers).
+   one-minute file, and `velofon render`'s peak on the same two files; once
+   for 22050 Hz mono WAVs, once for 44100 Hz stereo MP3s. Goal: flat in the
+   file's length (the engine streams through fixed buffers).
 
-Needs Xvfb and xdotool (scripts/install-deps installs both). The player runs
+The machine's other load adds to the CPU figures, so each is the lowest of
+several runs (--runs, default 3), each with a player of its own. The memory
+figures are one run each: they hardly vary.
+
+Needs Xvfb and xdotool (scripts/install-deps installs both), GNU time (the
+Debian package time) for the render's peak, and ffmpeg with
+libmp3lame to make the MP3s (without it the MP3 cases are skipped). The player runs
 on an X server of its own with settings of its own, so a running player and
 the user's settings are not touched. Exits 1 when a goal is missed.
 
-Usage: bench/player-load.py [--build build] [--seconds 60]
+Usage: bench/player-load.py [--build build] [--seconds 60] [--runs 3]
 """
 import argparse
 import math
@@ -29,6 +38,7 @@ import time
 
 PLAY_BUTTON = (292, 26 + 149)  # centre of Play/Pause below the command bar
 CPU_GOAL_PERCENT = 1.0
+CPU_GOAL_PERCENT_MP3 = 2.0
 MEMORY_GROWTH_LIMIT_KB = 1024  # one hour may cost no more than this over one minute
 TICKS_PER_SECOND = os.sysconf("SC_CLK_TCK")
 
@@ -54,15 +64,48 @@ def write_speech_like_wav(path, rate, channels, seconds):
             out.write(block)
 
 
+def can_make_mp3():
+    try:
+        encoders = subprocess.run(["ffmpeg", "-hide_banner", "-encoders"], capture_output=True, text=True).stdout
+    except OSError:
+        return False
+    return "libmp3lame" in encoders
+
+
+def write_speech_like_mp3(path, rate, channels, seconds, work):
+    """The same signal as write_speech_like_wav, encoded as a 128 kbit/s MP3."""
+    wav = os.path.join(work, "to-encode.wav")
+    write_speech_like_wav(wav, rate, channels, seconds)
+    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", wav, "-c:a", "libmp3lame", "-b:a", "128k", path],
+                   check=True)
+    os.remove(wav)
+
+
+def repeat_mp3(source, path, times):
+    """The MP3's frames `times` times over, copied as they are (no new encode)."""
+    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-stream_loop", str(times - 1), "-i", source,
+                    "-c", "copy", path], check=True)
+
+
 class XServer:
-    def __init__(self):
+    def __init__(self, work):
         read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.log = os.path.join(work, "xvfb.log")
+        with open(self.log, "w") as log:
+            self.process = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=log)
         os.close(write_end)
         with os.fdopen(read_end) as reader:
             self.display = ":" + reader.readline().strip()
+
+    def state(self):
+        """For an error message: whether the server still runs, and the end of what it said."""
+        code = self.process.poll()
+        with open(self.log) as log:
+            said = log.read().strip().splitlines()[-5:]
+        return (f"Xvfb on {self.display} {'runs' if code is None else f'ended with {code}'}"
+                + (": " + " / ".join(said) if said else ""))
 
     def close(self):
         self.process.terminate()
@@ -102,7 +145,7 @@ def status_kb(pid, key):
 class Player:
     """The player on its own X server, with a playlist of one file."""
 
-    def __init__(self, build, work, display, wav):
+    def __init__(self, build, work, server, wav):
         config = os.path.join(work, "config")
         os.makedirs(os.path.join(config, "VelofonPocket"), exist_ok=True)
         runtime = os.path.join(work, "runtime")
@@ -110,31 +153,47 @@ class Player:
         with open(os.path.join(config, "VelofonPocket", "VelofonPocket.conf"), "w") as settings:
             settings.write("[VelofonSettings]\nSpeedIdx=10\nAlphaControl=50\nMixingVolume=50\n"
                            f"PlayListCount=1\nPlayFile00000={wav}\n")
-        environment = {**os.environ, "DISPLAY": display, "SDL_AUDIODRIVER": "dummy",
+        environment = {**os.environ, "DISPLAY": server.display, "SDL_AUDIODRIVER": "dummy",
                        "XDG_CONFIG_HOME": config, "XDG_RUNTIME_DIR": runtime}
-        self.display = display
+        self.server = server
+        self.display = server.display
         self.process = subprocess.Popen([os.path.join(build, "bin", "VelofonPocket")], env=environment)
 
     def play(self):
         window = wait_for_window(self.display, "STOP-Kuroto")
         if not window:
-            raise RuntimeError("the player shows no window")
+            code = self.process.poll()
+            raise RuntimeError("the player shows no window ("
+                               + ("it still runs" if code is None else f"it ended with {code}")
+                               + "; " + self.server.state() + ")")
         xdotool(self.display, "mousemove", "--window", window, *map(str, PLAY_BUTTON), "click", "1")
         if not wait_for_window(self.display, "PLAY-Kuroto"):
-            raise RuntimeError("Play did not start playback")
+            raise RuntimeError("Play did not start playback (" + self.server.state() + ")")
 
     def still_playing(self):
         return bool(xdotool(self.display, "search", "--name", "^PLAY-Kuroto$"))
 
     def close(self):
+        if self.process.poll() is not None:
+            return
         self.process.send_signal(signal.SIGTERM)
         self.process.wait(timeout=10)
 
 
-def measure_cpu(build, work, display, rate, channels, seconds):
-    wav = os.path.join(work, f"cpu-{rate}.wav")
-    write_speech_like_wav(wav, rate, channels, 2 * seconds + 20)  # 2.0x must not run out
-    player = Player(build, work, display, wav)
+def measure_cpu(build, work, server, rate, channels, seconds, runs, mp3=False):
+    """The lowest of `runs` runs, each a player of its own over `seconds` of playback."""
+    length = 2 * seconds + 20  # 2.0x must not run out
+    if mp3:
+        path = os.path.join(work, f"cpu-{rate}.mp3")
+        write_speech_like_mp3(path, rate, channels, length, work)
+    else:
+        path = os.path.join(work, f"cpu-{rate}.wav")
+        write_speech_like_wav(path, rate, channels, length)
+    return min(cpu_of_one_run(build, work, server, path, seconds) for _ in range(runs))
+
+
+def cpu_of_one_run(build, work, server, path, seconds):
+    player = Player(build, work, server, path)
     try:
         player.play()
         time.sleep(2)  # past the start
@@ -148,8 +207,8 @@ def measure_cpu(build, work, display, rate, channels, seconds):
         player.close()
 
 
-def player_memory_kb(build, work, display, wav):
-    player = Player(build, work, display, wav)
+def player_memory_kb(build, work, server, wav):
+    player = Player(build, work, server, wav)
     try:
         player.play()
         time.sleep(5)
@@ -158,53 +217,77 @@ def player_memory_kb(build, work, display, wav):
         player.close()
 
 
-def render_memory_kb(build, wav):
-    """The render's peak, read from /proc while it writes into our pipe: the
-    rusage of a child forked from this interpreter would count the
-    interpreter's own memory from before the exec."""
-    process = subprocess.Popen([os.path.join(build, "bin", "velofon"), "render", "--alpha", "50", "-o", "-", wav],
+def render_memory_kb(build, work, path):
+    """The render's peak over its whole life, from /usr/bin/time (whose own
+    small child runs the render: the rusage of a child forked from this
+    interpreter would count the interpreter's memory from before the exec).
+    Reading VmHWM from /proc while the render runs misses what it takes in
+    its last moments, after its last write: up to a megabyte for an MP3."""
+    report = os.path.join(work, "render-peak")
+    process = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", report,
+                                os.path.join(build, "bin", "velofon"), "render", "--alpha", "50", "-o", "-", path],
                                stdout=subprocess.PIPE)
-    peak = 0
     while process.stdout.read(1 << 20):
-        try:
-            peak = max(peak, status_kb(process.pid, "VmHWM"))
-        except OSError:
-            break  # gone already
+        pass
     process.stdout.close()
     if process.wait() != 0:
-        raise RuntimeError("velofon render failed on " + wav)
-    return peak
+        raise RuntimeError("velofon render failed on " + path)
+    with open(report) as lines:
+        return int(lines.read().split()[-1])
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(os.path.dirname(__file__), "..", "build"))
     parser.add_argument("--seconds", type=int, default=60)
+    parser.add_argument("--runs", type=int, default=3)
     options = parser.parse_args()
     build = os.path.abspath(options.build)
+    if not os.access("/usr/bin/time", os.X_OK):
+        print("player-load: needs /usr/bin/time (the Debian package time)", file=sys.stderr)
+        return 2
 
     goals_met = True
     with tempfile.TemporaryDirectory() as work:
-        server = XServer()
+        server = XServer(work)
         try:
-            print(f"CPU of the player while it plays at 2.0x, Alpha 50 %, over {options.seconds} s:")
-            for rate, channels in ((22050, 1), (44100, 2)):
-                percent = measure_cpu(build, work, server.display, rate, channels, options.seconds)
-                verdict = "ok" if percent < CPU_GOAL_PERCENT else "OVER THE GOAL"
-                print(f"  {rate} Hz {'mono' if channels == 1 else 'stereo'}: {percent:.3f} % of one core ({verdict})")
-                goals_met &= percent < CPU_GOAL_PERCENT
+            mp3 = can_make_mp3()
+            if not mp3:
+                print("(no ffmpeg with libmp3lame: the MP3 cases are skipped)")
+            print(f"CPU of the player while it plays at 2.0x, Alpha 50 %, over {options.seconds} s, "
+                  f"lowest of {options.runs} runs:")
+            cases = [(22050, 1, False, CPU_GOAL_PERCENT), (44100, 2, False, CPU_GOAL_PERCENT)]
+            if mp3:
+                cases.append((44100, 2, True, CPU_GOAL_PERCENT_MP3))
+            for rate, channels, is_mp3, goal in cases:
+                percent = measure_cpu(build, work, server, rate, channels, options.seconds, options.runs,
+                                      is_mp3)
+                verdict = f"ok, goal under {goal:g} %" if percent < goal else f"OVER THE GOAL of {goal:g} %"
+                kind = ("MP3 128 kbit/s" if is_mp3 else "WAV")
+                print(f"  {rate} Hz {'mono' if channels == 1 else 'stereo'} {kind}: "
+                      f"{percent:.3f} % of one core ({verdict})")
+                goals_met &= percent < goal
 
-            print("Peak resident memory, one-minute file against one-hour file (22050 Hz mono):")
+            files = []
             minute = os.path.join(work, "minute.wav")
             hour = os.path.join(work, "hour.wav")
             write_speech_like_wav(minute, 22050, 1, 60)
             write_speech_like_wav(hour, 22050, 1, 3600)
-            for name, measure in (("player", lambda wav: player_memory_kb(build, work, server.display, wav)),
-                                  ("velofon render", lambda wav: render_memory_kb(build, wav))):
-                short, long = measure(minute), measure(hour)
-                flat = long - short <= MEMORY_GROWTH_LIMIT_KB
-                print(f"  {name}: {short} KB / {long} KB ({'flat' if flat else 'GROWS WITH THE FILE'})")
-                goals_met &= flat
+            files.append(("22050 Hz mono WAV", minute, hour))
+            if mp3:
+                minute_mp3 = os.path.join(work, "minute.mp3")
+                hour_mp3 = os.path.join(work, "hour.mp3")
+                write_speech_like_mp3(minute_mp3, 44100, 2, 60, work)
+                repeat_mp3(minute_mp3, hour_mp3, 60)
+                files.append(("44100 Hz stereo MP3", minute_mp3, hour_mp3))
+            for kind, minute, hour in files:
+                print(f"Peak resident memory, one-minute file against one-hour file ({kind}):")
+                for name, measure in (("player", lambda path: player_memory_kb(build, work, server, path)),
+                                      ("velofon render", lambda path: render_memory_kb(build, work, path))):
+                    short, long = measure(minute), measure(hour)
+                    flat = long - short <= MEMORY_GROWTH_LIMIT_KB
+                    print(f"  {name}: {short} KB / {long} KB ({'flat' if flat else 'GROWS WITH THE FILE'})")
+                    goals_met &= flat
         finally:
             server.close()
     return 0 if goals_met else 1
