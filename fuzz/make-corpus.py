@@ -1,17 +1,26 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the fuzz targets into fuzz/corpus/wave and
-fuzz/corpus/settings. The output is committed; run this again after changing
-it and commit the result. Files it does not make (inputs a fuzzer found) are
-left alone, so a seed renamed or dropped here has to be deleted by hand.
+"""Writes the seed corpus of the fuzz targets into fuzz/corpus/wave,
+fuzz/corpus/decoder and fuzz/corpus/settings. The output is committed; run
+this again after changing it and commit the result. Files it does not make
+(inputs a fuzzer found) are left alone, so a seed renamed or dropped here has
+to be deleted by hand. The decoder seeds are encoded by the ffmpeg program,
+which only this script needs.
 
 A wave seed is the control bytes of WaveEngineFuzz.cpp followed by the file:
 speed at Open, speed afterwards, Mixing, Alpha (bit 0 on, level), Alpha after
-the seek, seek position (4 bytes, little-endian). A settings seed is the
-settings file as it is.
+the seek, seek position (4 bytes, little-endian). A decoder seed is the
+control bytes of DecoderEngineFuzz.cpp followed by the file: speed at Open,
+speed at the reopen, name ending, flags (bit 0 Alpha, bits 1-2 how the reopen
+goes on, bits 3-7 Mixing), seek position (4 bytes, little-endian). A settings
+seed is the settings file as it is.
 """
 import math
 import os
+import shutil
 import struct
+import subprocess
+import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -222,6 +231,167 @@ def wave_corpus():
     return seeds
 
 
+# The name endings of DecoderEngineFuzz.cpp, in its order.
+DECODER_ENDINGS = ["", ".wav", ".WAV", ".mp3", ".m4a", ".ogg", ".opus", ".flac", ".wv", ".aiff", ".au", ".caf",
+                   ".mka", ".webm", ".ac3", ".amr", ".mp2", ".wma", ".aac", ".m3u8", ".ffconcat", ".txt"]
+# Speeds beyond the player's steps, as DecoderEngineFuzz.cpp maps its last bytes.
+DECODER_ODD_SPEEDS = [0.5, 12.0, 0.0, "nan"]
+# How playing goes on after the reopen.
+WHERE_STOPPED, SEEK_POSITION, SEEK_TO_START, FROM_START = range(4)
+
+
+def decoder_controls(ending, speed=10, next_speed=None, reopen=WHERE_STOPPED, alpha=False, mixing=10, seek=0):
+    next_speed = speed if next_speed is None else next_speed
+
+    def speed_byte(value):
+        if isinstance(value, int):
+            return value
+        return 256 - len(DECODER_ODD_SPEEDS) + DECODER_ODD_SPEEDS.index(value)
+
+    flags = int(alpha) | reopen << 1 | mixing << 3
+    return bytes([speed_byte(speed), speed_byte(next_speed), DECODER_ENDINGS.index(ending), flags]) + struct.pack("<I", seek)
+
+
+def encode(work, args, source=None, ending=".wav"):
+    """What the ffmpeg program writes for args, from source (WAV bytes) as
+    input; bit-exact, so that the same program always writes the same bytes."""
+    src = os.path.join(work, "source.wav")
+    out = os.path.join(work, "out" + ending)
+    if source is not None:
+        with open(src, "wb") as f:
+            f.write(source)
+    command = ["ffmpeg", "-nostdin", "-v", "error", "-y"]
+    command += ["-i", src] if source is not None else []
+    command += args + ["-fflags", "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1", out]
+    subprocess.run(command, check=True)
+    with open(out, "rb") as f:
+        return f.read()
+
+
+def flac_without_padding(data):
+    """The muxer reserves 8 KB of padding for tags; a seed needs none."""
+    blocks = []
+    at = 4
+    while True:
+        kind, size = data[at], int.from_bytes(data[at + 1:at + 4], "big")
+        if kind & 0x7F != 1:
+            blocks.append(bytearray(data[at:at + 4 + size]))
+        at += 4 + size
+        if kind & 0x80:
+            break
+    for block in blocks:
+        block[0] &= 0x7F
+    blocks[-1][0] |= 0x80
+    return data[:4] + b"".join(bytes(b) for b in blocks) + data[at:]
+
+
+def amr(wideband, seed):
+    """AMR has no encoder in the ffmpeg program: frames of every speech mode
+    with arbitrary bits, which the decoder takes as speech parameters. A
+    wideband file ends in a comfort-noise frame, which FFmpeg cannot decode:
+    the decoder then stops part-way."""
+    sizes = [17, 23, 32, 36, 40, 46, 50, 58, 60] if wideband else [12, 13, 15, 17, 19, 20, 26, 31]
+    rnd = Random(seed)
+    out = bytearray(b"#!AMR-WB\n" if wideband else b"#!AMR\n")
+    for i in range(16):
+        mode = i % len(sizes)
+        out.append(mode << 3 | 0x04)
+        out += bytes(rnd.next() & 0xFF for _ in range(sizes[mode]))
+    if wideband:
+        out += bytes([9 << 3 | 0x04]) + bytes(rnd.next() & 0xFF for _ in range(5))
+    return bytes(out)
+
+
+def decoder_corpus():
+    if not shutil.which("ffmpeg"):
+        sys.exit("make-corpus.py: the decoder seeds are encoded by the ffmpeg program, which is not on PATH")
+    mono8k = wav(1, 16, 8000, samples(1, 16, 2000, 8000, 21))
+    short8k = wav(1, 16, 8000, samples(1, 16, 800, 8000, 22))
+    stereo16k = wav(2, 16, 16000, samples(2, 16, 3200, 16000, 23))
+    stereo32k = wav(2, 16, 32000, samples(2, 16, 3200, 32000, 24))
+    files = {}
+    with tempfile.TemporaryDirectory() as work:
+        def make(name, ending, args, source=mono8k, out_ending=None):
+            files[name] = (ending, encode(work, args, source, out_ending or ending))
+
+        # One of each format the player meets, a fraction of a second of
+        # speech at a low rate.
+        make("mp3", ".mp3", ["-c:a", "libmp3lame", "-b:a", "8k"])
+        make("aac-in-m4a", ".m4a", ["-c:a", "aac", "-b:a", "12k"])
+        make("opus-in-ogg", ".opus", ["-c:a", "libopus", "-b:a", "6k"])
+        make("vorbis-in-ogg", ".ogg", ["-c:a", "libvorbis", "-q:a", "-1"], short8k)
+        make("flac", ".flac", ["-c:a", "flac"], short8k)
+        files["flac"] = (".flac", flac_without_padding(files["flac"][1]))
+        make("wavpack", ".wv", ["-c:a", "wavpack"], short8k)
+        make("alaw-wav", ".wav", ["-c:a", "pcm_alaw"])
+        make("mulaw-wav", ".WAV", ["-c:a", "pcm_mulaw"], out_ending=".wav")
+        make("s24-wav", ".wav", ["-c:a", "pcm_s24le"], short8k)
+        make("float-wav", ".wav", ["-c:a", "pcm_f32le"], short8k)
+        make("six-channel-wav", ".wav",
+             ["-t", "0.025", "-af", "pan=5.1|FL=c0|FR=0.5*c0|FC=0.3*c0|LFE=0.2*c0|BL=0.7*c0|BR=0.1*c0"])
+        make("96khz-wav", ".wav", ["-t", "0.015", "-ar", "96000"])
+        make("aiff", ".aiff", ["-t", "0.1"])
+        make("au", ".au", ["-t", "0.1"])
+        make("alac-in-caf", ".caf", ["-c:a", "alac"], short8k)
+        make("aac-in-mka", ".mka", ["-c:a", "aac", "-b:a", "12k"])
+        make("opus-in-webm", ".webm", ["-c:a", "libopus", "-b:a", "6k"])
+        make("ac3-stereo", ".ac3", ["-c:a", "ac3", "-b:a", "64k"], stereo32k)
+        files["amr-nb"] = (".amr", amr(False, 31))
+        files["amr-wb"] = (".amr", amr(True, 32))
+        make("mp2-stereo", ".mp2", ["-c:a", "mp2", "-b:a", "32k"], stereo16k)
+        make("wma", ".wma", ["-c:a", "wmav2", "-b:a", "24k", "-packet_size", "512"], short8k)
+
+        # What the glue meets besides: raw AAC, a name that lies, a rate or
+        # channel count that changes part-way, PCM the player would read
+        # itself, rates no road plays, no audio at all.
+        make("aac-adts", ".aac", ["-c:a", "aac", "-b:a", "12k"])
+        files["mp3-named-wav"] = (".wav", files["mp3"][1])
+        second = encode(work, ["-c:a", "libmp3lame", "-b:a", "16k", "-write_xing", "0", "-id3v2_version", "0"],
+                        stereo16k, ".mp3")
+        files["mp3-8khz-mono-then-16khz-stereo"] = ("", files["mp3"][1] + second)
+        second = encode(work, ["-c:a", "libopus", "-b:a", "8k", "-serial_offset", "7"], stereo16k, ".opus")
+        files["opus-chained-mono-then-stereo"] = (".ogg", files["opus-in-ogg"][1] + second)
+        files["pcm16-without-name"] = ("", short8k)
+        files["pcm8-100hz"] = ("", wav(1, 8, 100, samples(1, 8, 50, 100, 25)))
+        fmt = chunk(b"fmt ", fmt_payload(1, 8000, 16))
+        files["wav-data-beyond-4096"] = (".wav", riff(fmt, chunk(b"JUNK", b"\0" * 4100),
+                                                      chunk(b"data", samples(1, 16, 200, 8000, 26))))
+        with open(os.path.join(work, "sub.srt"), "w") as f:
+            f.write("1\n00:00:00,000 --> 00:00:01,000\nhello\n")
+        files["subtitles-only-mka"] = (".mka", encode(work, ["-i", os.path.join(work, "sub.srt"), "-map", "0", "-c:s", "copy"],
+                                                               None, ".mka"))
+        files["truncated-mp3"] = (".mp3", files["mp3"][1][:len(files["mp3"][1]) // 2])
+        files["empty"] = ("", b"")
+
+    # What asks FFmpeg to open something else: each entry is the bait file
+    # beside the input, which the target watches.
+    files["hls-playlist"] = (".m3u8", b"#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1.0,\nbait.wav\n#EXT-X-ENDLIST\n")
+    files["concat-script"] = (".ffconcat", b"ffconcat version 1.0\nfile 'bait.wav'\nfile bait.wav\n")
+    files["sdp-session"] = (".txt", b"v=0\r\no=- 0 0 IN IP4 127.0.0.1\r\ns=x\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+                                    b"m=audio 5004 RTP/AVP 0\r\n")
+
+    # The controls vary over the seeds: every way the reopen goes on, with and
+    # without the tones; the reopens from the start keep the speed, so that
+    # the target compares the two plays.
+    seeds = {}
+    speeds = [10, 0, 30, 5, 20, 15, 25, 12]
+    seeks = [1000, 0, 0xF0000000, 5000, 0xFFFFFFFF, 123457, 64, 7]
+    for i, (name, (ending, data)) in enumerate(files.items()):
+        reopen = i % 4
+        speed = speeds[i % len(speeds)]
+        next_speed = speed if reopen in (SEEK_TO_START, FROM_START) else (speed + 7) % 31
+        ctl = decoder_controls(ending, speed, next_speed, reopen, alpha=i % 5 == 1, mixing=(i * 3) % 21,
+                               seek=seeks[i % len(seeks)])
+        seeds[name] = ctl + data
+    # Speeds the player never sends; one the engine refuses after the decoder
+    # has opened the file, which the reopen takes back.
+    seeds["mp3-speed-0.5"] = decoder_controls(".mp3", 0.5, 0.5, FROM_START) + files["mp3"][1]
+    seeds["flac-speed-12"] = decoder_controls(".flac", 12.0, 30, SEEK_POSITION, seek=300) + files["flac"][1]
+    seeds["opus-refused-speed-then-2x"] = decoder_controls(".opus", 0.0, 10, SEEK_TO_START) + files["opus-in-ogg"][1]
+    seeds["vorbis-nan-speed"] = decoder_controls(".ogg", 10, "nan", WHERE_STOPPED) + files["vorbis-in-ogg"][1]
+    return seeds
+
+
 def settings_corpus():
     rnd = Random(99)
     typical = (
@@ -298,5 +468,5 @@ def write(folder, seeds):
 
 
 if __name__ == "__main__":
-    total = write("wave", wave_corpus()) + write("settings", settings_corpus())
+    total = write("wave", wave_corpus()) + write("decoder", decoder_corpus()) + write("settings", settings_corpus())
     print("%d bytes" % total)
