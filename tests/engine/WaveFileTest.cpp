@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +61,32 @@ TEST_F(WaveFileTest, ExtensionChoosesTheReaderWithoutRegardToCase)
         ASSERT_TRUE(file.Open(m_dir.Write(c.strName, wav))) << c.strName;
         EXPECT_EQ(file.IsDecoded(), c.bDecoded) << c.strName;
         EXPECT_EQ(Drain(file), Ramp(100)) << c.strName;
+    }
+}
+
+// a-law and µ-law bytes have the layout of 8-bit PCM but are no unsigned
+// samples: read as such, quiet speech would play as loud noise. Their tag,
+// direct or as an extensible header's subformat, sends them to FFmpeg.
+TEST_F(WaveFileTest, LogarithmicTagsAreDecodedNotReadAsBytes)
+{
+    const Bytes abQuiet(800, 0xD5); // a-law's smallest positive step
+    Bytes alaw = MakeWav(1, 8000, 1, abQuiet);
+    PutU16(alaw, 20, 6);
+    // The same as µ-law (0xFE is its -1) in a 40-byte extensible format chunk.
+    Bytes mulaw = MakeWav(1, 8000, 1, Bytes(800, 0xFE));
+    PutU32(mulaw, 16, 40);
+    PutU16(mulaw, 20, 0xFFFE);
+    const Bytes abExtension = { 22, 0, 8, 0, 4, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71 };
+    mulaw.insert(mulaw.begin() + 36, abExtension.begin(), abExtension.end());
+    for (const Bytes& abFile : { alaw, mulaw }) {
+        CSoundFile file;
+        ASSERT_TRUE(file.Open(m_dir.Write("law.wav", abFile)));
+        EXPECT_TRUE(file.IsDecoded());
+        EXPECT_EQ(file.GetFormat()->wBitsPerSample, 16u);
+        const Bytes abSamples = Drain(file);
+        ASSERT_EQ(abSamples.size(), 2 * abQuiet.size());
+        for (size_t i = 0; i < abSamples.size(); i += 2)
+            ASSERT_LE(std::abs(static_cast<int16_t>(abSamples[i] | (abSamples[i + 1] << 8))), 8) << "sample " << i / 2;
     }
 }
 
