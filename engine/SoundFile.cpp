@@ -37,7 +37,6 @@ const char* DescribeOpenError(EOpenError eError)
 {
     switch (eError) {
     case EOpenError::None: return "no error";
-    case EOpenError::BadExtension: return "not a .wav file name";
     case EOpenError::AlreadyOpen: return "another file is still open";
     case EOpenError::CannotOpen: return "cannot be opened";
     case EOpenError::NotRegularFile: return "not a regular file";

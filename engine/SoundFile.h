@@ -22,7 +22,6 @@
 // success or failure; the command-line tool tells the user the reason.
 enum class EOpenError {
     None,
-    BadExtension,      // the name does not end in ".wav"
     AlreadyOpen,       // Close the open file first
     CannotOpen,        // the system refused; see the errno kept with it
     NotRegularFile,    // a directory, FIFO or device
