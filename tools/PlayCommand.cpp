@@ -147,7 +147,7 @@ private:
         CSpeedEngine& engine = *m_pEngine;
         const double dSpeed = m_line.options.Speed();
         if (!engine.Open(strInput, dSpeed))
-            return Skip(strInput, OpenFailureReason(engine));
+            return Skip(strInput, engine.GetOpenErrorText());
         engine.Seek(0);
         m_pOutput->m_pEngine = &engine;
         if (!m_pOutput->Open(GetSafeHwnd(), engine.GetFormat())) {

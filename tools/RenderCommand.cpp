@@ -127,7 +127,7 @@ private:
     {
         CSpeedEngine& engine = *m_pEngine;
         if (!engine.Open(strInput, m_args.line.options.Speed())) {
-            strReason = OpenFailureReason(engine);
+            strReason = engine.GetOpenErrorText();
             return false;
         }
         engine.Seek(0);

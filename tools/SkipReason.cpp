@@ -1,14 +1,6 @@
 #include "SkipReason.h"
 
-#include "engine/SpeedEngine.h"
-
 #include <cstdio>
-#include <cstring>
-
-std::string OpenFailureReason(const CSpeedEngine& engine)
-{
-    return engine.GetOpenErrorText();
-}
 
 void ReportSkipped(const std::string& strInput, const std::string& strReason)
 {

@@ -1,13 +1,9 @@
-// Why an input cannot be played, in the words that every velofon command
-// prints for a skipped file.
+// How every velofon command tells the user about a file it skips (the reason
+// is the engine's, GetOpenErrorText), and the file names it shows.
 #pragma once
 
 #include <string>
 
-class CSpeedEngine;
-
-// After a failed Open of the engine.
-std::string OpenFailureReason(const CSpeedEngine& engine);
 // "velofon: skipping FILE: REASON" on standard error.
 void ReportSkipped(const std::string& strInput, const std::string& strReason);
 
