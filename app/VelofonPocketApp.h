@@ -2,7 +2,7 @@
 // document and the about box.
 #pragma once
 
-#include "platform/Desktop.h"
+#include "platform/desktop/Desktop.h"
 #include "platform/DocView.h"
 
 class CVelofonPocketApp : public CWinApp {

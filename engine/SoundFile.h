@@ -11,8 +11,8 @@
 #pragma once
 
 #include "decoder/DecodedFile.h"
-#include "platform/File.h"
-#include "platform/WaveFormat.h"
+#include "platform/files/File.h"
+#include "platform/audio/WaveFormat.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,7 +5,7 @@
 // and again after the file has been read anew.
 #include "FuzzInput.h"
 
-#include "platform/ProfileStore.h"
+#include "platform/settings/ProfileStore.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,8 +1,8 @@
 #include "WaveOutput.h"
 
 #include "engine/SpeedEngine.h"
-#include "platform/Heap.h"
-#include "platform/Trace.h"
+#include "platform/audio/Heap.h"
+#include "platform/events/Trace.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 // runs nested.
 #pragma once
 
-#include "platform/WaveOut.h"
+#include "platform/audio/WaveOut.h"
 
 class CSpeedEngine;
 

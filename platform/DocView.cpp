@@ -1,6 +1,6 @@
 #include "DocView.h"
 
-#include "Desktop.h"
+#include "platform/desktop/Desktop.h"
 #include "Fonts.h"
 #include "Gdi.h"
 #include "Widgets.h"

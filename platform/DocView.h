@@ -11,7 +11,7 @@
 #pragma once
 
 #include "Dialog.h"
-#include "ProfileStore.h"
+#include "platform/settings/ProfileStore.h"
 
 #include <memory>
 #include <string>

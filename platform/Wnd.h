@@ -12,7 +12,7 @@
 // User-interface thread only, except PostMessage.
 #pragma once
 
-#include "MessageQueue.h"
+#include "platform/events/MessageQueue.h"
 
 #include <cstdint>
 #include <memory>

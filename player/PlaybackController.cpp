@@ -7,9 +7,9 @@
 
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
-#include "platform/Desktop.h"
-#include "platform/TimeOfDay.h"
-#include "platform/Trace.h"
+#include "platform/desktop/Desktop.h"
+#include "platform/events/TimeOfDay.h"
+#include "platform/events/Trace.h"
 
 #include <cstdio>
 #include <cstdlib>

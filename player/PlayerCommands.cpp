@@ -7,7 +7,7 @@
 #include "app/SettingDlg.h"
 #include "engine/PlayableFiles.h"
 #include "engine/SpeedEngine.h"
-#include "platform/Desktop.h"
+#include "platform/desktop/Desktop.h"
 #include "ui/FileBrowserDlg.h"
 
 #include <algorithm>

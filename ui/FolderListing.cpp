@@ -1,7 +1,7 @@
 #include "FolderListing.h"
 
 #include "engine/PlayableFiles.h"
-#include "platform/FindFile.h"
+#include "platform/files/FindFile.h"
 
 #include <algorithm>
 #include <sys/stat.h>

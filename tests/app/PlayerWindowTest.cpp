@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Desktop.h"
+#include "platform/desktop/Desktop.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

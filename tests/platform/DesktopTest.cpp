@@ -1,7 +1,7 @@
 // The desktop session: the named mutex across processes, other programs'
 // windows on an X server of the test's own, the executable's path and
 // opening a document through a stand-in xdg-open.
-#include "platform/Desktop.h"
+#include "platform/desktop/Desktop.h"
 
 #include "XvfbDisplay.h"
 

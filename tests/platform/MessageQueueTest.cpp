@@ -1,6 +1,6 @@
 // The message queue: posts from any thread, one dispatch per pump, handlers
 // that pump again, and messages for targets that are gone.
-#include "platform/MessageQueue.h"
+#include "platform/events/MessageQueue.h"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The settings key file: where it lives, how integers and strings come back,
 // files written or damaged by others, batches, failed writes and kills in the
 // middle of a save.
-#include "platform/ProfileStore.h"
+#include "platform/settings/ProfileStore.h"
 
 #include "WavBytes.h"
 

@@ -14,8 +14,8 @@
 #include "app/VelofonPocketApp.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
-#include "platform/ScriptedAudioBackend.h"
-#include "platform/TimeOfDay.h"
+#include "platform/audio/ScriptedAudioBackend.h"
+#include "platform/events/TimeOfDay.h"
 #include "player/VelofonPocketView.h"
 
 #include <fcntl.h>

@@ -13,8 +13,8 @@
 #include "decoder/DecodedFile.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
-#include "platform/ScriptedAudioBackend.h"
-#include "platform/TimeOfDay.h"
+#include "platform/audio/ScriptedAudioBackend.h"
+#include "platform/events/TimeOfDay.h"
 #include "player/VelofonPocketView.h"
 
 #include <cstdlib>

@@ -2,9 +2,9 @@
 
 #include "app/Resource.h"
 #include "app/VelofonPocketApp.h"
-#include "platform/MessageQueue.h"
-#include "platform/ScriptedAudioBackend.h"
-#include "platform/TimeOfDay.h"
+#include "platform/events/MessageQueue.h"
+#include "platform/audio/ScriptedAudioBackend.h"
+#include "platform/events/TimeOfDay.h"
 #include "player/VelofonPocketView.h"
 
 #include <cstdlib>

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/PlayableFiles.h"
-#include "platform/FindFile.h"
+#include "platform/files/FindFile.h"
 #include "ui/FolderListing.h"
 
 #include <algorithm>

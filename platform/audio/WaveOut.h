@@ -21,7 +21,7 @@
 //   when the hardware needs another rate.
 #pragma once
 
-#include "MessageQueue.h"
+#include "platform/events/MessageQueue.h"
 #include "WaveFormat.h"
 
 #include <cstdint>
