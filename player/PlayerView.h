@@ -1,0 +1,45 @@
+// What the playback controller needs from the form that shows it. The form
+// (an FLTK window in the program, a recording fake in tests) implements it;
+// the controller knows nothing of the toolkit.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class IPlayerView {
+public:
+    virtual ~IPlayerView() = default;
+
+    // Play and Pause share one place: true shows Play, false shows Pause.
+    virtual void ShowPlayButton(bool bPlay) = 0;
+    virtual void EnablePlay(bool bEnable) = 0;
+    virtual void EnableStop(bool bEnable) = 0;
+
+    virtual void SetSpeedText(const std::string& strText) = 0;
+    virtual void SetFileName(const std::string& strText) = 0;
+    virtual void SetTimeText(const std::string& strText) = 0;
+    // The progress bar's range is 0..nMaximum (seconds of the file).
+    virtual void SetProgressRange(int nMaximum) = 0;
+    virtual void SetProgressPos(int nPosition) = 0;
+    virtual void SetCaption(const std::string& strCaption) = 0;
+
+    // The playlist's rows mirror the playlist: a display name per entry,
+    // and the full path for its tooltip.
+    virtual void AddRow(const std::string& strName, const std::string& strPath) = 0;
+    virtual void RemoveRow(int nRow) = 0;
+    virtual bool IsRowSelected(int nRow) const = 0;
+    virtual void SelectRow(int nRow, bool bSelect) = 0;
+    // Scrolls the list so that the row is visible.
+    virtual void ShowRow(int nRow) = 0;
+
+    // A modal question with "はい" and "いいえ"; true for "はい".
+    virtual bool AskYesNo(const std::string& strText) = 0;
+    // A modal message with OK.
+    virtual void ShowMessage(const std::string& strText) = 0;
+
+    // The file browser: starts in file mode when bFileMode is true; on OK
+    // fills astrPaths, sets bFileMode to the mode it ended in and returns true.
+    virtual bool ChooseFiles(bool& bFileMode, std::vector<std::string>& astrPaths) = 0;
+    // The settings dialog for the pause between files; true on OK.
+    virtual bool ChooseWait(int& nWaitMs) = 0;
+};
