@@ -217,3 +217,14 @@ uint32_t CSpeedEngine::Fill(void* pBuffer, uint32_t nCapacity)
     MakeStereo(m_asMono, pBuffer, nProduced);
     return 2 * static_cast<uint32_t>(nProduced);
 }
+
+uint64_t HeardFrames(uint64_t nPlayedOutputFrames, int32_t nSegmentLength, int32_t nHop, uint64_t nTotalFrames)
+{
+    if (nHop <= 0 || nSegmentLength <= 0)
+        return 0;
+    const uint64_t nHop64 = static_cast<uint64_t>(nHop);
+    const uint64_t nSegment64 = static_cast<uint64_t>(nSegmentLength);
+    // Whole hops first, so that hours of sound cannot overflow the product.
+    const uint64_t nHeard = nPlayedOutputFrames / nHop64 * nSegment64 + nPlayedOutputFrames % nHop64 * nSegment64 / nHop64;
+    return std::min(nHeard, nTotalFrames);
+}

@@ -141,3 +141,9 @@ private:
     int16_t m_asLeftTone[kMaxTonePeriod] = {};
     int32_t m_nToneTableLevel = -1;
 };
+
+// The input frames heard once nPlayedOutputFrames of the engine's output have
+// come back from the sound device: its segments of nSegmentLength input
+// frames tile the input one hop of nHop output frames apart, so the ratio of
+// the two maps sound back to input. At most nTotalFrames; 0 without a hop.
+uint64_t HeardFrames(uint64_t nPlayedOutputFrames, int32_t nSegmentLength, int32_t nHop, uint64_t nTotalFrames);

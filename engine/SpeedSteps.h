@@ -5,6 +5,7 @@
 #include "SpeedEngine.h"
 
 #include <algorithm>
+#include <string>
 
 constexpr int kSpeedIndexCount = 31;
 constexpr int kDefaultSpeedIndex = 10;
@@ -16,6 +17,12 @@ constexpr int kMaxAlpha = 50;
 constexpr double SpeedOfIndex(int nSpeedIdx)
 {
     return (nSpeedIdx + 10) * 0.1;
+}
+
+// How the form shows a step: "1.0" to "4.0".
+inline std::string SpeedText(int nSpeedIdx)
+{
+    return std::to_string(1 + nSpeedIdx / 10) + "." + std::to_string(nSpeedIdx % 10);
 }
 
 // Out-of-range values (a damaged settings file) are taken as the nearest

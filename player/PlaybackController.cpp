@@ -1,9 +1,7 @@
-// The playback controller of the player form: Play, Pause, Stop, the
-// double-click in the playlist and every buffer-done notification. It runs
-// on the user-interface thread only, but re-enters itself: the notification
-// handling and the wait between files dispatch pending messages, so any
-// handler here can run nested inside OnWomDone.
-#include "VelofonPocketView.h"
+// Playback: Play, Pause, Stop, the double-click in the playlist and every
+// buffer-done notification. Any handler here can run nested inside
+// OnWomDone, which pumps the queue.
+#include "PlaybackController.h"
 
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
@@ -11,27 +9,25 @@
 #include "platform/events/TimeOfDay.h"
 #include "platform/events/Trace.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <thread>
+#include <limits>
 
 const char kTimeZero[] = "00:00:00";
+const char kCaptionWord[] = "Kuroto";
+const char kStoppedFileName[] = " . . . . . . . . . . . . . . . . . . . . . . . . . . . . ";
+const char kDeviceLostMessage[] = "サウンドデバイスが応答しないため、再生を停止しました。";
 
 namespace {
-
-// A space and a full stop 28 times, then a space: the stopped player's file name.
-const char kStoppedFileName[] = " . . . . . . . . . . . . . . . . . . . . . . . . . . . . ";
 
 // The stall that the watchdog tolerates between two notifications.
 constexpr int kWatchdogSeconds = 4;
 // While waiting between files the loop sleeps at most this long between two
 // looks at the queue, instead of spinning the processor.
 constexpr int kWaitPollMs = 10;
-
-double SpeedOfIndex(int nSpeedIdx)
-{
-    return (nSpeedIdx + 10) * 0.1;
-}
+// Each notification lets this many queued events run, so that clicks are
+// answered while the sound plays.
+constexpr int kPumpsPerBuffer = 3;
 
 std::string FormatTime(uint32_t nSeconds)
 {
@@ -42,31 +38,28 @@ std::string FormatTime(uint32_t nSeconds)
 
 } // namespace
 
-void CVelofonPocketView::ShowPlayButton(bool bPlay)
+bool CPlaybackController::IsPaused() const
 {
-    m_PlayButton.ShowWindow(bPlay);
-    m_PauseButton.ShowWindow(!bPlay);
+    return m_output.m_bPaused;
 }
 
-int CVelofonPocketView::FirstSelectedRow() const
+int CPlaybackController::FirstSelectedRow() const
 {
-    for (int nRow = 0; nRow < m_PlayListBox.GetCount(); ++nRow) {
-        if (m_PlayListBox.GetSel(nRow) > 0)
+    for (int nRow = 0; nRow < m_PlayList.GetCount(); ++nRow) {
+        if (m_view.IsRowSelected(nRow))
             return nRow;
     }
     return -1;
 }
 
-void CVelofonPocketView::OnPlay()
+void CPlaybackController::OnPlay()
 {
     TRACE_POINT("OnPlay");
     // The wait between files disables Play and hides Pause; a click queued
     // before it began must not start a run inside it.
     if (m_bPlayWaitFlag)
         return;
-    CWaveOutput& output = TheWaveOutput();
     if (m_nPlayState == PS_IDLE) {
-        TRACE_POINT("OnPlay IDLE");
         m_bResumeRequest = false;
         const int nSelected = FirstSelectedRow();
         if (nSelected >= 0)
@@ -79,83 +72,61 @@ void CVelofonPocketView::OnPlay()
             if (m_nCurrent < 0)
                 return;
             bStarted = StartFile(strPath, 0, false);
-            if (bStarted)
-                TRACE_POINT("OnPlay Play true");
         }
         if (bStarted) {
-            TRACE_POINT("OnPlay 成功");
             SyncListSelection();
             UpdateCaption();
             m_nOldSec2 = SecondsOfDay();
         } else {
-            TRACE_POINT("OnPlay 失敗");
-            ResetToIdle(true);
-            m_nCurrent = -1;
-            SyncListSelection();
-            UpdateCaption();
+            EndRun();
         }
         return;
     }
-    TRACE_POINT("OnPlay 再生中");
-    if (output.m_bPaused) {
-        TRACE_POINT("OnPlay Pause");
-        output.TogglePause();
-        ShowPlayButton(false);
-        UpdateCaption();
+    const bool bResume = m_output.m_bPaused;
+    m_output.TogglePause();
+    m_view.ShowPlayButton(!bResume);
+    UpdateCaption();
+    if (bResume)
         m_nOldSec2 = SecondsOfDay();
-    } else {
-        TRACE_POINT("OnPlay Play");
-        output.TogglePause();
-        ShowPlayButton(true);
-        UpdateCaption();
-    }
 }
 
-void CVelofonPocketView::CutOffOutput()
+void CPlaybackController::CutOffOutput()
 {
-    CWaveOutput& output = TheWaveOutput();
-    if (output.m_bPaused) {
-        output.TogglePause();
+    if (m_output.m_bPaused) {
+        m_output.TogglePause();
         m_nOldSec2 = SecondsOfDay();
     }
     // The returned buffers only drain: refilled from the closed engine they
     // would play what it still holds.
-    output.RequestStop();
-    output.Reset();
+    m_output.RequestStop();
+    m_output.Reset();
 }
 
-void CVelofonPocketView::OnStop()
+void CPlaybackController::OnStop()
 {
     if (m_bPlayWaitFlag) {
-        TRACE_POINT("OnStop m_bPlayWaitFlag");
         m_bStopWait = true;
         return;
     }
-    if (m_nPlayState == PS_IDLE) {
-        TRACE_POINT("OnStop IDLE");
+    if (m_nPlayState == PS_IDLE)
         return;
-    }
-    TRACE_POINT("PLAY PAUSE");
     CutOffOutput();
-    ResetToIdle(true);
-    m_nCurrent = -1;
+    EndRun();
     // A double-click whose drain this cuts short must not start its entry
     // at the end of a later run, and a speed restart's hold-off, counted by
     // notifications that will not come, must not keep the speed buttons dead.
     m_nPending = -1;
     m_nSpeedHoldoff = 0;
-    SyncListSelection();
-    UpdateCaption();
 }
 
-void CVelofonPocketView::OnDblclkPlayList()
+void CPlaybackController::OnDblclkPlayList()
 {
     const int nSelected = FirstSelectedRow();
     if (nSelected < 0)
         return;
     if (m_nPlayState == PS_RUNNING) {
         m_nPending = nSelected;
-        TheSpeedEngine().Close();
+        m_engine.Close();
         CutOffOutput();
         return;
     }
@@ -169,37 +140,38 @@ void CVelofonPocketView::OnDblclkPlayList()
     UpdateCaption();
 }
 
-bool CVelofonPocketView::StartFile(const std::string& strPath, uint64_t nPosition, bool bSpeedRestart)
+bool CPlaybackController::StartFile(const std::string& strPath, uint64_t nPosition, bool bSpeedRestart)
 {
     if (m_nPlayState == PS_RUNNING)
         return false;
     m_nPlayState = PS_RUNNING;
+    m_bOutputFailed = false;
     UpdateStopButton();
-    ShowPlayButton(false);
-    CSpeedEngine& engine = TheSpeedEngine();
-    CWaveOutput& output = TheWaveOutput();
-    output.m_pEngine = &engine;
-    if (engine.Open(strPath, SpeedOfIndex(m_nSpeedIdx))) {
-        engine.Seek(nPosition);
+    m_view.ShowPlayButton(false);
+    m_output.m_pEngine = &m_engine;
+    if (m_engine.Open(strPath, SpeedOfIndex(m_nSpeedIdx))) {
+        m_engine.Seek(nPosition);
+        m_nRunStartFrame = m_engine.SoundFile().GetPositionFrames();
         if (!bSpeedRestart) {
-            m_Progress.SetRange(0, static_cast<int>(engine.GetLengthSec()));
-            m_Progress.SetPos(0);
+            m_view.SetProgressRange(static_cast<int>(m_engine.GetLengthSec()));
+            m_view.SetProgressPos(0);
         }
         m_bResumeRequest = false;
-        m_FileNameLabel.SetText(FileNameOfPath(strPath));
-        if (output.Open(GetSafeHwnd(), engine.GetFormat()) && output.Start(GetSafeHwnd())) {
+        m_view.SetFileName(FileNameOfPath(strPath));
+        if (m_output.Open(GetSafeHwnd(), m_engine.GetFormat()) && m_output.Start(GetSafeHwnd())) {
             m_nOldSec2 = SecondsOfDay();
             return true;
         }
-        engine.Close();
+        m_bOutputFailed = true;
+        m_engine.Close();
     }
     m_nPlayState = PS_IDLE;
     UpdateStopButton();
-    ShowPlayButton(true);
+    m_view.ShowPlayButton(true);
     return false;
 }
 
-std::string CVelofonPocketView::NextFile()
+std::string CPlaybackController::NextFile()
 {
     ++m_nCurrent;
     if (m_nCurrent >= m_PlayList.GetCount()) {
@@ -209,16 +181,14 @@ std::string CVelofonPocketView::NextFile()
     return m_PlayList.GetPath(m_nCurrent);
 }
 
-std::string CVelofonPocketView::CurrentFile() const
+std::string CPlaybackController::CurrentFile() const
 {
     if (m_nCurrent < 0 || m_PlayList.GetCount() == 0)
         return std::string();
-    if (m_nCurrent >= m_PlayList.GetCount())
-        return m_PlayList.GetPath(m_PlayList.GetCount() - 1);
-    return m_PlayList.GetPath(m_nCurrent);
+    return m_PlayList.GetPath(std::min(m_nCurrent, m_PlayList.GetCount() - 1));
 }
 
-bool CVelofonPocketView::PlayNext()
+bool CPlaybackController::PlayNext()
 {
     std::string strPath;
     if (m_nRepeat == REPEAT_ONE) {
@@ -239,56 +209,68 @@ bool CVelofonPocketView::PlayNext()
     return bStarted;
 }
 
-void CVelofonPocketView::ResetToIdle(bool bResetDisplay)
+void CPlaybackController::ResetToIdle(bool bResetDisplay)
 {
     m_nPlayState = PS_IDLE;
     UpdateStopButton();
-    ShowPlayButton(true);
-    TheWaveOutput().UnprepareAll();
-    TheSpeedEngine().Close();
+    m_view.ShowPlayButton(true);
+    m_output.UnprepareAll();
+    m_engine.Close();
     if (bResetDisplay) {
-        m_TimeLabel.SetText(kTimeZero);
-        m_Progress.SetPos(0);
-        m_FileNameLabel.SetText(kStoppedFileName);
+        m_view.SetTimeText(kTimeZero);
+        m_view.SetProgressPos(0);
+        m_view.SetFileName(kStoppedFileName);
     }
 }
 
-void CVelofonPocketView::SyncListSelection()
+void CPlaybackController::EndRun()
 {
-    for (int nRow = 0; nRow < m_PlayListBox.GetCount(); ++nRow) {
-        const bool bSelected = m_PlayListBox.GetSel(nRow) > 0;
-        if (nRow == m_nCurrent && !bSelected)
-            m_PlayListBox.SetSel(nRow, true);
-        else if (nRow != m_nCurrent && bSelected)
-            m_PlayListBox.SetSel(nRow, false);
-    }
+    ResetToIdle(true);
+    // Nothing plays until the next run: the sound system gets no silence.
+    m_output.Close();
+    m_nCurrent = -1;
+    SyncListSelection();
+    UpdateCaption();
 }
 
-void CVelofonPocketView::UpdateCaption()
+void CPlaybackController::SyncListSelection()
+{
+    for (int nRow = 0; nRow < m_PlayList.GetCount(); ++nRow) {
+        const bool bSelected = m_view.IsRowSelected(nRow);
+        if (nRow == m_nCurrent && !bSelected)
+            m_view.SelectRow(nRow, true);
+        else if (nRow != m_nCurrent && bSelected)
+            m_view.SelectRow(nRow, false);
+    }
+    if (m_nCurrent >= 0 && m_nCurrent < m_PlayList.GetCount())
+        m_view.ShowRow(m_nCurrent);
+}
+
+void CPlaybackController::UpdateCaption()
 {
     const char* strState = "STOP-";
     if (m_nPlayState == PS_RUNNING)
-        strState = TheWaveOutput().m_bPaused ? "PAUSE-" : "PLAY-";
-    if (CWnd* pFrame = GetParent())
-        pFrame->SetWindowText(strState + m_strCaptionWord);
+        strState = m_output.m_bPaused ? "PAUSE-" : "PLAY-";
+    m_view.SetCaption(std::string(strState) + kCaptionWord);
 }
 
-void CVelofonPocketView::UpdateStopButton()
+void CPlaybackController::UpdateStopButton()
 {
-    m_StopButton.EnableWindow(m_nPlayState == PS_RUNNING);
+    m_view.EnableStop(m_nPlayState == PS_RUNNING);
 }
 
-bool CVelofonPocketView::WaitBetweenFiles()
+bool CPlaybackController::WaitBetweenFiles()
 {
     if (m_nWaitSec == 0)
         return false;
+    m_output.Close();
     int nLastLook = MillisecondsOfDay();
     int64_t nElapsed = 0;
     m_bStopWait = false;
     m_bWaitTakenOver = false;
     m_bPlayWaitFlag = true;
-    m_PlayButton.EnableWindow(false);
-    m_StopButton.EnableWindow(true);
+    m_view.EnablePlay(false);
+    m_view.EnableStop(true);
     bool bStopped = false;
     for (;;) {
         // Time of day wraps at midnight; summing the steps between looks lets
@@ -305,8 +287,8 @@ bool CVelofonPocketView::WaitBetweenFiles()
         WaitMessage(static_cast<int>(std::min<int64_t>(kWaitPollMs, m_nWaitSec - nElapsed + 1)));
         PumpMessage();
     }
-    m_PlayButton.EnableWindow(true);
-    m_StopButton.EnableWindow(false);
+    m_view.EnablePlay(true);
+    m_view.EnableStop(false);
     m_bPlayWaitFlag = false;
     // A double-click that took over started a file: Stop follows the play state.
     if (m_bWaitTakenOver)
@@ -314,59 +296,90 @@ bool CVelofonPocketView::WaitBetweenFiles()
     return bStopped;
 }
 
-void CVelofonPocketView::RequestSpeedRestart()
+void CPlaybackController::RequestSpeedRestart()
 {
     if (m_bResumeRequest)
         return;
     m_bResumeRequest = true;
-    m_nResumePos = TheSpeedEngine().GetPosition();
-    TheWaveOutput().RequestStop();
+    m_nResumePos = m_engine.GetPosition();
+    m_output.RequestStop();
 }
 
-int CVelofonPocketView::WatchdogSeconds() const
+int CPlaybackController::WatchdogSeconds() const
 {
     // One output buffer of a file at a very low rate lasts longer than the
-    // usual limit; such a file must not end the program. For the usual
+    // usual limit; such a file must not count as stalled. For the usual
     // rates (above 1875 Hz) the limit stays at 4 seconds.
-    const WAVEFORMATEX* pFormat = TheSpeedEngine().GetFormat();
+    const WAVEFORMATEX* pFormat = m_engine.GetFormat();
     const uint32_t nRate = pFormat && pFormat->nSamplesPerSec > 0 ? pFormat->nSamplesPerSec : 1;
     return kWatchdogSeconds + static_cast<int>((WAVE_BUFFER_BYTES / 4) / nRate);
 }
 
-LRESULT CVelofonPocketView::OnWomDone(WPARAM wParam, LPARAM lParam)
+uint64_t CPlaybackController::HeardPosition() const
 {
-    TRACE_POINT("Done");
+    const WAVEFORMATEX* pFormat = m_engine.GetFormat();
+    const uint64_t nReadFrame = m_engine.SoundFile().GetPositionFrames();
+    if (!pFormat || nReadFrame < m_nRunStartFrame)
+        return m_engine.GetPosition();
+    const uint64_t nHeardFrames = HeardFrames(m_output.GetReturnedBytes() / 4, m_engine.GetSegmentLength(),
+        m_engine.GetHop(), nReadFrame - m_nRunStartFrame);
+    const uint64_t nAheadBytes = (nReadFrame - m_nRunStartFrame - nHeardFrames) * pFormat->nBlockAlign;
+    return m_engine.GetPosition() - std::min(nAheadBytes, m_engine.GetPosition());
+}
+
+void CPlaybackController::CheckWatchdog()
+{
+    const int nNow = SecondsOfDay();
+    const bool bStalled = m_nPlayState == PS_RUNNING && !m_output.m_bPaused && nNow - m_nOldSec2 > WatchdogSeconds();
+    m_nOldSec2 = nNow;
+    if (!bStalled)
+        return;
+    // A suspend and resume, or a device that stopped returning buffers. The
+    // device may never give them back, so the output is reset, which returns
+    // them at once; the drained run then starts again on a reopened device
+    // from what was heard.
+    TRACE_POINT("OnWomDone stalled");
+    if (!m_bResumeRequest) {
+        m_nResumePos = HeardPosition();
+        m_bResumeRequest = true;
+    }
+    m_bDeviceRestart = true;
+    CutOffOutput();
+}
+
+void CPlaybackController::ShowPosition()
+{
+    const int nPos = static_cast<int>(m_engine.GetPositionSec());
+    if (nPos != m_nLastShownSec && !m_bResumeRequest) {
+        m_view.SetTimeText(FormatTime(static_cast<uint32_t>(nPos)));
+        m_nLastShownSec = nPos;
+        m_view.SetProgressPos(nPos);
+    }
+}
+
+void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
+{
     if (m_nSpeedHoldoff != 0)
         --m_nSpeedHoldoff;
     KeepDisplayAwake();
-    const int nNow = SecondsOfDay();
-    if (nNow - m_nOldSec2 > WatchdogSeconds()) {
-        TRACE_POINT("DONE ((nNowSec2 - m_nOldSec2) > 4)");
-        OnPlay();
-        std::exit(-1);
+    CheckWatchdog();
+    if (m_output.Refill(reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR*>(lParam))) {
+        ShowPosition();
+        for (int nPump = 0; nPump < kPumpsPerBuffer; ++nPump)
+            PumpMessage();
+        return;
     }
-    m_nOldSec2 = nNow;
+    m_view.ShowPlayButton(true);
+    if (m_nPlayState != PS_IDLE)
+        OnRunEnded();
+}
 
-    CWaveOutput& output = TheWaveOutput();
-    CSpeedEngine& engine = TheSpeedEngine();
-    if (output.Refill(reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR*>(lParam))) {
-        const int nPos = static_cast<int>(engine.GetPositionSec());
-        if (nPos != m_nLastShownSec && !m_bResumeRequest) {
-            m_TimeLabel.SetText(FormatTime(static_cast<uint32_t>(nPos)));
-            m_nLastShownSec = nPos;
-            m_Progress.SetPos(nPos);
-        }
-        PumpMessage();
-        PumpMessage();
-        PumpMessage();
-        return 0;
-    }
-
-    ShowPlayButton(true);
-    if (m_nPlayState == PS_IDLE)
-        return 0;
+void CPlaybackController::OnRunEnded()
+{
     ResetToIdle(false);
-    if (m_bResumeRequest && !engine.m_bEndOfInput) {
+    const bool bDeviceRestart = m_bDeviceRestart;
+    m_bDeviceRestart = false;
+    if (m_bResumeRequest && !m_engine.m_bEndOfInput) {
         m_bResumeRequest = false;
         // The reader runs ahead of what is heard: when it had read the whole
         // file already, the restart finds nothing, and the file has ended.
@@ -374,35 +387,34 @@ LRESULT CVelofonPocketView::OnWomDone(WPARAM wParam, LPARAM lParam)
             SyncListSelection();
             UpdateCaption();
             m_nSpeedHoldoff = 2;
-            return 0;
+            return;
+        }
+        if (bDeviceRestart && m_bOutputFailed) {
+            EndRun();
+            m_nPending = -1;
+            m_view.ShowMessage(kDeviceLostMessage);
+            return;
         }
     }
     if (m_nPending != -1) {
         m_nCurrent = m_nPending;
+        m_nPending = -1;
         StartFile(CurrentFile(), 0, false);
         SyncListSelection();
         UpdateCaption();
-        m_nPending = -1;
-        return 0;
+        return;
     }
     if (WaitBetweenFiles()) {
-        ResetToIdle(true);
-        m_nCurrent = -1;
-        SyncListSelection();
-        UpdateCaption();
-        return 0;
+        EndRun();
+        return;
     }
     if (m_bWaitTakenOver) {
         m_bWaitTakenOver = false;
-        return 0;
+        return;
     }
     for (int nAttempt = 0; nAttempt < m_PlayList.GetCount(); ++nAttempt) {
         if (PlayNext())
-            return 0;
+            return;
     }
-    ResetToIdle(true);
-    m_nCurrent = -1;
-    SyncListSelection();
-    UpdateCaption();
-    return 0;
+    EndRun();
 }

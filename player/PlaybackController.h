@@ -36,6 +36,8 @@ extern const char kTimeZero[];
 extern const char kStoppedFileName[];
 // The question asked before the Alpha tones are first switched on.
 extern const char kAlphaQuestion[];
+// The word after the play state in the window title: "PLAY-Kuroto".
+extern const char kCaptionWord[];
 // Said when the sound device stalled and cannot be opened again.
 extern const char kDeviceLostMessage[];
 
@@ -99,15 +101,15 @@ public:
     void OnMixing(int nLevel);
     void OnAlpha(int nLevel);
     void OnSetting();
-    LRESULT OnWomDone(WPARAM wParam, LPARAM lParam);
+    void OnWomDone(WPARAM wParam, LPARAM lParam);
 
 private:
     friend class CControllerProbe;
 
     // ---- the steps of a buffer notification ----
-    // False when the output stalled and was reset (the run restarts from
-    // what was heard, or stops when the device is gone).
-    bool CheckWatchdog();
+    // When the output stalled, resets it: the drained run restarts from what
+    // was heard on a reopened device, or stops when none opens.
+    void CheckWatchdog();
     void ShowPosition();
     // The ring drained: restarts at a new speed, starts the chosen entry,
     // waits, or goes on to the next entry.
@@ -162,8 +164,13 @@ private:
     int m_nPending = -1;
     bool m_bResumeRequest = false;
     uint64_t m_nResumePos = 0;
-    // Where the current run started in the file, for the heard position.
-    uint64_t m_nRunStartPos = 0;
+    // The frame the current run started at, for the heard position.
+    uint64_t m_nRunStartFrame = 0;
+    // The last start opened its file but no output.
+    bool m_bOutputFailed = false;
+    // The run was cut off because the output stalled; it restarts on a
+    // reopened device.
+    bool m_bDeviceRestart = false;
     int m_nSpeedHoldoff = 0;
     int m_nLastShownSec = 0;
     int m_nOldSec2 = 0;

@@ -1,18 +1,13 @@
-// The player's commands besides playback: the speed buttons, the select-all
-// bar, the playlist, repeat, Mixing and Alpha menus, help, settings and exit.
+// The player's commands besides playback: the speed steps, the select-all
+// bar, the playlist, repeat, Mixing, Alpha and the pause between files.
 // Each command that changes a setting or the playlist saves everything.
-#include "VelofonPocketView.h"
+#include "PlaybackController.h"
 
-#include "app/Resource.h"
-#include "app/SettingDlg.h"
 #include "engine/PlayableFiles.h"
 #include "engine/SpeedEngine.h"
-#include "platform/desktop/Desktop.h"
-#include "ui/FileBrowserDlg.h"
+#include "platform/audio/WaveOut.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
 
 const char kAlphaQuestion[] =
     "ｱﾙﾌｧｰｺﾝﾄﾛｰﾙを使用した場合に処理速度の問題で音が途切れたり操作が出来なくなったりする場合が有ります。ｱﾙﾌｧｰｺﾝﾄﾛｰﾙを\n"
@@ -20,176 +15,188 @@ const char kAlphaQuestion[] =
     "　使用しない場合は「いいえ」\n"
     "を選択して下さい。";
 
-namespace {
-
-const char kHelpPage[] = "help.html";
-const char kExecutableName[] = "/VelofonPocket";
-
-} // namespace
-
-int RepeatOfCommand(UINT nID)
+CPlaybackController::CPlaybackController(CSpeedEngine& engine, CWaveOutput& output, CProfileStore& profile,
+                                         IPlayerView& view)
+    : m_engine(engine)
+    , m_output(output)
+    , m_profile(profile)
+    , m_view(view)
 {
-    switch (nID) {
-    case ID_REPEAT_ALL:
-        return REPEAT_ALL;
-    case ID_REPEAT_ONE:
-        return REPEAT_ONE;
-    default:
-        return REPEAT_NONE;
+}
+
+void CPlaybackController::Post(EPlayerCommand eCommand, int nValue)
+{
+    PostMessage(GetSafeHwnd(), WM_PLAYER_COMMAND, static_cast<WPARAM>(eCommand), nValue);
+}
+
+void CPlaybackController::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == MM_WOM_DONE) {
+        OnWomDone(wParam, lParam);
+        return;
+    }
+    if (message != WM_PLAYER_COMMAND)
+        return;
+    const int nValue = static_cast<int>(lParam);
+    switch (static_cast<EPlayerCommand>(wParam)) {
+    case EPlayerCommand::Play:
+        OnPlay();
+        break;
+    case EPlayerCommand::Stop:
+        OnStop();
+        break;
+    case EPlayerCommand::PlaySelected:
+        OnDblclkPlayList();
+        break;
+    case EPlayerCommand::SpeedUp:
+        OnSpeedUp();
+        break;
+    case EPlayerCommand::SpeedDown:
+        OnSpeedDown();
+        break;
+    case EPlayerCommand::SelectAll:
+        OnSelectAll();
+        break;
+    case EPlayerCommand::AddFiles:
+        OnListAdd();
+        break;
+    case EPlayerCommand::DeleteSelected:
+        OnListDelete();
+        break;
+    case EPlayerCommand::PreviousEntry:
+        OnStepEntry(-1);
+        break;
+    case EPlayerCommand::NextEntry:
+        OnStepEntry(+1);
+        break;
+    case EPlayerCommand::SetRepeat:
+        OnRepeat(nValue);
+        break;
+    case EPlayerCommand::SetMixing:
+        OnMixing(nValue);
+        break;
+    case EPlayerCommand::SetAlpha:
+        OnAlpha(nValue);
+        break;
+    case EPlayerCommand::Settings:
+        OnSetting();
+        break;
     }
 }
 
-int MixingOfCommand(UINT nID)
-{
-    return 100 - static_cast<int>(nID - ID_MIXING_MAX) * 10;
-}
-
-int AlphaOfCommand(UINT nID)
-{
-    return 50 - static_cast<int>(nID - ID_ALPHA_MAX) * 5;
-}
-
-void CVelofonPocketView::ChangeSpeed(int nDelta)
+void CPlaybackController::ChangeSpeed(int nDelta)
 {
     if (m_nSpeedHoldoff != 0)
         return;
-    m_nSpeedIdx = std::clamp(m_nSpeedIdx + nDelta, 0, kSpeedIndexCount - 1);
-    m_SpeedLabel.SetText(m_astrSpeedText[m_nSpeedIdx]);
-    TheSpeedEngine().SetSpeed((m_nSpeedIdx + 10) * 0.1);
+    m_nSpeedIdx = ClampSpeedIndex(m_nSpeedIdx + nDelta);
+    m_view.SetSpeedText(SpeedText(m_nSpeedIdx));
+    m_engine.SetSpeed(SpeedOfIndex(m_nSpeedIdx));
     RequestSpeedRestart();
     SaveSettings();
 }
 
-void CVelofonPocketView::OnSpeedDown()
+void CPlaybackController::OnSpeedDown()
 {
     ChangeSpeed(-1);
 }
 
-void CVelofonPocketView::OnSpeedUp()
+void CPlaybackController::OnSpeedUp()
 {
     ChangeSpeed(+1);
 }
 
-void CVelofonPocketView::OnSelectAll()
+void CPlaybackController::OnSelectAll()
 {
     if (m_PlayList.GetCount() == 0)
         return;
     // Only line 0 decides: all on when it is off, all off when it is on.
-    const bool bSelect = m_PlayListBox.GetSel(0) <= 0;
-    for (int nRow = 0; nRow < m_PlayListBox.GetCount(); ++nRow)
-        m_PlayListBox.SetSel(nRow, bSelect);
+    const bool bSelect = !m_view.IsRowSelected(0);
+    for (int nRow = 0; nRow < m_PlayList.GetCount(); ++nRow)
+        m_view.SelectRow(nRow, bSelect);
 }
 
-void CVelofonPocketView::OnListAdd()
+void CPlaybackController::AddToPlayList(const std::string& strPath)
 {
-    CFileBrowserDlg dialog;
-    dialog.m_bFileMode = m_nFileSelect != 0;
-    if (dialog.DoModal() != IDOK)
+    m_PlayList.Add(strPath);
+    const int nRow = m_PlayList.GetCount() - 1;
+    m_view.AddRow(m_PlayList.GetDisplayName(nRow), strPath);
+}
+
+void CPlaybackController::OnListAdd()
+{
+    bool bFileMode = m_nFileSelect != 0;
+    std::vector<std::string> astrPaths;
+    if (!m_view.ChooseFiles(bFileMode, astrPaths))
         return;
-    for (const std::string& strPath : dialog.m_astrResult) {
-        if (!HasPlayableExtension(strPath))
-            continue;
-        m_PlayList.Add(strPath);
-        m_PlayListBox.AddString(m_PlayList.GetDisplayName(m_PlayList.GetCount() - 1));
+    for (const std::string& strPath : astrPaths) {
+        if (HasPlayableExtension(strPath))
+            AddToPlayList(strPath);
     }
-    m_nFileSelect = dialog.m_bFileMode ? 1 : 0;
+    m_nFileSelect = bFileMode ? 1 : 0;
     SaveSettings();
 }
 
-void CVelofonPocketView::OnListDelete()
+void CPlaybackController::OnListDelete()
 {
-    for (int nRow = m_PlayListBox.GetCount() - 1; nRow >= 0; --nRow) {
-        if (m_PlayListBox.GetSel(nRow) > 0) {
-            m_PlayListBox.DeleteString(nRow);
+    for (int nRow = m_PlayList.GetCount() - 1; nRow >= 0; --nRow) {
+        if (m_view.IsRowSelected(nRow)) {
+            m_view.RemoveRow(nRow);
             m_PlayList.RemoveAt(nRow);
         }
     }
     SaveSettings();
 }
 
-void CVelofonPocketView::OnRepeat(UINT nID)
+void CPlaybackController::OnStepEntry(int nDelta)
 {
-    m_nRepeat = RepeatOfCommand(nID);
+    const int nCount = m_PlayList.GetCount();
+    if (nCount == 0)
+        return;
+    const int nFrom = m_nPlayState == PS_RUNNING && m_nCurrent >= 0 ? m_nCurrent : FirstSelectedRow();
+    const int nRow = std::clamp(nFrom < 0 ? 0 : nFrom + nDelta, 0, nCount - 1);
+    for (int i = 0; i < nCount; ++i)
+        m_view.SelectRow(i, i == nRow);
+    m_view.ShowRow(nRow);
+    // While a run goes on the step plays the entry, as a double-click does.
+    if (m_nPlayState == PS_RUNNING && nRow != m_nCurrent)
+        OnDblclkPlayList();
+}
+
+void CPlaybackController::OnRepeat(int nRepeat)
+{
+    m_nRepeat = nRepeat;
     SaveSettings();
 }
 
-void CVelofonPocketView::OnUpdateRepeat(CCmdUI* pCmdUI)
+void CPlaybackController::OnMixing(int nLevel)
 {
-    pCmdUI->SetCheck(m_nRepeat == RepeatOfCommand(pCmdUI->m_nID) ? 1 : 0);
-}
-
-void CVelofonPocketView::OnMixing(UINT nID)
-{
-    m_nMixingVolume = MixingOfCommand(nID);
+    m_nMixingVolume = ClampMixing(nLevel);
     SaveSettings();
-    TheSpeedEngine().m_nMixingGain = m_nMixingVolume / 5;
+    ApplyLevels(m_engine, m_nMixingVolume, m_nAlphaControl);
 }
 
-void CVelofonPocketView::OnUpdateMixing(CCmdUI* pCmdUI)
+void CPlaybackController::OnAlpha(int nLevel)
 {
-    pCmdUI->SetCheck(m_nMixingVolume == MixingOfCommand(pCmdUI->m_nID) ? 1 : 0);
-}
-
-void CVelofonPocketView::OnAlpha(UINT nID)
-{
-    const int nLevel = AlphaOfCommand(nID);
+    nLevel = ClampAlpha(nLevel);
     if (nLevel != 0 && !ConfirmAlpha())
         return;
     m_nAlphaControl = nLevel;
     SaveSettings();
-    CSpeedEngine& engine = TheSpeedEngine();
-    engine.m_nAlphaLevel = nLevel;
-    engine.m_bAlpha = nLevel != 0 ? 1 : 0;
+    ApplyLevels(m_engine, m_nMixingVolume, m_nAlphaControl);
 }
 
-void CVelofonPocketView::OnUpdateAlpha(CCmdUI* pCmdUI)
-{
-    pCmdUI->SetCheck(m_nAlphaControl == AlphaOfCommand(pCmdUI->m_nID) ? 1 : 0);
-}
-
-bool CVelofonPocketView::ConfirmAlpha()
+bool CPlaybackController::ConfirmAlpha()
 {
     if (m_nAlphaControl != 0)
         return true;
-    return MessageBox(this, kAlphaQuestion, AfxGetApp()->GetAppName(), MB_YESNO) == IDYES;
+    return m_view.AskYesNo(kAlphaQuestion);
 }
 
-std::string HelpPagePath(const std::string& strExecutable)
+void CPlaybackController::OnSetting()
 {
-    // The page stands beside the executable. Only the file name is looked
-    // for, at the end of the path: the folder may carry the same name.
-    const size_t nNameLength = sizeof kExecutableName - 1;
-    std::string strPath = kHelpPage;
-    if (strExecutable.size() >= nNameLength &&
-        strExecutable.compare(strExecutable.size() - nNameLength, nNameLength, kExecutableName) == 0)
-        strPath = strExecutable.substr(0, strExecutable.size() - nNameLength) + "/" + kHelpPage;
-    for (size_t nAt = strPath.find("//"); nAt != std::string::npos; nAt = strPath.find("//", nAt))
-        strPath.erase(nAt, 1);
-    return strPath;
-}
-
-void CVelofonPocketView::OnHelp()
-{
-    ShellOpen(HelpPagePath(GetModuleFileName()));
-}
-
-void CVelofonPocketView::OnSetting()
-{
-    CSettingDlg dialog;
-    dialog.m_nWaitMs = m_nWaitSec;
-    if (dialog.DoModal() != IDOK)
+    int nWaitMs = m_nWaitSec;
+    if (!m_view.ChooseWait(nWaitMs))
         return;
-    m_nWaitSec = dialog.m_nWaitMs;
+    m_nWaitSec = nWaitMs;
     SaveSettings();
-}
-
-void CVelofonPocketView::OnExit()
-{
-    std::exit(0);
-}
-
-LRESULT CVelofonPocketView::OnDuplicate(WPARAM /*wParam*/, LPARAM /*lParam*/)
-{
-    MessageBox(this, "duplicate", std::string(), MB_OK);
-    return 0;
 }

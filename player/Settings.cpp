@@ -1,8 +1,9 @@
 // The view's settings and playlist in the profile: read once at start,
 // written whole after each change.
-#include "VelofonPocketView.h"
+#include "PlaybackController.h"
 
 #include "engine/SpeedEngine.h"
+#include "platform/settings/ProfileStore.h"
 
 #include <algorithm>
 #include <charconv>
@@ -53,55 +54,59 @@ std::vector<int> StoredPlayFileIndexes(const CProfileStore& profile, int nCount)
 
 } // namespace
 
-void CVelofonPocketView::LoadSettings()
+void CPlaybackController::Start()
 {
-    CWinApp& app = *AfxGetApp();
-    m_nSpeedIdx = 10;
-    // A stored index outside the speed texts is taken as the nearest bound.
-    m_nSpeedIdx = std::clamp(app.GetProfileInt(kSettingsSection, "SpeedIdx", m_nSpeedIdx), 0, kSpeedIndexCount - 1);
-    m_nRepeat = app.GetProfileInt(kSettingsSection, "Repeat", REPEAT_NONE);
-    // Levels outside the menus' ranges would wrap the samples into loud noise.
-    m_nMixingVolume = std::clamp(app.GetProfileInt(kSettingsSection, "MixingVolume", 50), 0, 100);
-    m_nAlphaControl = std::clamp(app.GetProfileInt(kSettingsSection, "AlphaControl", 0), 0, 50);
-    m_nFileSelect = app.GetProfileInt(kSettingsSection, "FileSelect", 1);
-    const int nWait = app.GetProfileInt(kSettingsSection, "WaitSec", 0);
+    LoadSettings();
+    m_view.SetSpeedText(SpeedText(m_nSpeedIdx));
+    m_nPlayState = PS_IDLE;
+    UpdateStopButton();
+    // Idle shows Play; Pause shares its place.
+    m_view.ShowPlayButton(true);
+    UpdateCaption();
+    if (m_profile.IsDamaged())
+        m_view.ShowMessage("設定ファイルを読み込めなかったため、初期設定で起動しました。\n元のファイルは "
+            + m_profile.GetPath() + ".damaged として残します。");
+}
+
+void CPlaybackController::LoadSettings()
+{
+    const CProfileStore& profile = m_profile;
+    m_nSpeedIdx = ClampSpeedIndex(profile.GetProfileInt(kSettingsSection, "SpeedIdx", kDefaultSpeedIndex));
+    m_nRepeat = profile.GetProfileInt(kSettingsSection, "Repeat", REPEAT_NONE);
+    m_nMixingVolume = ClampMixing(profile.GetProfileInt(kSettingsSection, "MixingVolume", kDefaultMixing));
+    m_nAlphaControl = ClampAlpha(profile.GetProfileInt(kSettingsSection, "AlphaControl", 0));
+    m_nFileSelect = profile.GetProfileInt(kSettingsSection, "FileSelect", 1);
+    const int nWait = profile.GetProfileInt(kSettingsSection, "WaitSec", 0);
     m_nWaitSec = nWait <= kShortestWait ? 0 : nWait;
+    ApplyLevels(m_engine, m_nMixingVolume, m_nAlphaControl);
 
-    CSpeedEngine& engine = TheSpeedEngine();
-    engine.m_nMixingGain = m_nMixingVolume / 5;
-    engine.m_nAlphaLevel = m_nAlphaControl;
-    engine.m_bAlpha = m_nAlphaControl != 0 ? 1 : 0;
-
-    const int nCount = app.GetProfileInt(kSettingsSection, "PlayListCount", 0);
+    const int nCount = profile.GetProfileInt(kSettingsSection, "PlayListCount", 0);
     // A missing entry loads as an empty line, up to the last stored entry.
     // More missing entries than stored ones mean a damaged file (a count or
     // an index can reach 2^31 - 1): then only the stored entries load, in
     // order, instead of the list filling with empty lines for hours.
-    std::vector<int> anLines = StoredPlayFileIndexes(app.GetProfileStore(), nCount);
+    std::vector<int> anLines = StoredPlayFileIndexes(profile, nCount);
     const int nStored = static_cast<int>(anLines.size());
     if (nStored > 0 && anLines.back() < 2 * nStored) {
         anLines.resize(anLines.back() + 1);
         std::iota(anLines.begin(), anLines.end(), 0);
     }
-    for (int nIndex : anLines) {
-        m_PlayList.Add(app.GetProfileString(kSettingsSection, PlayFileEntryName(nIndex), ""));
-        m_PlayListBox.AddString(m_PlayList.GetDisplayName(m_PlayList.GetCount() - 1));
-    }
+    for (int nIndex : anLines)
+        AddToPlayList(profile.GetProfileString(kSettingsSection, PlayFileEntryName(nIndex), ""));
 }
 
-void CVelofonPocketView::SaveSettings()
+void CPlaybackController::SaveSettings()
 {
-    CWinApp& app = *AfxGetApp();
     // One replace of the settings file for the whole set.
-    CProfileBatch batch(app.GetProfileStore());
-    app.WriteProfileInt(kSettingsSection, "SpeedIdx", m_nSpeedIdx);
-    app.WriteProfileInt(kSettingsSection, "Repeat", m_nRepeat);
-    app.WriteProfileInt(kSettingsSection, "MixingVolume", m_nMixingVolume);
-    app.WriteProfileInt(kSettingsSection, "AlphaControl", m_nAlphaControl);
-    app.WriteProfileInt(kSettingsSection, "FileSelect", m_nFileSelect);
-    app.WriteProfileInt(kSettingsSection, "WaitSec", m_nWaitSec);
+    CProfileBatch batch(m_profile);
+    m_profile.WriteProfileInt(kSettingsSection, "SpeedIdx", m_nSpeedIdx);
+    m_profile.WriteProfileInt(kSettingsSection, "Repeat", m_nRepeat);
+    m_profile.WriteProfileInt(kSettingsSection, "MixingVolume", m_nMixingVolume);
+    m_profile.WriteProfileInt(kSettingsSection, "AlphaControl", m_nAlphaControl);
+    m_profile.WriteProfileInt(kSettingsSection, "FileSelect", m_nFileSelect);
+    m_profile.WriteProfileInt(kSettingsSection, "WaitSec", m_nWaitSec);
     const int nCount = m_PlayList.GetCount();
-    app.WriteProfileInt(kSettingsSection, "PlayListCount", nCount);
+    m_profile.WriteProfileInt(kSettingsSection, "PlayListCount", nCount);
     for (int i = 0; i < nCount; ++i)
-        app.WriteProfileString(kSettingsSection, PlayFileEntryName(i), m_PlayList.GetPath(i));
+        m_profile.WriteProfileString(kSettingsSection, PlayFileEntryName(i), m_PlayList.GetPath(i));
 }

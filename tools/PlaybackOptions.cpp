@@ -68,7 +68,7 @@ bool SPlaybackOptions::Parse(int argc, char** argv, int& i)
     const char* strSpeedOption = nullptr;
     if (TakeOptionValue(argc, argv, i, "--speed-index", strValue)) {
         strSpeedOption = "--speed-index";
-        nSpeedIdx = static_cast<int>(ParseWholeNumber("--speed-index", strValue, 0, kMaxSpeedIndex));
+        nSpeedIdx = static_cast<int>(ParseWholeNumber("--speed-index", strValue, 0, kSpeedIndexCount - 1));
     } else if (TakeOptionValue(argc, argv, i, "--speed", strValue)) {
         strSpeedOption = "--speed";
         nSpeedIdx = ParseSpeed(strValue);
@@ -85,13 +85,6 @@ bool SPlaybackOptions::Parse(int argc, char** argv, int& i)
     if (strSpeedOption)
         m_strSpeedOption = strSpeedOption;
     return true;
-}
-
-void SPlaybackOptions::ApplyLevels(CSpeedEngine& engine) const
-{
-    engine.m_nMixingGain = nMixing / 5;
-    engine.m_nAlphaLevel = nAlpha;
-    engine.m_bAlpha = nAlpha != 0 ? 1 : 0;
 }
 
 int SCommandLine::UsageError(const std::string& strMessage) const

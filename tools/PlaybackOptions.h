@@ -2,24 +2,19 @@
 // checked in one place, and how they are handed to the engine.
 #pragma once
 
+#include "engine/SpeedSteps.h"
+
 #include <functional>
 #include <string>
 #include <vector>
 
-class CSpeedEngine;
-
 struct SPlaybackOptions {
-    static constexpr int kMaxSpeedIndex = 30;
-    static constexpr int kMaxMixing = 100;
-    static constexpr int kMaxAlpha = 50;
+    int nSpeedIdx = kDefaultSpeedIndex; // 0..30 for 1.0x..4.0x
+    int nMixing = kDefaultMixing;       // percent
+    int nAlpha = 0;                     // percent, 0 = tones off
 
-    int nSpeedIdx = 10; // 0..30 for 1.0x..4.0x
-    int nMixing = 50;   // percent
-    int nAlpha = 0;     // percent, 0 = tones off
-
-    // The speed the player computes from its index, in double precision.
-    double Speed() const { return (nSpeedIdx + 10.0) * 0.1; }
-    void ApplyLevels(CSpeedEngine& engine) const;
+    double Speed() const { return SpeedOfIndex(nSpeedIdx); }
+    void ApplyLevels(CSpeedEngine& engine) const { ::ApplyLevels(engine, nMixing, nAlpha); }
 
     // Takes argv[i] (and its value, advancing i) when it is one of
     // --speed-index, --speed, --mixing, --alpha, as "--opt V" or "--opt=V".

@@ -28,9 +28,3 @@ private:
 // percent; the tail goes last, cut at its end. Characters the current locale
 // cannot show, and control characters, become '?'.
 std::string FormatProgressLine(int nColumns, double dFraction, const std::string& strName, const std::string& strTail);
-
-// The input frames heard once nPlayedOutputFrames of the engine's output have
-// come back from the sound device: its segments of nSegmentLength input
-// frames tile the input one hop of nHop output frames apart, so the ratio of
-// the two maps sound back to input. At most nTotalFrames; 0 without a hop.
-uint64_t HeardFrames(uint64_t nPlayedOutputFrames, int32_t nSegmentLength, int32_t nHop, uint64_t nTotalFrames);

@@ -33,6 +33,8 @@ public:
     void SetLocation(const std::string& strKey, const std::string& strAppName);
     // The key file's full path; empty before SetLocation.
     const std::string& GetPath() const { return m_strPath; }
+    // The file was there but held no settings (it is kept aside at the first save).
+    bool IsDamaged() const { return m_bKeepDamagedFile; }
 
     // The stored value taken as a 32-bit integer, or nDefault when the value
     // is missing or not a whole number that fits in 32 bits.

@@ -3,6 +3,7 @@
 // terminal its progress line fits the width and follows what is heard.
 #include "../ChildEnvironment.h"
 #include "../WavBytes.h"
+#include "engine/SpeedEngine.h"
 #include "tools/ProgressBar.h"
 
 #include <algorithm>
