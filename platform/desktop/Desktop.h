@@ -1,8 +1,8 @@
 // Services of the desktop session that the player needs outside its own
 // windows: the named mutex that marks a running instance, the other
 // programs' top-level windows (to bring a running player to the front), the
-// executable's path, opening a document with its default program, and
-// keeping the screen awake while sound plays.
+// executable's path, opening a document with its default program, keeping
+// the screen awake while sound plays, and the desktop's font resolution.
 //
 // The mutex is a lock file named after it in $XDG_RUNTIME_DIR (else in the
 // system's temporary folder, one per user), locked with flock for the life of
@@ -60,3 +60,8 @@ bool ShellOpen(const std::string& strPathOrUrl);
 
 // Counts as user activity for the screen saver (no-op without a display).
 void KeepDisplayAwake();
+
+// The desktop's font resolution in dots per inch (the X resource Xft.dpi,
+// which desktops set to scale programs up on dense screens); 0 when it is not
+// set or there is no display.
+double GetXftDpi();
