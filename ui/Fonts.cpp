@@ -1,5 +1,7 @@
 #include "Fonts.h"
 
+#include "Scale.h"
+
 #include <FL/Fl.H>
 #include <FL/fl_ask.H>
 #include <FL/Enumerations.H>
@@ -100,7 +102,7 @@ bool InitJapaneseFonts()
     Fl::set_font(kFixedFont, strFixed.c_str());
     // Every default face of the toolkit shows Japanese text.
     Fl::set_font(FL_HELVETICA, strProportional.c_str());
-    fl_message_font(kProportionalFont, 14);
+    fl_message_font(kProportionalFont, FL_NORMAL_SIZE);
     return true;
 }
 
@@ -118,5 +120,5 @@ int ToolkitFontForFace(const std::string& strFaceName)
 
 int PixelsForTenthsOfPoint(int nTenths)
 {
-    return (nTenths * 96 + 360) / 720;
+    return Scaled((nTenths * 96 + 360) / 720);
 }

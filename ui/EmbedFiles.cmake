@@ -2,10 +2,9 @@
 # its images inside the executable. Run with -P and these variables:
 #   OUTPUT  the .cpp to write
 #   INPUTS  id=path pairs separated by '|'
-# The source defines RegisterEmbeddedImages(), which registers each array
-# with the platform layer under its id.
+# The source defines the table of EmbeddedImages.h, one row per file.
 set(body "")
-set(calls "")
+set(rows "")
 string(REPLACE "|" ";" inputList "${INPUTS}")
 foreach(pair IN LISTS inputList)
     string(REPLACE "=" ";" parts "${pair}")
@@ -17,8 +16,8 @@ foreach(pair IN LISTS inputList)
     string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
     string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" bytes "${bytes}")
     string(APPEND body "const unsigned char kImage${id}[${size}] = {\n${bytes}};\n\n")
-    string(APPEND calls "    RegisterBitmapResource(${id}, kImage${id}, sizeof kImage${id});\n")
+    string(APPEND rows "    {${id}, kImage${id}, sizeof kImage${id}},\n")
 endforeach()
-file(WRITE "${OUTPUT}.tmp" "// Made by EmbedFiles.cmake from the images in app/res; do not edit.\n#include \"platform/Gdi.h\"\n\nnamespace {\n\n${body}} // namespace\n\nvoid RegisterEmbeddedImages()\n{\n${calls}}\n")
+file(WRITE "${OUTPUT}.tmp" "// Made by EmbedFiles.cmake from the images in app/res; do not edit.\n#include \"ui/EmbeddedImages.h\"\n\nnamespace {\n\n${body}} // namespace\n\nconst SEmbeddedImage kEmbeddedImages[] = {\n${rows}};\n\nconst size_t kEmbeddedImageCount = sizeof kEmbeddedImages / sizeof kEmbeddedImages[0];\n")
 execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different "${OUTPUT}.tmp" "${OUTPUT}")
 file(REMOVE "${OUTPUT}.tmp")

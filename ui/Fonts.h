@@ -6,12 +6,13 @@
 
 #include <string>
 
-// Finds the Japanese fonts and makes them the toolkit's defaults. False when
-// no installed font covers Japanese text (labels would show empty boxes).
+// Finds the Japanese fonts and makes them the toolkit's defaults, message
+// boxes at the scaled normal size (SetUiScale comes first). False when no
+// installed font covers Japanese text (labels would show empty boxes).
 bool InitJapaneseFonts();
 // The family that stands for a face name, as fontconfig matched it.
 std::string FontFamilyForFace(const std::string& strFaceName);
 // The toolkit font number of a face name.
 int ToolkitFontForFace(const std::string& strFaceName);
-// Tenths of a point to pixels on a 96-dpi screen, rounded.
+// Tenths of a point to pixels on a 96-dpi screen, rounded, at the scale factor.
 int PixelsForTenthsOfPoint(int nTenths);

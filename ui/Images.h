@@ -1,0 +1,12 @@
+// The pictures built into the executable (ids in ImageIds.h), as FLTK
+// images made once and kept for the life of the program. User-interface
+// thread only.
+#pragma once
+
+class Fl_RGB_Image;
+
+// The picture at its own size; null when there is none with this id.
+Fl_RGB_Image* GetImage(unsigned nId);
+// The picture at the scale factor: the picture itself at factor 1, else a
+// bilinear copy at Scaled() of its width and height, made once per size.
+Fl_RGB_Image* GetScaledImage(unsigned nId);

@@ -1,0 +1,70 @@
+// Where the windows put their parts, in pixels at scale factor 1. Windows
+// multiply every value by the scale factor (Scaled) when they are built.
+#pragma once
+
+#include "Scale.h"
+
+struct SRect {
+    int x;
+    int y;
+    int w;
+    int h;
+};
+
+// The rectangle at the current scale factor.
+inline SRect Scaled(const SRect& rect)
+{
+    return SRect{Scaled(rect.x), Scaled(rect.y), Scaled(rect.w), Scaled(rect.h)};
+}
+
+// ---- the main window: the menu bar above the form ----
+
+constexpr int kMenuBarHeight = 26;
+// The form is the size of its background picture.
+constexpr int kFormWidth = 320;
+constexpr int kFormHeight = 188;
+constexpr int kMainWindowWidth = kFormWidth;
+constexpr int kMainWindowHeight = kMenuBarHeight + kFormHeight;
+
+// The controls of the form, relative to the form's top-left corner.
+constexpr SRect kSelectAllRect{12, 12, 10, 157};
+constexpr SRect kPlayListRect{22, 25, 170, 144};
+constexpr SRect kFileNameRect{24, 12, 250, 13};
+constexpr SRect kProgressRect{194, 25, 117, 18};
+constexpr SRect kTimeRect{194, 46, 117, 13};
+constexpr SRect kSpeedDownRect{194, 73, 42, 39};
+constexpr SRect kSpeedRect{234, 76, 37, 34};
+constexpr SRect kSpeedUpRect{271, 73, 42, 39};
+constexpr SRect kStopRect{230, 130, 42, 39};
+// Play and Pause share one place; one of them shows at a time.
+constexpr SRect kPlayPauseRect{271, 130, 42, 39};
+
+// Label font sizes in tenths of a point.
+constexpr int kFileNamePointSize = 90;
+constexpr int kTimePointSize = 105;
+constexpr int kSpeedPointSize = 180;
+// The playlist's text: the form's 9-point face.
+constexpr int kPlayListPointSize = 90;
+
+// ---- the about box ----
+
+constexpr int kAboutWidth = 260;
+constexpr int kAboutHeight = 48;
+constexpr SRect kAboutIconRect{8, 8, 32, 32};
+// Wide enough for the version line on one line.
+constexpr SRect kAboutTextRect{48, 8, 160, 32};
+constexpr SRect kAboutOkRect{212, 12, 40, 24};
+constexpr int kAboutPointSize = 90;
+
+// ---- the message boxes ----
+
+// Text wraps at this width; the box grows to fit it and its buttons.
+constexpr int kMessageTextWidth = 360;
+constexpr int kMessageMargin = 12;
+constexpr int kMessageButtonWidth = 80;
+constexpr int kMessageButtonHeight = 26;
+constexpr int kMessageButtonGap = 8;
+constexpr int kMessageFontSize = 14;
+
+// ---- the file browser and the settings dialog ----
+// (kept by the dialogs' author; add their rectangles below this line)
