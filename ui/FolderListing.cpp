@@ -4,7 +4,10 @@
 #include "platform/files/FindFile.h"
 
 #include <algorithm>
+#include <iterator>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 namespace {
 
@@ -31,6 +34,32 @@ void ForEachVisibleEntry(const std::string& strSearch, F fn)
             break;
     } while (FindNextFile(hFind, &data));
     FindClose(hFind);
+}
+
+// The folders below the root where the system keeps its devices, its runtime
+// state and its views of the kernel: a walk from above never enters them.
+bool IsSystemFolder(const std::string& strPath)
+{
+    for (const char* strSystem : {"/proc", "/sys", "/dev", "/run"}) {
+        if (strPath == strSystem)
+            return true;
+    }
+    return false;
+}
+
+// The kernel's views of the running system, wherever a path leads into them:
+// their links point into every process's folders, the root included, so that
+// a walk there would record paths that die with the process.
+bool IsKernelFileSystem(const std::string& strPath)
+{
+    static constexpr uint32_t kKernelMagics[] = {PROC_SUPER_MAGIC, SYSFS_MAGIC, DEVPTS_SUPER_MAGIC,
+        CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, DEBUGFS_MAGIC, TRACEFS_MAGIC, SECURITYFS_MAGIC, PSTOREFS_MAGIC,
+        BPF_FS_MAGIC, EFIVARFS_MAGIC, BINFMTFS_MAGIC};
+    struct statfs info {};
+    if (::statfs(strPath.c_str(), &info) != 0)
+        return false;
+    const auto nMagic = static_cast<uint32_t>(info.f_type);
+    return std::find(std::begin(kKernelMagics), std::end(kKernelMagics), nMagic) != std::end(kKernelMagics);
 }
 
 // Built once: every folder gathered searches with it.
@@ -147,9 +176,11 @@ bool CSoundFileGatherer::Search(const std::string& strFolder, const std::string&
 void CSoundFileGatherer::GatherFolder(const std::string& strFolderPath, std::vector<std::string>& astrResult)
 {
     const std::string strFolder = StripTrailingSeparator(strFolderPath);
-    // A folder that vanished, or one reached before through a link, adds nothing.
+    // A folder that vanished, one reached before through a link, or one of
+    // the kernel's adds nothing.
+    const std::string strSystemPath = ToSystemPath(strFolder.empty() ? "/" : strFolder);
     struct stat status {};
-    if (::stat(ToSystemPath(strFolder.empty() ? "/" : strFolder).c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+    if (::stat(strSystemPath.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || IsKernelFileSystem(strSystemPath))
         return;
     if (!m_setVisited.emplace(static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)).second)
         return;
@@ -164,6 +195,8 @@ void CSoundFileGatherer::GatherFolder(const std::string& strFolderPath, std::vec
     if (!Search(strFolder, "*.*", nullptr, &astrFolders))
         return;
     for (const std::string& strSubfolder : astrFolders) {
+        if (IsSystemFolder(strSubfolder))
+            continue;
         GatherFolder(strSubfolder, astrResult);
         if (m_bStopped)
             return;

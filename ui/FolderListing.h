@@ -42,9 +42,13 @@ std::vector<std::string> BrowserLines(const std::string& strFolder, const std::s
 
 // Gathers the playable files (engine/PlayableFiles.h) below folders, depth
 // first: a folder's subfolders (in the order the file system gives them) come
-// before its own files (sorted). A folder already visited by this gatherer,
-// whatever the path that reaches it (symbolic links), is skipped, so links
-// back up the tree end and every file comes once.
+// before its own files (sorted). Files are recorded by the path walked to
+// them, links and all. A folder already visited by this gatherer, whatever
+// the path that reaches it (symbolic links), is skipped, so links back up the
+// tree end and every file comes once. The walk never descends from the root
+// into /proc, /sys, /dev or /run, and never enters a kernel file system
+// (proc, sysfs, devpts, cgroup...) by any path; a folder the user chose below
+// /dev or /run is his (removable media are mounted under /run/media).
 class CSoundFileGatherer {
 public:
     // How often the progress function runs: every so many steps (a search

@@ -218,6 +218,8 @@ TEST_F(SoundFileGathererTest, LinksBackUpTheTreeEndAndEachFileComesOnce)
         astrNames.push_back(strPath.substr(strPath.rfind('/') + 1));
     std::sort(astrNames.begin(), astrNames.end());
     EXPECT_EQ(astrNames, (Names{"a.wav", "c.wav", "m.wav", "top.wav"}));
+    // Paths are recorded as walked, not resolved.
+    EXPECT_EQ(Gather(m_dir.Path() + "/A/S/one"), (Names{m_dir.Path() + "/A/S/one/m.wav"}));
     // Folders gathered one after the other by one gatherer share the guard.
     CSoundFileGatherer gatherer;
     Names astrBoth;
@@ -264,6 +266,20 @@ TEST_F(SoundFileGathererTest, ProgressShowsTheFolderAndCanStop)
     EXPECT_EQ(nCalls, 2);
 }
 
+TEST_F(SoundFileGathererTest, KernelFileSystemsAreNeverEntered)
+{
+    // Through /proc/self a walk would reach the root again under paths of this process.
+    MakeTree(m_dir.Path(), {"A/", "A/a.wav", "A/self -> /proc/self", "A/kernel -> /sys/kernel", "A/pts -> /dev/pts"});
+    for (const std::string& strStart : {m_strA, std::string("/proc/self"), std::string("/sys")}) {
+        CSoundFileGatherer gatherer;
+        int nSteps = 0;
+        gatherer.SetProgress([&nSteps](const std::string&) { return ++nSteps < 100000; }, 1);
+        Names astrResult;
+        EXPECT_TRUE(gatherer.Gather(strStart, astrResult)) << strStart;
+        EXPECT_EQ(astrResult, strStart == m_strA ? Names{m_strA + "/a.wav"} : Names{}) << strStart;
+    }
+}
+
 // A tree that stands at the root: every path used is taken below the test's
 // folder, and recorded.
 class CRootedGatherer : public CSoundFileGatherer {
@@ -295,6 +311,24 @@ TEST_F(SoundFileGathererTest, AtTheRootTheSearchesBeginWithTheSeparator)
         EXPECT_EQ(astrResult, (Names{"/S/c.wav", "/a.wav", "/b.wav"})) << '"' << strRoot << '"';
         const std::string strFiles = "/" + PlayablePatternList();
         EXPECT_EQ(gatherer.m_astrPaths, (Names{"/", strFiles, "/*.*", "/S", "/S" + strFiles, "/S/*.*"}));
+    }
+}
+
+TEST_F(SoundFileGathererTest, AWalkFromTheRootSkipsTheSystemFoldersNotTheUsersChoiceThere)
+{
+    MakeTree(m_dir.Path(), {"proc/", "proc/a.wav", "sys/", "sys/b.wav", "dev/", "dev/c.wav", "run/", "run/media/",
+                            "run/media/d.wav", "runner/", "runner/e.wav", "music/", "music/sys/", "music/sys/f.wav"});
+    const std::pair<const char*, Names> aCases[] = {
+        {"/", {"/music/sys/f.wav", "/runner/e.wav"}},
+        {"/run/media", {"/run/media/d.wav"}},
+        {"/dev/", {"/dev/c.wav"}},
+    };
+    for (const auto& [strStart, astrExpected] : aCases) {
+        CRootedGatherer gatherer(m_dir.Path());
+        Names astrResult;
+        EXPECT_TRUE(gatherer.Gather(strStart, astrResult));
+        std::sort(astrResult.begin(), astrResult.end());
+        EXPECT_EQ(astrResult, astrExpected) << strStart;
     }
 }
 
