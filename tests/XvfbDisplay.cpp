@@ -1,5 +1,6 @@
 #include "XvfbDisplay.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <cerrno>
@@ -79,27 +80,16 @@ void Stop(pid_t nPid)
     }
 }
 
-} // namespace
+// Starts a program that goes with the test, even when the test crashes, and
+// keeps none of the test's output pipes open; hPassed (unless -1) becomes its
+// descriptor kPassedFd. -1 when it cannot be started.
+constexpr int kPassedFd = 3;
 
-CXvfbDisplay::CXvfbDisplay(int nWidth, int nHeight)
+pid_t StartChild(const char* const astrArgs[], int hPassed)
 {
-    int ahPipe[2];
-    if (::pipe2(ahPipe, O_CLOEXEC) != 0)
-        return;
-    // Xvfb gets the write end as descriptor 3 (dup2 clears close-on-exec);
-    // everything else of ours stays closed to it.
-    constexpr int kChildFd = 3;
-    const std::string strScreen = std::to_string(nWidth) + "x" + std::to_string(nHeight) + "x24";
-    const std::string strFd = std::to_string(kChildFd);
-    // -noreset: the server would otherwise reset whenever its last client
-    // leaves, e.g. between our probe below and the test's first connection.
-    const char* const astrArgs[] = {"Xvfb", "-displayfd", strFd.c_str(), "-screen", "0", strScreen.c_str(), "-nolisten",
-        "tcp", "-noreset", nullptr};
     const pid_t nParent = ::getpid();
     const pid_t nPid = ::fork();
     if (nPid == 0) {
-        // The server goes with the test, even when the test crashes, and
-        // keeps none of the test's output pipes open.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != nParent)
             ::_exit(127);
@@ -107,13 +97,49 @@ CXvfbDisplay::CXvfbDisplay(int nWidth, int nHeight)
         ::dup2(hNull, STDIN_FILENO);
         ::dup2(hNull, STDOUT_FILENO);
         ::dup2(hNull, STDERR_FILENO);
-        ::dup2(ahPipe[1], kChildFd);
-        ::execvp("Xvfb", const_cast<char* const*>(astrArgs));
+        if (hPassed >= 0)
+            ::dup2(hPassed, kPassedFd); // clears close-on-exec
+        ::execvp(astrArgs[0], const_cast<char* const*>(astrArgs));
         ::_exit(127);
     }
-    const int nResult = nPid > 0 ? 0 : -1;
+    return nPid;
+}
+
+// A window manager that follows the extended hints announces itself by a
+// check window on the root.
+bool HasWindowManager(Display* pDisplay)
+{
+    const Atom nCheck = XInternAtom(pDisplay, "_NET_SUPPORTING_WM_CHECK", False);
+    Atom nType = None;
+    int nFormat = 0;
+    unsigned long nItems = 0;
+    unsigned long nAfter = 0;
+    unsigned char* pData = nullptr;
+    const bool bRead = XGetWindowProperty(pDisplay, DefaultRootWindow(pDisplay), nCheck, 0, 1, False, XA_WINDOW,
+                                          &nType, &nFormat, &nItems, &nAfter, &pData) == Success;
+    const bool bThere = bRead && pData && nItems == 1;
+    if (pData)
+        XFree(pData);
+    return bThere;
+}
+
+} // namespace
+
+CXvfbDisplay::CXvfbDisplay(int nWidth, int nHeight, EWindowManager eWindowManager)
+{
+    int ahPipe[2];
+    if (::pipe2(ahPipe, O_CLOEXEC) != 0)
+        return;
+    // Xvfb gets the write end; everything else of ours stays closed to it.
+    const std::string strScreen = std::to_string(nWidth) + "x" + std::to_string(nHeight) + "x24";
+    const std::string strFd = std::to_string(kPassedFd);
+    // -noreset: the server would otherwise reset whenever its last client
+    // leaves, e.g. between our probe below and the test's first connection.
+    const char* const astrArgs[] = {"Xvfb", "-displayfd", strFd.c_str(), "-screen", "0", strScreen.c_str(), "-nolisten",
+        "tcp", "-noreset", nullptr};
+    const pid_t nPid = StartChild(astrArgs, ahPipe[1]);
     ::close(ahPipe[1]);
-    if (nResult != 0) {
+    if (nPid <= 0) {
         ::close(ahPipe[0]);
         return;
     }
@@ -148,12 +174,37 @@ CXvfbDisplay::CXvfbDisplay(int nWidth, int nHeight)
     ::setenv("DISPLAY", strDisplay.c_str(), 1);
     m_nPid = nPid;
     m_strDisplay = strDisplay;
+    if (eWindowManager == EWindowManager::Openbox)
+        StartOpenbox();
+}
+
+void CXvfbDisplay::StartOpenbox()
+{
+    m_bWindowManagerReady = false;
+    const char* const astrArgs[] = {"openbox", "--sm-disable", nullptr};
+    m_nWindowManagerPid = StartChild(astrArgs, -1);
+    Display* pDisplay = XOpenDisplay(m_strDisplay.c_str());
+    if (m_nWindowManagerPid <= 0 || !pDisplay) {
+        if (pDisplay)
+            XCloseDisplay(pDisplay);
+        return;
+    }
+    const CClock::time_point deadline = CClock::now() + kStartTimeout;
+    while (!(m_bWindowManagerReady = HasWindowManager(pDisplay)) && CClock::now() < deadline) {
+        if (WaitForExit(m_nWindowManagerPid, std::chrono::milliseconds(20))) {
+            m_nWindowManagerPid = -1; // ended and reaped: its pid is no longer ours
+            break;
+        }
+    }
+    XCloseDisplay(pDisplay);
 }
 
 CXvfbDisplay::~CXvfbDisplay()
 {
     if (m_nPid <= 0)
         return;
+    if (m_nWindowManagerPid > 0)
+        Stop(m_nWindowManagerPid);
     Stop(m_nPid);
     if (m_bHadDisplay)
         ::setenv("DISPLAY", m_strOldDisplay.c_str(), 1);

@@ -1,0 +1,330 @@
+#include "RunningPlayer.h"
+
+#include "../ChildEnvironment.h"
+#include "../Screenshot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr auto kPollInterval = milliseconds(20);
+
+} // namespace
+
+// ---- sounds ----
+
+std::vector<double> Voice(uint32_t nRate, double dSeconds, double dPitch)
+{
+    const size_t nCount = static_cast<size_t>(dSeconds * nRate);
+    std::vector<double> adVoice(nCount);
+    double dPhase = 0;
+    for (size_t i = 0; i < nCount; ++i) {
+        const double dTime = static_cast<double>(i) / nRate;
+        const double dPitchNow = dPitch * (1.0 + 0.2 * std::sin(2 * kPi * 0.7 * dTime));
+        dPhase += 2 * kPi * dPitchNow / nRate;
+        const double dHarmonics =
+            0.55 * std::sin(dPhase) + 0.3 * std::sin(2 * dPhase + 0.4) + 0.15 * std::sin(5 * dPhase + 1.3);
+        const double dSyllable = 0.6 + 0.4 * std::sin(2 * kPi * 4.0 * dTime + 0.5 * std::sin(dTime));
+        adVoice[i] = dHarmonics * dSyllable;
+    }
+    return adVoice;
+}
+
+Bytes Mono16Wav(uint32_t nRate, double dSeconds, double dPitch)
+{
+    std::vector<int16_t> asSamples;
+    for (double d : Voice(nRate, dSeconds, dPitch))
+        asSamples.push_back(static_cast<int16_t>(std::lround(d * 14000)));
+    return MakeWav(1, nRate, 2, Samples16(asSamples));
+}
+
+bool IsSilentFrame(const Bytes& ab, size_t nFrame)
+{
+    return std::all_of(ab.begin() + static_cast<long>(nFrame * kFrameBytes),
+        ab.begin() + static_cast<long>((nFrame + 1) * kFrameBytes), [](uint8_t b) { return b == 0; });
+}
+
+Bytes WithoutSilentFrames(const Bytes& ab)
+{
+    Bytes abSound;
+    for (size_t nFrame = 0; nFrame < ab.size() / kFrameBytes; ++nFrame) {
+        if (!IsSilentFrame(ab, nFrame))
+            abSound.insert(abSound.end(), ab.begin() + static_cast<long>(nFrame * kFrameBytes),
+                ab.begin() + static_cast<long>((nFrame + 1) * kFrameBytes));
+    }
+    return abSound;
+}
+
+size_t SoundFrameCount(const Bytes& ab)
+{
+    size_t nCount = 0;
+    for (size_t nFrame = 0; nFrame < ab.size() / kFrameBytes; ++nFrame)
+        nCount += IsSilentFrame(ab, nFrame) ? 0 : 1;
+    return nCount;
+}
+
+// ---- the X server ----
+
+bool Xdotool(const std::string& strArgs)
+{
+    const std::string strCommand = "timeout 10 xdotool " + strArgs + " >/dev/null 2>&1";
+    return std::system(strCommand.c_str()) == 0;
+}
+
+bool ClickInWindow(XWINDOW hWindow, int x, int y)
+{
+    return Xdotool("mousemove --window " + std::to_string(hWindow) + " " + std::to_string(x) + " " + std::to_string(y) +
+        " click 1");
+}
+
+bool ClickOnScreen(int x, int y)
+{
+    return Xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+}
+
+XWINDOW FindWindowTitled(const std::string& strTitle)
+{
+    struct SSearch {
+        const std::string* pstrTitle;
+        XWINDOW hFound;
+    } search {&strTitle, 0};
+    EnumTopLevelWindows(
+        [](XWINDOW hWnd, intptr_t lParam) {
+            auto* pSearch = reinterpret_cast<SSearch*>(lParam);
+            char strCaption[512];
+            GetTopLevelWindowText(hWnd, strCaption, sizeof strCaption);
+            if (*pSearch->pstrTitle == strCaption)
+                pSearch->hFound = hWnd;
+            return pSearch->hFound == 0;
+        },
+        reinterpret_cast<intptr_t>(&search));
+    return search.hFound;
+}
+
+std::string TitleOf(XWINDOW hWindow)
+{
+    char strCaption[512] = "";
+    GetTopLevelWindowText(hWindow, strCaption, sizeof strCaption);
+    return strCaption;
+}
+
+// ---- the fixture ----
+
+RunningPlayerFixture::RunningPlayerFixture(EWindowManager eWindowManager)
+    : m_display(800, 600, eWindowManager)
+{
+}
+
+RunningPlayerFixture::~RunningPlayerFixture()
+{
+    EndPlayer();
+}
+
+void RunningPlayerFixture::SetUp()
+{
+    ASSERT_TRUE(m_display.IsRunning()) << "Xvfb (or its window manager) could not be started";
+    ::mkdir((m_dir.Path() + "/config").c_str(), 0700);
+    ::mkdir(SettingsFolder().c_str(), 0700);
+    ::mkdir((m_dir.Path() + "/runtime").c_str(), 0700);
+}
+
+void RunningPlayerFixture::TearDown()
+{
+    if (m_bEndsWithTheTest) {
+        EXPECT_TRUE(PlayerRuns()) << "the player ended during the test" << Report();
+    }
+}
+
+void RunningPlayerFixture::PrepareSettings(
+    const std::vector<std::string>& astrPlayList, const std::map<std::string, std::string>& changes)
+{
+    std::map<std::string, std::string> settings {{"SpeedIdx", "10"}, {"Repeat", "0"}, {"MixingVolume", "50"},
+        {"AlphaControl", "0"}, {"FileSelect", "1"}, {"WaitSec", "0"}};
+    for (const auto& change : changes)
+        settings[change.first] = change.second;
+    settings["PlayListCount"] = std::to_string(astrPlayList.size());
+    for (size_t i = 0; i < astrPlayList.size(); ++i) {
+        char strKey[32];
+        std::snprintf(strKey, sizeof strKey, "PlayFile%05zu", i);
+        settings[strKey] = astrPlayList[i];
+    }
+    std::ofstream file(SettingsFile());
+    file << "[VelofonSettings]\n";
+    for (const auto& setting : settings)
+        file << setting.first << "=" << setting.second << "\n";
+}
+
+void RunningPlayerFixture::StartPlayer(const std::vector<std::string>& astrEnvironment)
+{
+    std::vector<std::string> astrSettings {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
+        "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + DeviceFile(),
+        "VELOFON_SCALE="};
+    astrSettings.insert(astrSettings.begin(), astrEnvironment.begin(), astrEnvironment.end());
+    // The first of two settings of one name wins.
+    std::vector<std::string> astrUnique;
+    for (const std::string& strSetting : astrSettings) {
+        const std::string strName = strSetting.substr(0, strSetting.find('=') + 1);
+        if (std::none_of(astrUnique.begin(), astrUnique.end(),
+                [&strName](const std::string& strKept) { return strKept.rfind(strName, 0) == 0; }))
+            astrUnique.push_back(strSetting);
+    }
+    CChildEnvironment environment(astrUnique);
+    std::string strExe = VELOFON_PLAYER_EXE;
+    char* apArgs[] = {strExe.data(), nullptr};
+    // The disk driver's warnings and any crash report go to a file that
+    // failures show.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(
+        &actions, STDOUT_FILENO, Path("player.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    const int nError = posix_spawn(&m_nPid, strExe.c_str(), &actions, nullptr, apArgs, environment.Get());
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(nError, 0) << "cannot start " << strExe;
+    m_bEndsWithTheTest = true;
+    m_strEnd.clear();
+    m_nExitStatus = -1;
+
+    ASSERT_TRUE(WaitUntil([this] { return (m_hWindow = FindWindowTitled("STOP-Kuroto")) != 0; }, kUiTimeout))
+        << "no window titled STOP-Kuroto" << Report();
+    // The painted form has the background picture's colour at its left edge,
+    // at every scale.
+    ASSERT_TRUE(WaitUntil(
+        [this] {
+            const SPicture picture = CaptureWindow(m_hWindow);
+            return picture.nHeight > kCommandBarHeight + 100 && picture.Pixel(5, kCommandBarHeight + 100) == kFormColor;
+        },
+        kUiTimeout))
+        << "the form was not painted" << Report();
+}
+
+bool RunningPlayerFixture::PlayerRuns()
+{
+    if (m_nPid <= 0)
+        return false;
+    int nStatus = 0;
+    if (::waitpid(m_nPid, &nStatus, WNOHANG) != m_nPid)
+        return true;
+    m_nPid = -1;
+    m_nExitStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    m_strEnd = WIFSIGNALED(nStatus) ? "the player was killed by signal " + std::to_string(WTERMSIG(nStatus))
+                                    : "the player exited with status " + std::to_string(WEXITSTATUS(nStatus));
+    return false;
+}
+
+void RunningPlayerFixture::EndPlayer()
+{
+    if (!PlayerRuns())
+        return;
+    ::kill(m_nPid, SIGTERM);
+    if (!WaitForPlayerEnd(seconds(1))) {
+        ::kill(m_nPid, SIGKILL);
+        ::waitpid(m_nPid, nullptr, 0);
+    }
+    m_nPid = -1;
+}
+
+bool RunningPlayerFixture::WaitForPlayerEnd(milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (PlayerRuns()) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return true;
+}
+
+bool RunningPlayerFixture::WaitUntil(const std::function<bool()>& pfnDone, milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (pfnDone())
+            return true;
+        if (!PlayerRuns() || Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+std::string RunningPlayerFixture::Report()
+{
+    PlayerRuns();
+    const Bytes abLog = ReadWholeFile(Path("player.log"));
+    return "\n" + (m_strEnd.empty() ? std::string("the player runs") : m_strEnd) + "; its output:\n" +
+        std::string(abLog.begin(), abLog.end());
+}
+
+bool RunningPlayerFixture::WaitForTitle(const std::string& strTitle, milliseconds timeout)
+{
+    return WaitUntil([&] { return Title() == strTitle; }, timeout);
+}
+
+std::map<std::string, std::string> RunningPlayerFixture::ReadSettings() const
+{
+    std::map<std::string, std::string> settings;
+    std::ifstream file(SettingsFile());
+    for (std::string strLine; std::getline(file, strLine);) {
+        const size_t nEqual = strLine.find('=');
+        if (nEqual != std::string::npos)
+            settings[strLine.substr(0, nEqual)] = strLine.substr(nEqual + 1);
+    }
+    return settings;
+}
+
+std::string RunningPlayerFixture::Setting(const std::string& strKey) const
+{
+    const auto settings = ReadSettings();
+    const auto found = settings.find(strKey);
+    return found == settings.end() ? "(none)" : found->second;
+}
+
+bool RunningPlayerFixture::WaitForSetting(const std::string& strKey, const std::string& strValue)
+{
+    return WaitUntil([&] { return Setting(strKey) == strValue; }, kUiTimeout);
+}
+
+void RunningPlayerFixture::Click(const SRect& control)
+{
+    ASSERT_TRUE(ClickInWindow(m_hWindow, control.CenterX(), control.CenterY()));
+}
+
+void RunningPlayerFixture::WaitForDeviceGrowth(size_t nBytes)
+{
+    const size_t nFrom = ReadWholeFile(DeviceFile()).size();
+    WaitUntil([&] { return ReadWholeFile(DeviceFile()).size() >= nFrom + nBytes; }, seconds(2));
+}
+
+bool RunningPlayerFixture::WaitForSound(size_t nFrames)
+{
+    return WaitUntil([&] { return SoundFrameCount(ReadWholeFile(DeviceFile())) >= nFrames; }, kUiTimeout);
+}
+
+bool RunningPlayerFixture::WaitForMoreSound(size_t nFrames, milliseconds timeout)
+{
+    size_t nLast = SoundFrameCount(ReadWholeFile(DeviceFile()));
+    size_t nGained = 0;
+    return WaitUntil(
+        [&] {
+            const size_t nNow = SoundFrameCount(ReadWholeFile(DeviceFile()));
+            nGained += nNow >= nLast ? nNow - nLast : nNow; // fewer: the device started its file anew
+            nLast = nNow;
+            return nGained >= nFrames;
+        },
+        timeout);
+}
