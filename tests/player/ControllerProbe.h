@@ -1,0 +1,27 @@
+// Reaches the playback controller's private state, for the tests that check
+// its states and put it into those that are hard to reach by commands.
+#pragma once
+
+#include "player/PlaybackController.h"
+
+#include <cstdint>
+#include <string>
+
+class CControllerProbe {
+public:
+    static int PlayState(const CPlaybackController& c) { return c.m_nPlayState; }
+    static int Current(const CPlaybackController& c) { return c.m_nCurrent; }
+    static int Pending(const CPlaybackController& c) { return c.m_nPending; }
+    static bool& ResumeRequest(CPlaybackController& c) { return c.m_bResumeRequest; }
+    static uint64_t& ResumePos(CPlaybackController& c) { return c.m_nResumePos; }
+    static int& SpeedHoldoff(CPlaybackController& c) { return c.m_nSpeedHoldoff; }
+    static bool Waiting(const CPlaybackController& c) { return c.m_bPlayWaitFlag; }
+    static int WaitMs(const CPlaybackController& c) { return c.m_nWaitSec; }
+    static int FileSelect(const CPlaybackController& c) { return c.m_nFileSelect; }
+    // The second of the day of the last notification, and the stall after
+    // which the next one counts as late.
+    static int LastNotificationSecond(const CPlaybackController& c) { return c.m_nOldSec2; }
+    static int WatchdogSeconds(const CPlaybackController& c) { return c.WatchdogSeconds(); }
+    // An entry added as the add command does it, without its filter.
+    static void Add(CPlaybackController& c, const std::string& strPath) { c.AddToPlayList(strPath); }
+};
