@@ -7,6 +7,9 @@
 #include <FL/Enumerations.H>
 #include <fontconfig/fontconfig.h>
 
+const char kProportionalFace[] = "ＭＳ Ｐゴシック";
+const char kFixedFace[] = "MSゴシック";
+
 namespace {
 
 // Characters that a font must have to show the program's texts.
@@ -84,7 +87,7 @@ bool IsFixedFace(const std::string& strFaceName)
 {
     // "MSゴシック" is the fixed-pitch face; the "Ｐ" (proportional) one and any
     // other name take the proportional font.
-    return strFaceName == "MSゴシック" || strFaceName == "ＭＳ ゴシック";
+    return strFaceName == kFixedFace || strFaceName == "ＭＳ ゴシック";
 }
 
 } // namespace

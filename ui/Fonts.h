@@ -6,6 +6,11 @@
 
 #include <string>
 
+// The faces the program names: the proportional one of its lists, menus
+// and boxes, and the fixed-pitch one of the form's labels.
+extern const char kProportionalFace[];
+extern const char kFixedFace[];
+
 // Finds the Japanese fonts and makes them the toolkit's defaults, message
 // boxes at the scaled normal size (SetUiScale comes first). False when no
 // installed font covers Japanese text (labels would show empty boxes).

@@ -48,11 +48,13 @@ Fl_RGB_Image* GetImage(unsigned nId)
 Fl_RGB_Image* GetScaledImage(unsigned nId)
 {
     Fl_RGB_Image* pImage = GetImage(nId);
-    if (!pImage)
-        return nullptr;
-    const int nWidth = Scaled(pImage->w());
-    const int nHeight = Scaled(pImage->h());
-    if (nWidth == pImage->w() && nHeight == pImage->h())
+    return pImage ? GetImageAtSize(nId, Scaled(pImage->w()), Scaled(pImage->h())) : nullptr;
+}
+
+Fl_RGB_Image* GetImageAtSize(unsigned nId, int nWidth, int nHeight)
+{
+    Fl_RGB_Image* pImage = GetImage(nId);
+    if (!pImage || (nWidth == pImage->w() && nHeight == pImage->h()))
         return pImage;
     static std::map<std::tuple<unsigned, int, int>, std::unique_ptr<Fl_RGB_Image>> copies;
     std::unique_ptr<Fl_RGB_Image>& pCopy = copies[{nId, nWidth, nHeight}];

@@ -10,3 +10,6 @@ Fl_RGB_Image* GetImage(unsigned nId);
 // The picture at the scale factor: the picture itself at factor 1, else a
 // bilinear copy at Scaled() of its width and height, made once per size.
 Fl_RGB_Image* GetScaledImage(unsigned nId);
+// The picture at nWidth x nHeight: itself at its own size, else a bilinear
+// copy made once per size.
+Fl_RGB_Image* GetImageAtSize(unsigned nId, int nWidth, int nHeight);

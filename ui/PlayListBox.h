@@ -1,0 +1,60 @@
+// CPlayListBox: the playlist on the form, one row per entry, several rows
+// selectable. The mouse selects as FLTK's browser does; the keyboard moves
+// with the arrows, Page Up, Page Down, Home and End (Shift extends the
+// selection, Ctrl moves only the focus row, Ctrl+Space toggles it) and
+// Ctrl+A selects every row. A double-click or Return asks the player to play
+// the selection, Delete to remove it. An entry's tooltip is its full path;
+// an empty list says how to fill it.
+#pragma once
+
+#include "player/PlaybackController.h"
+
+#include <FL/Fl_Browser.H>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class CPlayListBox : public Fl_Browser {
+public:
+    CPlayListBox(int x, int y, int w, int h);
+
+    // Receives the commands that the keys and the double-click give.
+    void SetCommandHandler(std::function<void(EPlayerCommand)> onCommand) { m_onCommand = std::move(onCommand); }
+
+    // Rows count from 0.
+    int GetRowCount() const { return size(); }
+    void AddRow(const std::string& strName, const std::string& strPath);
+    void RemoveRow(int nRow);
+    bool IsRowSelected(int nRow) const;
+    void SelectRow(int nRow, bool bSelect);
+    void SelectAllRows();
+    // Scrolls the least that shows the row whole.
+    void ShowRow(int nRow);
+
+    // The text an empty list shows.
+    static const char kEmptyHint[];
+
+protected:
+    void draw() override;
+    int handle(int nEvent) override;
+
+private:
+    int HandleKey();
+    // Moves the focus row to nLine (1-based, kept within the list) and
+    // selects as the modifiers say.
+    void MoveTo(int nLine);
+    int RowsPerPage() const;
+    // The list holds no blank space after its last row once rows are gone.
+    void KeepScrollInRange();
+    void ShowTooltipAt(int nMouseY);
+    void Command(EPlayerCommand eCommand);
+
+    std::function<void(EPlayerCommand)> m_onCommand;
+    std::vector<std::string> m_astrPaths;
+    // Where Shift+arrow selections start: the row last moved to without Shift.
+    int m_nAnchorLine = 1;
+    // The row whose path the tooltip shows (1-based, 0 for none), and its copy.
+    int m_nTooltipLine = 0;
+    std::string m_strTooltip;
+};
