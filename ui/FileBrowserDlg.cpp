@@ -4,7 +4,11 @@
 
 #include "engine/PlayableFiles.h"
 
+#include <FL/Fl.H>
+#include <FL/fl_draw.H>
+
 #include <algorithm>
+#include <initializer_list>
 
 namespace {
 
@@ -24,81 +28,151 @@ const std::vector<SFilter>& Filters()
     return s_aFilters;
 }
 
-// Messages dispatched at one progress point at most: enough for the user's
-// clicks, while a busy sender (playback goes on) cannot hold the gathering.
-constexpr int kMaxMessagesPerProgress = 64;
+bool IsArrowKey(int nKey)
+{
+    return nKey == FL_Up || nKey == FL_Down || nKey == FL_Left || nKey == FL_Right;
+}
+
+// The events after which the list may have moved, scrolled or changed its marks.
+bool ChangesTheList(int nEvent)
+{
+    switch (nEvent) {
+    case FL_KEYBOARD:
+    case FL_MOUSEWHEEL:
+    case FL_FOCUS:
+    case FL_UNFOCUS:
+    case FL_PUSH:
+    case FL_DRAG:
+    case FL_RELEASE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <void (CFileBrowserDlg::*pfnHandler)()>
+void Call(Fl_Widget*, void* pDialog)
+{
+    (static_cast<CFileBrowserDlg*>(pDialog)->*pfnHandler)();
+}
 
 } // namespace
 
-BEGIN_MESSAGE_MAP(CFileBrowserDlg, CDialog)
-ON_BN_CLICKED(IDC_BROWSER_PARENT, OnParentFolder)
-ON_BN_CLICKED(IDC_BROWSER_FOLDER_MODE, OnModeChange)
-ON_CBN_SELENDOK(IDC_BROWSER_FILTER, OnFilterChosen)
-ON_LBN_DBLCLK(IDC_BROWSER_ENTRIES, OnOK)
-ON_CBN_SELCHANGE(IDC_BROWSER_FILTER, OnFilterSelChange)
-ON_LBN_SELCHANGE(IDC_BROWSER_ENTRIES, OnEntrySelChange)
-ON_BN_CLICKED(IDOK, OnOK)
-ON_BN_CLICKED(IDCANCEL, OnCancel)
-END_MESSAGE_MAP()
-
-CFileBrowserDlg::CFileBrowserDlg(CWnd* pParent)
-    : CDialog(IDD, pParent)
+CEntryList::CEntryList()
+    : Fl_Multi_Browser(0, 0, 0, 0)
 {
+    // Lines are names as they are, with no formatting codes.
+    format_char(0);
+    // Only a double-click calls back.
+    when(FL_WHEN_NEVER);
 }
 
-void CFileBrowserDlg::DoDataExchange(CDataExchange* pDX)
+int CEntryList::handle(int nEvent)
 {
-    CDialog::DoDataExchange(pDX);
-    DDX_Control(pDX, IDC_BROWSER_FILTER, m_ComboFilter);
-    DDX_Control(pDX, IDC_BROWSER_ENTRIES, m_ListEntries);
+    const bool bKey = nEvent == FL_KEYBOARD;
+    if (bKey && (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter))
+        return 0;
+    const int nUsed = Fl_Multi_Browser::handle(nEvent);
+    // The browser would repaint only the lines it changed; drawn whole, the
+    // list never loses its other rows, frame or scroll bar to a key, the
+    // wheel or a change of focus, and a folder's lines are cheap to draw.
+    if (ChangesTheList(nEvent))
+        redraw();
+    if (nEvent == FL_RELEASE && Fl::event_button() == FL_LEFT_MOUSE && Fl::event_clicks() > 0)
+        do_callback();
+    // An arrow at either end, or across, would move the focus to the next control.
+    return bKey && IsArrowKey(Fl::event_key()) ? 1 : nUsed;
 }
 
-bool CFileBrowserDlg::OnInitDialog()
+CPathField::CPathField()
+    : Fl_Box(FL_DOWN_BOX, 0, 0, 0, 0, nullptr)
 {
-    CDialog::OnInitDialog();
+    color(FL_WHITE);
+    align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_CLIP);
+}
+
+void CPathField::draw()
+{
+    draw_box();
+    const int nInsetX = Fl::box_dx(box()) + 3;
+    fl_font(labelfont(), labelsize());
+    fl_color(labelcolor());
+    // Without symbols: a label would take "@x" in a path for a drawing.
+    fl_draw(label() ? label() : "", x() + nInsetX, y() + Fl::box_dy(box()), w() - 2 * nInsetX,
+            h() - Fl::box_dh(box()), align(), nullptr, 0);
+}
+
+CFileBrowserDlg::CFileBrowserDlg()
+    : CModalDialog(kBrowserWidth, kBrowserHeight, "")
+    , m_ButtonOk("OK")
+    , m_ButtonCancel(0, 0, 0, 0, "ｘ")
+    , m_ButtonParent(0, 0, 0, 0, "親ディレクトリ")
+    , m_ChoiceFilter(0, 0, 0, 0)
+    , m_CheckFolderMode(0, 0, 0, 0, "ﾃﾞｨﾚｸﾄﾘ選択")
+{
+    EndLayout({{&m_ButtonOk, kBrowserOkRect}, {&m_ButtonCancel, kBrowserCancelRect},
+               {&m_ButtonParent, kBrowserParentRect}, {&m_PathField, kBrowserPathRect},
+               {&m_ListEntries, kBrowserEntriesRect}, {&m_ChoiceFilter, kBrowserFilterRect},
+               {&m_CheckFolderMode, kBrowserFolderModeRect}},
+              m_ButtonOk, m_ButtonCancel);
+    m_ButtonParent.callback(Call<&CFileBrowserDlg::OnParentFolder>, this);
+    m_CheckFolderMode.callback(Call<&CFileBrowserDlg::OnModeChange>, this);
+    m_ChoiceFilter.callback(Call<&CFileBrowserDlg::OnFilterChosen>, this);
+    // A double-click is OK.
+    m_ListEntries.callback(Call<&CFileBrowserDlg::OnOK>, this);
+    for (const SFilter& filter : Filters())
+        m_ChoiceFilter.add(filter.strLabel.c_str(), 0, nullptr);
+}
+
+void CFileBrowserDlg::OnInitDialog()
+{
     m_astrResult.clear();
     SetPath(m_strStartFolderForTest);
-    for (const SFilter& filter : Filters())
-        m_ComboFilter.AddString(filter.strLabel);
-    m_ComboFilter.SetCurSel(0);
-    if (auto* pFolderMode = dynamic_cast<CButton*>(GetDlgItem(IDC_BROWSER_FOLDER_MODE)))
-        pFolderMode->SetCheck(m_bFileMode ? BST_UNCHECKED : BST_CHECKED);
+    m_ChoiceFilter.value(0);
+    m_CheckFolderMode.value(m_bFileMode ? 0 : 1);
     Refill();
-    return true;
 }
 
 std::string CFileBrowserDlg::GetPath() const
 {
-    const CWnd* pPath = GetDlgItem(IDC_BROWSER_PATH);
-    return pPath ? pPath->GetWindowText() : std::string("/");
+    return m_PathField.label() ? m_PathField.label() : "/";
 }
 
 void CFileBrowserDlg::SetPath(const std::string& strPath)
 {
-    if (CWnd* pPath = GetDlgItem(IDC_BROWSER_PATH))
-        pPath->SetWindowText(strPath);
+    m_PathField.copy_label(strPath.c_str());
+    m_PathField.redraw();
 }
 
 std::vector<int> CFileBrowserDlg::GetSelectedEntries() const
 {
     std::vector<int> anSelected;
-    for (int i = 0; i < m_ListEntries.GetCount(); ++i) {
-        if (m_ListEntries.GetSel(i) > 0)
-            anSelected.push_back(i);
+    for (int nLine = 1; nLine <= m_ListEntries.size(); ++nLine) {
+        if (m_ListEntries.selected(nLine))
+            anSelected.push_back(nLine);
     }
     return anSelected;
 }
 
+std::string CFileBrowserDlg::EntryText(int nLine) const
+{
+    const char* strText = m_ListEntries.text(nLine);
+    return strText ? strText : "";
+}
+
 void CFileBrowserDlg::Refill()
 {
-    m_ListEntries.ResetContent();
+    m_ListEntries.clear();
     const std::string strPath = GetPath();
-    if (CWnd* pParentButton = GetDlgItem(IDC_BROWSER_PARENT))
-        pParentButton->EnableWindow(strPath != "/");
-    // The combo holds the filters in their order; no choice (CB_ERR) reads as the first.
-    const std::string& strPattern = Filters()[static_cast<size_t>(std::max(0, m_ComboFilter.GetCurSel()))].strPattern;
+    if (strPath == "/")
+        m_ButtonParent.deactivate();
+    else
+        m_ButtonParent.activate();
+    // The choice holds the filters in their order; no choice reads as the first.
+    const std::string& strPattern = Filters()[static_cast<size_t>(std::max(0, m_ChoiceFilter.value()))].strPattern;
     for (const std::string& strLine : BrowserLines(strPath, strPattern, m_bFileMode))
-        m_ListEntries.AddString(strLine);
+        m_ListEntries.add(strLine.c_str());
+    m_ListEntries.redraw();
 }
 
 void CFileBrowserDlg::OnParentFolder()
@@ -113,8 +187,7 @@ void CFileBrowserDlg::OnModeChange()
 {
     if (m_bGathering)
         return;
-    const auto* pFolderMode = dynamic_cast<const CButton*>(GetDlgItem(IDC_BROWSER_FOLDER_MODE));
-    m_bFileMode = !(pFolderMode && pFolderMode->GetCheck() == BST_CHECKED);
+    m_bFileMode = m_CheckFolderMode.value() == 0;
     Refill();
 }
 
@@ -127,8 +200,8 @@ void CFileBrowserDlg::OnFilterChosen()
 
 void CFileBrowserDlg::OnOK()
 {
-    // The gathering dispatches messages: a second OK (or a double-click)
-    // arriving then must not start another one inside it.
+    // The gathering serves the toolkit's events: a second OK (Return, a
+    // double-click) arriving then must not start another one inside it.
     if (m_bGathering)
         return;
     const std::string strFolder = StripTrailingSeparator(GetPath());
@@ -137,7 +210,7 @@ void CFileBrowserDlg::OnOK()
         GatherSelectedFolders(strFolder, anSelected);
         return;
     }
-    const std::string strFirst = anSelected.empty() ? std::string() : m_ListEntries.GetText(anSelected.front());
+    const std::string strFirst = anSelected.empty() ? std::string() : EntryText(anSelected.front());
     if (strFirst.empty())
         return;
     if (IsFolderLine(strFirst)) {
@@ -145,16 +218,16 @@ void CFileBrowserDlg::OnOK()
         Refill();
         return;
     }
-    for (int nIndex : anSelected)
-        m_astrResult.push_back(strFolder + "/" + m_ListEntries.GetText(nIndex));
-    CDialog::OnOK();
+    for (int nLine : anSelected)
+        m_astrResult.push_back(strFolder + "/" + EntryText(nLine));
+    EndDialog(true);
 }
 
 void CFileBrowserDlg::GatherSelectedFolders(const std::string& strFolder, const std::vector<int>& anSelected)
 {
     std::vector<std::string> astrFolders;
-    for (int nIndex : anSelected)
-        astrFolders.push_back(strFolder + "/" + FolderNameOfLine(m_ListEntries.GetText(nIndex)));
+    for (int nLine : anSelected)
+        astrFolders.push_back(strFolder + "/" + FolderNameOfLine(EntryText(nLine)));
     if (astrFolders.empty())
         astrFolders.push_back(strFolder);
 
@@ -176,31 +249,36 @@ void CFileBrowserDlg::GatherSelectedFolders(const std::string& strFolder, const 
         m_astrResult.clear();
         return;
     }
-    CDialog::OnOK();
+    EndDialog(true);
 }
 
 bool CFileBrowserDlg::OnGatherProgress(const std::string& strFolder)
 {
     SetPath(strFolder);
-    UpdateWindow();
-    for (int i = 0; i < kMaxMessagesPerProgress && !m_bCancelRequested && PumpMessage(); ++i) {
-    }
+    // One round of the events waiting: the path shows, Cancel is heard, and
+    // the program's own work (playback) goes on.
+    Fl::check();
     return !m_bCancelRequested;
 }
 
 void CFileBrowserDlg::EnableInput(bool bEnable)
 {
-    for (int nID : {static_cast<int>(IDOK), IDC_BROWSER_FOLDER_MODE, IDC_BROWSER_FILTER, IDC_BROWSER_ENTRIES}) {
-        if (CWnd* pControl = GetDlgItem(nID))
-            pControl->EnableWindow(bEnable);
+    for (Fl_Widget* pPart :
+         std::initializer_list<Fl_Widget*>{&m_ButtonOk, &m_CheckFolderMode, &m_ChoiceFilter, &m_ListEntries}) {
+        if (bEnable)
+            pPart->activate();
+        else
+            pPart->deactivate();
     }
-    if (CWnd* pParentButton = GetDlgItem(IDC_BROWSER_PARENT))
-        pParentButton->EnableWindow(bEnable && GetPath() != "/");
+    if (bEnable && GetPath() != "/")
+        m_ButtonParent.activate();
+    else
+        m_ButtonParent.deactivate();
 }
 
 void CFileBrowserDlg::OnCancel()
 {
     if (m_bGathering)
         m_bCancelRequested = true;
-    CDialog::OnCancel();
+    CModalDialog::OnCancel();
 }

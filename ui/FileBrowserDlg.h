@@ -1,57 +1,77 @@
 // CFileBrowserDlg: picks sound files for the playlist. In file mode the user
 // walks the folders and chooses files, shown by the filter chosen; in
 // folder-select mode each chosen folder (or the current one) gives every
-// playable file below it.
+// playable file below it, while the path shows where the gathering is and
+// Cancel stops it.
 #pragma once
 
-#include "platform/Dialog.h"
+#include "ModalDialog.h"
+
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Check_Button.H>
+#include <FL/Fl_Choice.H>
+#include <FL/Fl_Multi_Browser.H>
 
 #include <string>
 #include <vector>
 
-// Controls of the template.
-constexpr int IDC_BROWSER_ENTRIES = 1000;
-constexpr int IDC_BROWSER_PARENT = 1010;
-constexpr int IDC_BROWSER_FILTER = 1012;
-constexpr int IDC_BROWSER_PATH = 1013;
-constexpr int IDC_BROWSER_FOLDER_MODE = 1025;
-
-class CFileBrowserDlg : public CDialog {
+// The folder's lines. The keys stay in it: the arrows move through the
+// lines, Space marks one, Return goes to the default button. Every change
+// redraws it whole; a double-click runs its callback.
+class CEntryList : public Fl_Multi_Browser {
 public:
-    static constexpr int IDD = 130;
+    CEntryList();
+    int handle(int nEvent) override;
+};
 
-    explicit CFileBrowserDlg(CWnd* pParent = nullptr);
+// The current folder, shown as it is: names may hold the toolkit's '@'.
+class CPathField : public Fl_Box {
+public:
+    CPathField();
 
-    CComboBox m_ComboFilter;
-    CListBox m_ListEntries;
+protected:
+    void draw() override;
+};
+
+class CFileBrowserDlg : public CModalDialog {
+public:
+    CFileBrowserDlg();
+
     // The chosen files, full paths, once the dialog ended with OK.
     std::vector<std::string> m_astrResult;
-    // True: choose files; false: select folders. The constructor leaves it
-    // alone: the caller sets it before the dialog starts.
-    bool m_bFileMode;
+    // True: choose files; false: select folders. The caller sets it before
+    // the dialog starts and reads the user's last choice after.
+    bool m_bFileMode = true;
     // Browsing starts here; only tests change it, to a folder of their own.
     std::string m_strStartFolderForTest = "/";
 
+    // The parts, in the order the focus goes through them.
+    CDefaultButton m_ButtonOk;
+    Fl_Button m_ButtonCancel;
+    Fl_Button m_ButtonParent;
+    CPathField m_PathField;
+    CEntryList m_ListEntries;
+    Fl_Choice m_ChoiceFilter;
+    Fl_Check_Button m_CheckFolderMode;
+
 protected:
-    bool OnInitDialog() override;
-    void DoDataExchange(CDataExchange* pDX) override;
+    void OnInitDialog() override;
+    // The list: the arrows walk it from the start.
+    Fl_Widget* FirstFocus() override { return &m_ListEntries; }
     void OnOK() override;
     void OnCancel() override;
+
+private:
     void OnParentFolder();
     void OnModeChange();
     void OnFilterChosen();
-    void OnFilterSelChange() {}
-    void OnEntrySelChange() {}
 
-    // Lists the current folder again from the file system.
-    void Refill();
-
-    DECLARE_MESSAGE_MAP()
-
-private:
     std::string GetPath() const;
     void SetPath(const std::string& strPath);
+    // Lists the current folder again from the file system.
+    void Refill();
     std::vector<int> GetSelectedEntries() const;
+    std::string EntryText(int nIndex) const;
     void GatherSelectedFolders(const std::string& strFolder, const std::vector<int>& anSelected);
     // Shows where the gathering is and lets the user cancel it; false to stop.
     bool OnGatherProgress(const std::string& strFolder);

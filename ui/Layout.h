@@ -68,3 +68,26 @@ constexpr int kMessageFontSize = 14;
 
 // ---- the file browser and the settings dialog ----
 // (kept by the dialogs' author; add their rectangles below this line)
+
+// Their 9-point face measures 7 x 13 pixels for 4 x 8 dialog units, the
+// units the dialogs were first drawn in.
+constexpr int kDialogPointSize = 90;
+
+// The file browser. The folder-mode box reaches under OK, as it always has.
+constexpr int kBrowserWidth = 243;
+constexpr int kBrowserHeight = 200;
+constexpr SRect kBrowserOkRect{182, 0, 28, 16};
+constexpr SRect kBrowserCancelRect{212, 0, 28, 16};
+constexpr SRect kBrowserParentRect{0, 0, 75, 16};
+constexpr SRect kBrowserPathRect{0, 18, 238, 16};
+constexpr SRect kBrowserEntriesRect{0, 36, 240, 145};
+constexpr SRect kBrowserFilterRect{0, 180, 240, 20};
+constexpr SRect kBrowserFolderModeRect{95, 0, 93, 16};
+
+// The settings dialog: the frame of the pause choice, the choice, OK, Cancel.
+constexpr int kSettingWidth = 243;
+constexpr int kSettingHeight = 89;
+constexpr SRect kSettingFrameRect{26, 16, 123, 65};
+constexpr SRect kSettingWaitRect{61, 41, 74, 20};
+constexpr SRect kSettingOkRect{175, 0, 61, 24};
+constexpr SRect kSettingCancelRect{175, 24, 61, 24};

@@ -1,27 +1,26 @@
 // The file browser and the settings dialog in real windows on an X server of
-// the test's own, driven through their message maps without the modal loop
-// (and once through it): what they list, where they go, what they return.
+// the test's own, driven through their parts and keys, and through the modal
+// loop: what they list, where they go, what they return.
 #include "../WavBytes.h"
 #include "../XvfbDisplay.h"
 
 #include <gtest/gtest.h>
 
-#include "app/DialogResources.h"
-#include "app/Resource.h"
-#include "app/SettingDlg.h"
 #include "engine/PlayableFiles.h"
-#include "platform/Fonts.h"
 #include "ui/FileBrowserDlg.h"
 #include "ui/FolderListing.h"
+#include "ui/Fonts.h"
+#include "ui/SettingDlg.h"
 
 #include <FL/Fl.H>
-#include <FL/Fl_Browser.H>
-#include <FL/Fl_Choice.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <array>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <tuple>
 #include <sys/stat.h>
 
 namespace {
@@ -40,7 +39,6 @@ public:
             fl_open_display();
             InitJapaneseFonts();
         }
-        RegisterDialogResources();
     }
     void TearDown() override { s_pDisplay.reset(); }
     static std::unique_ptr<CXvfbDisplay> s_pDisplay;
@@ -50,29 +48,63 @@ std::unique_ptr<CXvfbDisplay> CDisplayEnvironment::s_pDisplay;
 [[maybe_unused]] const ::testing::Environment* const g_pDisplayEnvironment =
     ::testing::AddGlobalTestEnvironment(new CDisplayEnvironment);
 
-void Command(CWnd& wnd, int nID, UINT nCode = BN_CLICKED)
+// A key as the toolkit delivers it to the window with the focus.
+void PressKey(Fl_Window& window, int nKey)
 {
-    wnd.SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(nID), nCode));
+    static char s_strText[2];
+    s_strText[0] = nKey < 0x80 ? static_cast<char>(nKey) : '\0';
+    Fl::e_keysym = nKey;
+    Fl::e_text = s_strText;
+    Fl::e_length = s_strText[0] ? 1 : 0;
+    Fl::e_state = 0;
+    Fl::handle(FL_KEYBOARD, &window);
 }
 
-void PostCommand(CWnd& wnd, int nID, UINT nCode = BN_CLICKED)
+// Lets the windows show and draw all they have to (a window shown draws at
+// its first expose).
+void DrawAll()
 {
-    ASSERT_TRUE(wnd.PostMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(nID), nCode)));
+    for (int i = 0; i < 200 && (Fl::check(), Fl::damage()); ++i)
+        Fl::wait(0.01);
 }
 
-// The texts of a combo box, and whether the longest shows whole beside the arrow.
-Names ComboTexts(const CComboBox& combo, bool* pbFits = nullptr)
+// Runs fn once the modal loop waits (or inside a gathering's round of events).
+void WhenWaiting(std::function<void()> fn)
+{
+    auto* pFn = new std::function<void()>(std::move(fn));
+    Fl::add_timeout(0.0, [](void* pData) {
+        std::unique_ptr<std::function<void()>> pCall(static_cast<std::function<void()>*>(pData));
+        (*pCall)();
+    }, pFn);
+}
+
+// The texts of a choice, and whether the longest shows whole beside the arrow.
+Names ChoiceTexts(const Fl_Choice& choice, bool* pbFits = nullptr)
 {
     Names astr;
-    const auto* pChoice = dynamic_cast<const Fl_Choice*>(combo.GetWidget());
-    fl_font(pChoice->textfont(), pChoice->textsize());
-    const int nArrow = std::min(20, pChoice->h() - 2 * Fl::box_dy(FL_DOWN_BOX));
-    for (int i = 0; i < combo.GetCount(); ++i) {
-        astr.push_back(pChoice->text(i));
-        if (pbFits && fl_width(pChoice->text(i)) + 3 + Fl::box_dx(FL_DOWN_BOX) + nArrow > pChoice->w())
+    fl_font(choice.textfont(), choice.textsize());
+    const int nArrow = std::min(20, choice.h() - 2 * Fl::box_dy(FL_DOWN_BOX));
+    for (int i = 0; i < choice.size() - 1; ++i) {
+        astr.push_back(choice.text(i));
+        if (pbFits && fl_width(choice.text(i)) + 3 + Fl::box_dx(FL_DOWN_BOX) + nArrow > choice.w())
             *pbFits = false;
     }
     return astr;
+}
+
+std::array<int, 4> Place(const Fl_Widget& widget)
+{
+    return {widget.x(), widget.y(), widget.w(), widget.h()};
+}
+
+std::array<int, 4> Place(const SRect& rect)
+{
+    return {rect.x, rect.y, rect.w, rect.h};
+}
+
+std::string Outcome(CModalDialog& dlg)
+{
+    return dlg.shown() ? "open" : dlg.EndedWithOk() ? "OK" : "cancelled";
 }
 
 // A tree of the test's own: a.wav b.wav B.wav Talk.WAV Talk.MP3 notes.txt README
@@ -89,38 +121,26 @@ protected:
             std::ofstream(Path(strFile)).put('x');
     }
 
-    void TearDown() override
-    {
-        // Nothing posted in one test reaches the next.
-        while (DispatchOneMessage()) {
-        }
-    }
-
     std::string Path(const std::string& strName) const { return m_dir.Path() + "/" + strName; }
 
-    std::unique_ptr<CFileBrowserDlg> Open(bool bFileMode, const std::string& strStart = "")
+    std::unique_ptr<CFileBrowserDlg> Open(bool bFileMode) const
     {
         auto pDlg = std::make_unique<CFileBrowserDlg>();
         pDlg->m_bFileMode = bFileMode;
-        pDlg->m_strStartFolderForTest = strStart.empty() ? m_dir.Path() : strStart;
-        EXPECT_TRUE(pDlg->Create());
+        pDlg->m_strStartFolderForTest = m_dir.Path();
+        pDlg->Open();
         return pDlg;
     }
 
     static Names Lines(const CFileBrowserDlg& dlg)
     {
         Names astr;
-        for (int i = 0; i < dlg.m_ListEntries.GetCount(); ++i)
-            astr.push_back(dlg.m_ListEntries.GetText(i));
+        for (int nLine = 1; nLine <= dlg.m_ListEntries.size(); ++nLine)
+            astr.push_back(dlg.m_ListEntries.text(nLine));
         return astr;
     }
 
-    static std::string PathField(const CFileBrowserDlg& dlg) { return dlg.GetDlgItem(IDC_BROWSER_PATH)->GetWindowText(); }
-    static bool ParentEnabled(const CFileBrowserDlg& dlg) { return dlg.GetDlgItem(IDC_BROWSER_PARENT)->IsWindowEnabled(); }
-    static CButton& FolderModeBox(const CFileBrowserDlg& dlg)
-    {
-        return dynamic_cast<CButton&>(*dlg.GetDlgItem(IDC_BROWSER_FOLDER_MODE));
-    }
+    static std::string PathField(const CFileBrowserDlg& dlg) { return dlg.m_PathField.label(); }
 
     static void Select(CFileBrowserDlg& dlg, const Names& astrLines)
     {
@@ -128,7 +148,7 @@ protected:
         for (const std::string& strLine : astrLines) {
             const auto found = std::find(astrAll.begin(), astrAll.end(), strLine);
             ASSERT_NE(found, astrAll.end()) << strLine;
-            dlg.m_ListEntries.SetSel(static_cast<int>(found - astrAll.begin()));
+            dlg.m_ListEntries.select(static_cast<int>(found - astrAll.begin()) + 1);
         }
     }
 
@@ -138,178 +158,148 @@ protected:
 const Names kFileLines{"[Empty]", "[Sub]", "[album.wav]", "B.wav", "Talk.MP3", "Talk.WAV", "a.wav", "b.wav"};
 const Names kFolderLines{"[Empty]", "[Sub]", "[album.wav]"};
 
-TEST_F(FileBrowserTest, FileModeOpensWithTheControlsAndTheSoundFiles)
+TEST_F(FileBrowserTest, FileModeOpensWithThePartsInPlaceAndTheSoundFiles)
 {
-    const SDialogTemplate* pTemplate = FindDialogTemplate(IDD_FILE_BROWSER);
-    ASSERT_NE(pTemplate, nullptr);
-    EXPECT_STREQ(pTemplate->strCaption, "");
-    EXPECT_EQ(std::make_pair(pTemplate->cx, pTemplate->cy), std::make_pair(139, 123));
-
     auto pDlg = Open(true);
-    EXPECT_EQ(pDlg->GetDlgItem(IDOK)->GetWindowText(), "OK");
-    EXPECT_EQ(pDlg->GetDlgItem(IDCANCEL)->GetWindowText(), "ｘ");
-    EXPECT_EQ(pDlg->GetDlgItem(IDC_BROWSER_PARENT)->GetWindowText(), "親ディレクトリ");
-    EXPECT_EQ(FolderModeBox(*pDlg).GetWindowText(), "ﾃﾞｨﾚｸﾄﾘ選択");
-    EXPECT_EQ(FolderModeBox(*pDlg).GetCheck(), BST_UNCHECKED);
-    // The first label is longer than the combo, which shows its start; the open list is as wide as it.
-    EXPECT_EQ(ComboTexts(pDlg->m_ComboFilter),
+    const std::tuple<const Fl_Widget*, SRect, const char*> aParts[] = {
+        {&pDlg->m_ButtonOk, kBrowserOkRect, "OK"},
+        {&pDlg->m_ButtonCancel, kBrowserCancelRect, "ｘ"},
+        {&pDlg->m_ButtonParent, kBrowserParentRect, "親ディレクトリ"},
+        {&pDlg->m_PathField, kBrowserPathRect, m_dir.Path().c_str()},
+        {&pDlg->m_ListEntries, kBrowserEntriesRect, nullptr},
+        {&pDlg->m_ChoiceFilter, kBrowserFilterRect, nullptr},
+        {&pDlg->m_CheckFolderMode, kBrowserFolderModeRect, "ﾃﾞｨﾚｸﾄﾘ選択"},
+        {pDlg.get(), {pDlg->x(), pDlg->y(), kBrowserWidth, kBrowserHeight}, ""},
+    };
+    for (const auto& [pPart, rect, strLabel] : aParts) {
+        EXPECT_EQ(Place(*pPart), Place(rect)) << strLabel;
+        EXPECT_STREQ(pPart->label(), strLabel);
+        EXPECT_TRUE(pPart == pDlg.get() || pPart->labelsize() == PixelsForTenthsOfPoint(kDialogPointSize)) << strLabel;
+    }
+    EXPECT_EQ(pDlg->m_CheckFolderMode.value(), 0);
+    // The first label is longer than the choice, which shows its start.
+    EXPECT_EQ(ChoiceTexts(pDlg->m_ChoiceFilter),
               (Names{"音声ファイル(" + PlayablePatternList() + ")", "Wave形式(*.wav)", "全ての形式(*.*)"}));
-    EXPECT_EQ(pDlg->m_ComboFilter.GetCurSel(), 0);
-    EXPECT_EQ(dynamic_cast<const Fl_Browser&>(*pDlg->m_ListEntries.GetWidget()).type(), FL_MULTI_BROWSER);
-    EXPECT_LT(pDlg->m_ComboFilter.GetWidget()->h(), 2 * pDlg->GetDlgItem(IDOK)->GetWidget()->h()); // one line
-    EXPECT_EQ(PathField(*pDlg), m_dir.Path());
-    EXPECT_TRUE(ParentEnabled(*pDlg));
+    EXPECT_EQ(pDlg->m_ChoiceFilter.value(), 0);
+    EXPECT_EQ(pDlg->m_ListEntries.type(), FL_MULTI_BROWSER);
     EXPECT_EQ(Lines(*pDlg), kFileLines);
 }
 
-TEST_F(FileBrowserTest, TheRootListsItsFoldersAndHasNoParent)
-{
-    auto pDlg = std::make_unique<CFileBrowserDlg>();
-    pDlg->m_bFileMode = false;
-    ASSERT_TRUE(pDlg->Create());
-    EXPECT_EQ(PathField(*pDlg), "/");
-    EXPECT_FALSE(ParentEnabled(*pDlg));
-    EXPECT_EQ(FolderModeBox(*pDlg).GetCheck(), BST_CHECKED);
-    Names astrNames;
-    for (const std::string& strLine : Lines(*pDlg)) {
-        EXPECT_TRUE(IsFolderLine(strLine) && strLine[1] != '.') << strLine;
-        astrNames.push_back(FolderNameOfLine(strLine));
-    }
-    // The names are sorted, not the lines: "lib" before "lib64".
-    EXPECT_TRUE(std::is_sorted(astrNames.begin(), astrNames.end()));
-    const std::string strTop = m_dir.Path().substr(1, m_dir.Path().find('/', 1) - 1);
-    EXPECT_EQ(std::count(astrNames.begin(), astrNames.end(), strTop), 1) << strTop;
-    Command(*pDlg, IDC_BROWSER_PARENT);
-    EXPECT_EQ(PathField(*pDlg), "/");
-}
-
-TEST_F(FileBrowserTest, OkOnAFolderGoesInAndParentComesBack)
+TEST_F(FileBrowserTest, OkOnAFolderGoesInAndParentComesBackUpToTheRoot)
 {
     auto pDlg = Open(true);
     Select(*pDlg, {"[Sub]", "a.wav"});
-    Command(*pDlg, IDOK);
+    pDlg->m_ButtonOk.do_callback();
     EXPECT_EQ(PathField(*pDlg), Path("Sub"));
     EXPECT_EQ(Lines(*pDlg), (Names{"[Deeper]", "s1.wav"}));
-    Select(*pDlg, {"[Deeper]"});
-    Command(*pDlg, IDC_BROWSER_ENTRIES, LBN_DBLCLK); // a double-click is OK
-    EXPECT_EQ(Lines(*pDlg), (Names{"d.wav"}));
-    Command(*pDlg, IDC_BROWSER_PARENT);
-    Command(*pDlg, IDC_BROWSER_PARENT);
-    EXPECT_EQ(PathField(*pDlg), m_dir.Path());
+    pDlg->m_ButtonParent.do_callback();
     EXPECT_EQ(Lines(*pDlg), kFileLines);
     for (auto n = std::count(m_dir.Path().begin(), m_dir.Path().end(), '/'); n > 0; --n) {
-        EXPECT_TRUE(ParentEnabled(*pDlg)) << PathField(*pDlg);
-        Command(*pDlg, IDC_BROWSER_PARENT);
+        EXPECT_TRUE(pDlg->m_ButtonParent.active()) << PathField(*pDlg);
+        pDlg->m_ButtonParent.do_callback();
     }
     EXPECT_EQ(PathField(*pDlg), "/");
-    EXPECT_FALSE(ParentEnabled(*pDlg));
-    EXPECT_FALSE(pDlg->IsEnded());
-    EXPECT_TRUE(pDlg->m_astrResult.empty());
-}
-
-TEST_F(FileBrowserTest, OkOnFilesReturnsThemInListOrderCancelNothing)
-{
-    auto pDlg = Open(true);
-    Command(*pDlg, IDOK); // nothing selected: nothing happens
-    EXPECT_FALSE(pDlg->IsEnded());
-    Select(*pDlg, {"b.wav", "B.wav", "Talk.WAV"});
-    Command(*pDlg, IDOK);
-    EXPECT_EQ(pDlg->GetEndResult(), IDOK);
-    EXPECT_EQ(pDlg->m_astrResult, (Names{Path("B.wav"), Path("Talk.WAV"), Path("b.wav")}));
-
-    auto pCancelled = Open(true);
-    Select(*pCancelled, {"a.wav"});
-    Command(*pCancelled, IDCANCEL);
-    EXPECT_EQ(pCancelled->GetEndResult(), IDCANCEL);
-    EXPECT_TRUE(pCancelled->m_astrResult.empty());
+    EXPECT_FALSE(pDlg->m_ButtonParent.active());
+    const Names astrRoot = Lines(*pDlg);
+    const std::string strTop = "[" + m_dir.Path().substr(1, m_dir.Path().find('/', 1) - 1) + "]";
+    EXPECT_EQ(std::count(astrRoot.begin(), astrRoot.end(), strTop), 1) << strTop;
+    EXPECT_EQ(Outcome(*pDlg), "open");
 }
 
 TEST_F(FileBrowserTest, FolderSelectGathersTheSelectedOrTheCurrentFolder)
 {
-    auto pDlg = Open(false);
-    EXPECT_EQ(Lines(*pDlg), kFolderLines);
-    Select(*pDlg, {"[album.wav]", "[Sub]"});
-    Command(*pDlg, IDOK);
-    EXPECT_EQ(pDlg->GetEndResult(), IDOK);
-    EXPECT_EQ(pDlg->m_astrResult, (Names{Path("Sub/Deeper/d.wav"), Path("Sub/s1.wav"), Path("album.wav/t.wav")}));
-
-    auto pCurrent = Open(false);
-    Command(*pCurrent, IDOK);
-    EXPECT_EQ(pCurrent->GetEndResult(), IDOK);
-    const Names& astrAll = pCurrent->m_astrResult;
-    ASSERT_EQ(astrAll.size(), 8u);
-    // The subfolders (in the file system's order) before the folder's own files.
-    EXPECT_EQ(Names(astrAll.end() - 5, astrAll.end()),
-              (Names{Path("B.wav"), Path("Talk.MP3"), Path("Talk.WAV"), Path("a.wav"), Path("b.wav")}));
-
-    auto pEmpty = Open(false);
-    Select(*pEmpty, {"[Empty]"});
-    Command(*pEmpty, IDOK);
-    EXPECT_EQ(pEmpty->GetEndResult(), IDOK);
-    EXPECT_TRUE(pEmpty->m_astrResult.empty());
+    const std::pair<Names, Names> aCases[] = {
+        {{"[album.wav]", "[Sub]"}, {Path("Sub/Deeper/d.wav"), Path("Sub/s1.wav"), Path("album.wav/t.wav")}},
+        {{"[Empty]"}, {}},
+        {{}, {}}, // the current folder: its 8 sound files, its own last
+    };
+    for (const auto& [astrSelected, astrExpected] : aCases) {
+        auto pDlg = Open(false);
+        EXPECT_EQ(Lines(*pDlg), kFolderLines);
+        Select(*pDlg, astrSelected);
+        pDlg->m_ButtonOk.do_callback();
+        EXPECT_EQ(Outcome(*pDlg), "OK");
+        if (astrSelected.empty())
+            EXPECT_TRUE(pDlg->m_astrResult.size() == 8 && pDlg->m_astrResult.back() == Path("b.wav"));
+        else
+            EXPECT_EQ(pDlg->m_astrResult, astrExpected);
+    }
 }
 
 TEST_F(FileBrowserTest, TheModeAndTheFilterRefill)
 {
     auto pDlg = Open(true);
-    FolderModeBox(*pDlg).SetCheck(BST_CHECKED);
-    Command(*pDlg, IDC_BROWSER_FOLDER_MODE);
-    EXPECT_FALSE(pDlg->m_bFileMode);
-    EXPECT_EQ(Lines(*pDlg), kFolderLines);
-    FolderModeBox(*pDlg).SetCheck(BST_UNCHECKED);
-    Command(*pDlg, IDC_BROWSER_FOLDER_MODE);
-    EXPECT_TRUE(pDlg->m_bFileMode);
-    EXPECT_EQ(Lines(*pDlg), kFileLines);
-
+    for (const bool bFolders : {true, false}) {
+        pDlg->m_CheckFolderMode.value(bFolders);
+        pDlg->m_CheckFolderMode.do_callback();
+        EXPECT_EQ(pDlg->m_bFileMode, !bFolders);
+        EXPECT_EQ(Lines(*pDlg), bFolders ? kFolderLines : kFileLines);
+    }
     const std::pair<int, Names> aFilters[] = {
         {1, {"[Empty]", "[Sub]", "[album.wav]", "B.wav", "Talk.WAV", "a.wav", "b.wav"}},
         {2, {"[Empty]", "[Sub]", "[album.wav]", "B.wav", "README", "Talk.MP3", "Talk.WAV", "a.wav", "b.wav",
              "notes.txt"}},
         {0, kFileLines},
     };
-    Names astrBefore = kFileLines;
     for (const auto& [nFilter, astrLines] : aFilters) {
-        pDlg->m_ComboFilter.SetCurSel(nFilter);
-        Command(*pDlg, IDC_BROWSER_FILTER, CBN_SELCHANGE); // not yet a choice
-        EXPECT_EQ(Lines(*pDlg), astrBefore) << nFilter;
-        Command(*pDlg, IDC_BROWSER_FILTER, CBN_SELENDOK);
+        pDlg->m_ChoiceFilter.value(nFilter);
+        pDlg->m_ChoiceFilter.do_callback();
         EXPECT_EQ(Lines(*pDlg), astrLines) << nFilter;
-        astrBefore = astrLines;
     }
 }
 
-TEST_F(FileBrowserTest, TheModalLoopEndsOnCancelOrClosing)
+TEST_F(FileBrowserTest, KeysStayInTheListWhichRedrawsWhole)
+{
+    auto pDlg = Open(true);
+    CEntryList& list = pDlg->m_ListEntries;
+    ASSERT_EQ(Fl::focus(), &list);
+    // Down moves the cursor to the second line, Space marks it.
+    for (int nKey : {FL_Down, FL_Right, FL_Left, FL_Up, FL_Down, int{' '}}) {
+        DrawAll();
+        ASSERT_EQ(list.damage(), 0);
+        PressKey(*pDlg, nKey);
+        EXPECT_EQ(Fl::focus(), &list) << nKey;
+        EXPECT_EQ(list.damage() & FL_DAMAGE_ALL, FL_DAMAGE_ALL) << nKey;
+    }
+    EXPECT_TRUE(list.selected(2));
+    // Return is the OK button's: into the marked folder.
+    PressKey(*pDlg, FL_Enter);
+    EXPECT_EQ(PathField(*pDlg), Path("Sub"));
+    // A double-click on a line is OK too.
+    DrawAll();
+    Fl::e_x = list.x() + list.w() / 2;
+    Fl::e_y = list.y() + 2 + list.textsize() * 3 / 2;
+    Fl::e_keysym = FL_Button + FL_LEFT_MOUSE;
+    Fl::e_clicks = 1;
+    Fl::handle(FL_PUSH, pDlg.get());
+    Fl::handle(FL_RELEASE, pDlg.get());
+    EXPECT_EQ(Outcome(*pDlg), "OK");
+    EXPECT_EQ(pDlg->m_astrResult, (Names{Path("Sub/s1.wav")}));
+}
+
+TEST_F(FileBrowserTest, TheModalLoopEndsOnOkOrClosingNotOnMinimising)
 {
     CFileBrowserDlg dlg;
-    dlg.m_bFileMode = true;
     dlg.m_strStartFolderForTest = m_dir.Path();
-    PostCommand(dlg, IDCANCEL);
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    EXPECT_FALSE(dlg.IsWindowVisible());
-    auto pClosed = Open(false);
-    pClosed->GetWidget()->do_callback();
-    EXPECT_TRUE(DispatchOneMessage());
-    EXPECT_EQ(pClosed->GetEndResult(), IDCANCEL);
+    bool bShownAfterMinimising = false;
+    WhenWaiting([&] {
+        // The window system's minimising unmaps the window.
+        Fl::handle(FL_HIDE, &dlg);
+        WhenWaiting([&] {
+            bShownAfterMinimising = dlg.shown();
+            Fl::handle(FL_CLOSE, &dlg); // the close box
+        });
+    });
+    EXPECT_FALSE(dlg.DoModal());
+    EXPECT_TRUE(bShownAfterMinimising);
+    WhenWaiting([&] {
+        PressKey(dlg, FL_KP_Enter); // nothing selected: nothing happens
+        Select(dlg, {"b.wav", "B.wav", "Talk.WAV"});
+        PressKey(dlg, FL_KP_Enter);
+    });
+    EXPECT_TRUE(dlg.DoModal());
+    EXPECT_EQ(dlg.m_astrResult, (Names{Path("B.wav"), Path("Talk.WAV"), Path("b.wav")}));
 }
-
-// Records the path field and the OK button when a message posted before a
-// gathering is dispatched inside it.
-class CProbe : public CMessageTarget {
-public:
-    explicit CProbe(const CFileBrowserDlg& dlg)
-        : m_dlg(dlg)
-    {
-        EXPECT_TRUE(::PostMessage(GetSafeHwnd(), WM_USER, 0, 0));
-    }
-    void WindowProc(UINT, WPARAM, LPARAM) override
-    {
-        m_astrPaths.push_back(m_dlg.GetDlgItem(IDC_BROWSER_PATH)->GetWindowText());
-        m_bOkEnabled = m_dlg.GetDlgItem(IDOK)->IsWindowEnabled();
-    }
-    const CFileBrowserDlg& m_dlg;
-    Names m_astrPaths;
-    bool m_bOkEnabled = true;
-};
 
 class GatheringTest : public FileBrowserTest {
 protected:
@@ -323,33 +313,35 @@ protected:
     static constexpr int kFiles = CSoundFileGatherer::kProgressEvery + 50;
 };
 
-TEST_F(GatheringTest, ItShowsTheFolderAndIgnoresEverythingButCancel)
+// Inside the gathering the path shows the folder searched, and nothing but
+// Cancel (or Escape) does anything, a second OK included.
+TEST_F(GatheringTest, ItShowsTheFolderAndOnlyCancelStopsIt)
 {
-    auto pDlg = Open(false);
-    Select(*pDlg, {"[many]"});
-    PostCommand(*pDlg, IDOK);
-    PostCommand(*pDlg, IDC_BROWSER_ENTRIES, LBN_DBLCLK);
-    PostCommand(*pDlg, IDC_BROWSER_PARENT);
-    CProbe probe(*pDlg);
-    Command(*pDlg, IDOK);
-    EXPECT_EQ(GetQueuedMessageCount(), 0u); // all of them ran inside the gathering
-    EXPECT_EQ(probe.m_astrPaths, (Names{Path("many")}));
-    EXPECT_FALSE(probe.m_bOkEnabled);
-    EXPECT_EQ(pDlg->GetEndResult(), IDOK);
-    ASSERT_EQ(pDlg->m_astrResult.size(), static_cast<size_t>(kFiles));
-    EXPECT_EQ(pDlg->m_astrResult.back(), Path("many/" + std::to_string(1000 + kFiles - 1) + ".wav"));
-    EXPECT_EQ(PathField(*pDlg), m_dir.Path());
-}
-
-TEST_F(GatheringTest, CancelEndsItWithNoResultEvenAfterASecondOk)
-{
-    auto pDlg = Open(false);
-    Select(*pDlg, {"[many]", "[Sub]"});
-    PostCommand(*pDlg, IDOK);
-    PostCommand(*pDlg, IDCANCEL);
-    Command(*pDlg, IDOK);
-    EXPECT_EQ(pDlg->GetEndResult(), IDCANCEL);
-    EXPECT_TRUE(pDlg->m_astrResult.empty());
+    enum class EStop { Nothing, Cancel, Escape };
+    for (const EStop eStop : {EStop::Nothing, EStop::Cancel, EStop::Escape}) {
+        auto pDlg = Open(false);
+        Select(*pDlg, {"[many]", "[Sub]"});
+        Names astrPaths;
+        bool bOkActive = true;
+        WhenWaiting([&] {
+            astrPaths.push_back(PathField(*pDlg));
+            bOkActive = pDlg->m_ButtonOk.active();
+            for (Fl_Widget* pPart : std::initializer_list<Fl_Widget*>{&pDlg->m_ButtonOk, &pDlg->m_ListEntries,
+                                                                     &pDlg->m_ButtonParent, &pDlg->m_ChoiceFilter})
+                pPart->do_callback();
+            if (eStop == EStop::Cancel)
+                pDlg->m_ButtonCancel.do_callback();
+            if (eStop == EStop::Escape)
+                PressKey(*pDlg, FL_Escape);
+        });
+        pDlg->m_ButtonOk.do_callback();
+        EXPECT_EQ(astrPaths, (Names{Path("many")}));
+        EXPECT_FALSE(bOkActive);
+        EXPECT_EQ(PathField(*pDlg), m_dir.Path());
+        EXPECT_TRUE(pDlg->m_ButtonOk.active());
+        EXPECT_EQ(Outcome(*pDlg), eStop == EStop::Nothing ? "OK" : "cancelled");
+        EXPECT_EQ(pDlg->m_astrResult.size(), eStop == EStop::Nothing ? kFiles + 2u : 0u);
+    }
 }
 
 // ---- the settings dialog -------------------------------------------------------
@@ -361,60 +353,68 @@ protected:
     {
         auto pDlg = std::make_unique<CSettingDlg>();
         pDlg->m_nWaitMs = nWaitMs;
-        EXPECT_TRUE(pDlg->Create());
+        pDlg->Open();
         return pDlg;
-    }
-    static std::string Shown(const CSettingDlg& dlg)
-    {
-        return dynamic_cast<const Fl_Choice&>(*dlg.m_ComboWait.GetWidget()).text();
     }
 };
 
 TEST_F(SettingDlgTest, EveryTableValueOpensOnItsRowOthersOnTheFirst)
 {
     auto pDlg = Open(0);
-    EXPECT_EQ(pDlg->GetWindowText(), "設定");
-    EXPECT_EQ(pDlg->GetDlgItem(IDCANCEL)->GetWindowText(), "Cancel");
+    const std::tuple<const Fl_Widget*, SRect, const char*> aParts[] = {
+        {&pDlg->m_FrameWait, kSettingFrameRect, "再生間隔"},
+        {&pDlg->m_ChoiceWait, kSettingWaitRect, nullptr},
+        {&pDlg->m_ButtonOk, kSettingOkRect, "OK"},
+        {&pDlg->m_ButtonCancel, kSettingCancelRect, "Cancel"},
+        {pDlg.get(), {pDlg->x(), pDlg->y(), kSettingWidth, kSettingHeight}, "設定"},
+    };
+    for (const auto& [pPart, rect, strLabel] : aParts) {
+        EXPECT_EQ(Place(*pPart), Place(rect)) << strLabel;
+        EXPECT_STREQ(pPart->label(), strLabel);
+    }
     bool bFits = true;
-    EXPECT_EQ(ComboTexts(pDlg->m_ComboWait, &bFits),
+    EXPECT_EQ(ChoiceTexts(pDlg->m_ChoiceWait, &bFits),
               (Names{"０秒", "0.3秒", "0.5秒", "１秒", "２秒", "３秒", "４秒", "５秒", "６秒", "７秒", "１０秒"}));
     EXPECT_TRUE(bFits);
-    const int anMs[] = {0, 300, 500, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 10000};
-    ASSERT_EQ(kWaitTimeCount, 11);
-    for (int i = 0; i < kWaitTimeCount; ++i) {
-        EXPECT_EQ(g_WaitTimes[i].nMs, anMs[i]);
-        auto pRow = Open(anMs[i]);
-        EXPECT_EQ(pRow->m_ComboWait.GetCurSel(), i);
-        Command(*pRow, IDOK);
-        EXPECT_EQ(pRow->m_nWaitMs, anMs[i]);
-    }
-    for (int nWaitMs : {8000, -1, 301}) {
-        auto pOther = Open(nWaitMs);
-        EXPECT_EQ(Shown(*pOther), "０秒") << nWaitMs;
-        Command(*pOther, IDOK);
-        EXPECT_EQ(pOther->GetEndResult(), IDOK);
-        EXPECT_EQ(pOther->m_nWaitMs, 0) << nWaitMs;
+    const std::pair<int, int> aRows[] = {{0, 0}, {300, 1}, {500, 2}, {1000, 3}, {2000, 4}, {3000, 5}, {4000, 6},
+        {5000, 7}, {6000, 8}, {7000, 9}, {10000, 10}, {8000, 0}, {-1, 0}, {301, 0}};
+    for (const auto& [nWaitMs, nRow] : aRows) {
+        auto pRow = Open(nWaitMs);
+        EXPECT_EQ(pRow->m_ChoiceWait.value(), nRow) << nWaitMs;
+        pRow->m_ButtonOk.do_callback();
+        EXPECT_EQ(pRow->m_nWaitMs, g_WaitTimes[nRow].nMs) << nWaitMs;
     }
 }
 
-TEST_F(SettingDlgTest, OkTakesTheChoiceCancelKeepsTheCallersValue)
+TEST_F(SettingDlgTest, OkOrReturnTakesTheChoiceCancelOrEscapeKeepsTheCallersValue)
 {
-    auto pDlg = Open(500);
-    pDlg->m_ComboWait.SetCurSel(kWaitTimeCount - 1);
-    Command(*pDlg, IDOK);
-    EXPECT_EQ(pDlg->m_nWaitMs, 10000);
-    for (int nWaitMs : {3000, 8000}) {
-        auto pCancelled = Open(nWaitMs);
-        pCancelled->m_ComboWait.SetCurSel(1);
-        Command(*pCancelled, IDCANCEL);
-        EXPECT_EQ(pCancelled->GetEndResult(), IDCANCEL);
-        EXPECT_EQ(pCancelled->m_nWaitMs, nWaitMs);
+    CSettingDlg dlg;
+    const std::function<void()> aEnds[] = {
+        [&] { dlg.m_ButtonOk.do_callback(); },   [&] { PressKey(dlg, FL_Enter); },
+        [&] { dlg.m_ButtonCancel.do_callback(); }, [&] { PressKey(dlg, FL_Escape); },
+    };
+    for (size_t i = 0; i < std::size(aEnds); ++i) {
+        const bool bOk = i < 2;
+        dlg.m_nWaitMs = 8000;
+        WhenWaiting([&] {
+            dlg.m_ChoiceWait.value(kWaitTimeCount - 1);
+            aEnds[i]();
+        });
+        EXPECT_EQ(dlg.DoModal(), bOk) << i;
+        EXPECT_EQ(dlg.m_nWaitMs, bOk ? 10000 : 8000) << i;
     }
-    CSettingDlg modal;
-    modal.m_nWaitMs = 8000;
-    PostCommand(modal, IDOK);
-    EXPECT_EQ(modal.DoModal(), IDOK);
-    EXPECT_EQ(modal.m_nWaitMs, 0);
+}
+
+TEST_F(SettingDlgTest, TheDialogsGrowWithTheWindowScale)
+{
+    SetUiScale(2.0);
+    const CSettingDlg setting;
+    const CFileBrowserDlg browser;
+    SetUiScale(1.0);
+    EXPECT_EQ(Place(setting.m_ButtonOk), (std::array<int, 4>{2 * kSettingOkRect.x, 0, 2 * kSettingOkRect.w, 48}));
+    EXPECT_EQ(setting.m_ChoiceWait.textsize(), 2 * PixelsForTenthsOfPoint(kDialogPointSize));
+    EXPECT_EQ(browser.h(), 2 * kBrowserHeight);
+    EXPECT_EQ(browser.m_ListEntries.h(), 2 * kBrowserEntriesRect.h);
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 // CSettingDlg: the pause the player makes between two files of the list.
 #pragma once
 
-#include "platform/Dialog.h"
+#include "ModalDialog.h"
 
-constexpr int IDC_SETTING_WAIT = 1027;
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Choice.H>
 
 struct SWaitTime {
     const char* strLabel;
@@ -18,19 +19,22 @@ inline constexpr SWaitTime g_WaitTimes[] = {
 };
 constexpr int kWaitTimeCount = static_cast<int>(sizeof g_WaitTimes / sizeof g_WaitTimes[0]);
 
-class CSettingDlg : public CDialog {
+class CSettingDlg : public CModalDialog {
 public:
-    static constexpr int IDD = 132;
+    CSettingDlg();
 
-    explicit CSettingDlg(CWnd* pParent = nullptr);
-
-    CComboBox m_ComboWait;
     // The pause in milliseconds: the caller's value in, the choice out on OK.
     // A value not in the table shows as the first row.
     int m_nWaitMs = 0;
 
+    // The parts, in the order the focus goes through them. The frame comes
+    // first so that the choice draws over it.
+    Fl_Box m_FrameWait;
+    Fl_Choice m_ChoiceWait;
+    CDefaultButton m_ButtonOk;
+    Fl_Button m_ButtonCancel;
+
 protected:
-    bool OnInitDialog() override;
-    void DoDataExchange(CDataExchange* pDX) override;
+    void OnInitDialog() override;
     void OnOK() override;
 };

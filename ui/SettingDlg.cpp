@@ -1,0 +1,34 @@
+#include "SettingDlg.h"
+
+CSettingDlg::CSettingDlg()
+    : CModalDialog(kSettingWidth, kSettingHeight, "設定")
+    , m_FrameWait(FL_ENGRAVED_FRAME, 0, 0, 0, 0, "再生間隔")
+    , m_ChoiceWait(0, 0, 0, 0)
+    , m_ButtonOk("OK")
+    , m_ButtonCancel(0, 0, 0, 0, "Cancel")
+{
+    EndLayout({{&m_FrameWait, kSettingFrameRect}, {&m_ChoiceWait, kSettingWaitRect}, {&m_ButtonOk, kSettingOkRect},
+               {&m_ButtonCancel, kSettingCancelRect}},
+              m_ButtonOk, m_ButtonCancel);
+    m_FrameWait.align(FL_ALIGN_TOP_LEFT | FL_ALIGN_INSIDE);
+    for (const SWaitTime& wait : g_WaitTimes)
+        m_ChoiceWait.add(wait.strLabel, 0, nullptr);
+}
+
+void CSettingDlg::OnInitDialog()
+{
+    int nRow = 0;
+    for (int i = 0; i < kWaitTimeCount; ++i) {
+        if (g_WaitTimes[i].nMs == m_nWaitMs)
+            nRow = i;
+    }
+    m_ChoiceWait.value(nRow);
+}
+
+void CSettingDlg::OnOK()
+{
+    const int nRow = m_ChoiceWait.value();
+    if (nRow >= 0 && nRow < kWaitTimeCount)
+        m_nWaitMs = g_WaitTimes[nRow].nMs;
+    CModalDialog::OnOK();
+}
