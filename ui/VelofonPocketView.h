@@ -1,0 +1,108 @@
+// CVelofonPocketView: the player's main window. The menu bar stands above
+// the form: its background picture with the playlist, the select-all bar,
+// the file name, progress, time and speed, the speed buttons, Stop and
+// Play/Pause (which share one place). The window shows what the controller
+// tells it (IPlayerView) and posts what the user asks for to the
+// controller; it runs no player command itself.
+//
+// Keys: Tab and Shift+Tab move the focus over the playlist and the buttons;
+// the arrows never move it. Wherever the focus is, Space plays or pauses
+// (on a button, it presses that button), ']' or '+' speeds up, '[' or '-'
+// slows down, '<' and '>' step through the playlist, F10 opens the menus
+// and Ctrl+Q exits. Escape closes nothing. User-interface thread only.
+#pragma once
+
+#include "player/PlayerView.h"
+
+#include <FL/Fl_Double_Window.H>
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+class CImageButton;
+class CMainMenu;
+class CPaintLabel;
+class CPaintProgress;
+class CPlayListBox;
+class CPlaybackController;
+class Fl_RGB_Image;
+enum class EPlayerCommand : unsigned;
+
+enum class EFormButton { SelectAll, SpeedDown, SpeedUp, Stop, Play, Pause };
+
+class CVelofonPocketView : public Fl_Double_Window, public IPlayerView {
+public:
+    // Builds the whole window at UiScale(). Its size is fixed.
+    CVelofonPocketView();
+    ~CVelofonPocketView() override;
+
+    // The controller the window posts to and whose settings the menus show; before show().
+    void SetController(CPlaybackController& controller);
+    // Runs for 終了, Ctrl+Q and the window's close box; without one the window hides.
+    void SetExitHandler(std::function<void()> onExit);
+
+    // ---- IPlayerView ----
+    void ShowPlayButton(bool bPlay) override;
+    void EnablePlay(bool bEnable) override;
+    void EnableStop(bool bEnable) override;
+    void SetSpeedText(const std::string& strText) override;
+    void SetFileName(const std::string& strText) override;
+    void SetTimeText(const std::string& strText) override;
+    void SetProgressRange(int nMaximum) override;
+    void SetProgressPos(int nPosition) override;
+    void SetCaption(const std::string& strCaption) override;
+    void AddRow(const std::string& strName, const std::string& strPath) override;
+    void RemoveRow(int nRow) override;
+    bool IsRowSelected(int nRow) const override;
+    void SelectRow(int nRow, bool bSelect) override;
+    void ShowRow(int nRow) override;
+    bool AskYesNo(const std::string& strText) override;
+    void ShowMessage(const std::string& strText) override;
+    bool ChooseFiles(bool& bFileMode, std::vector<std::string>& astrPaths) override;
+    bool ChooseWait(int& nWaitMs) override;
+
+    // The parts, for tests.
+    CPlayListBox& GetPlayListBox() { return *m_pPlayList; }
+    CImageButton& GetButton(EFormButton eButton);
+    CPaintLabel& GetSpeedLabel() { return *m_pSpeed; }
+    CMainMenu& GetMenu() { return *m_pMenu; }
+
+    int handle(int nEvent) override;
+
+protected:
+    void draw() override;
+
+private:
+    static void OnButton(Fl_Widget* pButton, void* pCommand);
+    static void OnClose(Fl_Widget* pWindow, void*);
+
+    void Post(EPlayerCommand eCommand, int nValue = 0);
+    void Exit();
+    // The player's own keys; true when the key was one.
+    bool HandlePlayerKey();
+    // Tab and Shift+Tab: the next part in m_apTabOrder that can take the focus takes it.
+    void MoveFocus(bool bBackward);
+    // The focus is kept in the window when the part that held it goes.
+    void KeepFocus(bool bHadFocus);
+    void Enable(Fl_Widget& part, bool bEnable);
+
+    CMainMenu* m_pMenu;
+    CPlayListBox* m_pPlayList;
+    CImageButton* m_pSelectAll;
+    CImageButton* m_pSpeedDown;
+    CImageButton* m_pSpeedUp;
+    CImageButton* m_pStop;
+    CImageButton* m_pPlay;
+    CImageButton* m_pPause;
+    CPaintLabel* m_pFileName;
+    CPaintProgress* m_pProgress;
+    CPaintLabel* m_pTime;
+    CPaintLabel* m_pSpeed;
+    Fl_RGB_Image* m_pBackground;
+    std::array<Fl_Widget*, 7> m_apTabOrder;
+
+    CPlaybackController* m_pController = nullptr;
+    std::function<void()> m_onExit;
+};
