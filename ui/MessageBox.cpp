@@ -156,10 +156,23 @@ void CloseWindowOf(Fl_Widget* pWidget, void*)
 
 void RunModal(Fl_Window& window, Fl_Window* pOwner)
 {
-    if (pOwner && pOwner->shown())
-        window.position(pOwner->x() + (pOwner->w() - window.w()) / 2, pOwner->y() + (pOwner->h() - window.h()) / 2);
-    else
-        window.position((Fl::w() - window.w()) / 2, (Fl::h() - window.h()) / 2);
+    int nX, nY, nWidth, nHeight;
+    if (pOwner && pOwner->shown()) {
+        nX = pOwner->x();
+        nY = pOwner->y();
+        nWidth = pOwner->w();
+        nHeight = pOwner->h();
+    } else {
+        Fl::screen_work_area(nX, nY, nWidth, nHeight);
+    }
+    // A box wider than a small owner stays on the owner's screen.
+    int nScreenX, nScreenY, nScreenWidth, nScreenHeight;
+    Fl::screen_work_area(nScreenX, nScreenY, nScreenWidth, nScreenHeight, nX + nWidth / 2, nY + nHeight / 2);
+    auto centre = [](int nStart, int nSpace, int nScreenStart, int nScreenSpace, int nSize) {
+        return std::clamp(nStart + (nSpace - nSize) / 2, nScreenStart, std::max(nScreenStart, nScreenStart + nScreenSpace - nSize));
+    };
+    window.position(centre(nX, nWidth, nScreenX, nScreenWidth, window.w()),
+                    centre(nY, nHeight, nScreenY, nScreenHeight, window.h()));
     window.set_modal();
     window.show();
     while (window.shown())

@@ -46,7 +46,7 @@ void CPlayListBox::RemoveRow(int nRow)
         return;
     remove(nRow + 1);
     m_astrPaths.erase(m_astrPaths.begin() + nRow);
-    m_nTooltipLine = 0;
+    HideTooltip();
     KeepScrollInRange();
     if (size() == 0)
         redraw(); // the hint comes
@@ -177,14 +177,24 @@ void CPlayListBox::ShowTooltipAt(int nMouseY)
         return;
     m_nTooltipLine = nLine;
     if (nLine == 0) {
-        Fl_Tooltip::enter_area(this, 0, 0, 0, 0, nullptr);
+        HideTooltip();
         return;
     }
-    // Every row has the same height: one line of the list's font.
+    // Every row has the same height: one line of the list's font. The
+    // tooltip takes the row's place relative to the list, and shows below it.
+    // The toolkit takes a text at the address it had for the same tooltip:
+    // each row's text goes to the other copy.
     const int nRowHeight = item_height(pItem);
-    m_strTooltip = m_astrPaths[static_cast<size_t>(nLine - 1)];
-    Fl_Tooltip::enter_area(this, nX, nY + (nLine - 1) * nRowHeight - position(), nWidth, nRowHeight,
-                           m_strTooltip.c_str());
+    m_nTooltipCopy = 1 - m_nTooltipCopy;
+    m_astrTooltip[m_nTooltipCopy] = m_astrPaths[static_cast<size_t>(nLine - 1)];
+    Fl_Tooltip::enter_area(this, nX - x(), nY - y() + (nLine - 1) * nRowHeight - position(), nWidth, nRowHeight,
+                           m_astrTooltip[m_nTooltipCopy].c_str());
+}
+
+void CPlayListBox::HideTooltip()
+{
+    m_nTooltipLine = 0;
+    Fl_Tooltip::enter_area(this, 0, 0, 0, 0, nullptr);
 }
 
 void CPlayListBox::Command(EPlayerCommand eCommand)
@@ -197,6 +207,7 @@ int CPlayListBox::handle(int nEvent)
 {
     switch (nEvent) {
     case FL_KEYBOARD:
+        HideTooltip();
         // Keys the list does not take (Tab, Space, the player's keys) go
         // on to the window; the browser's own key handling is replaced.
         return HandleKey();
@@ -206,6 +217,7 @@ int CPlayListBox::handle(int nEvent)
             select(1, selected(1));
         break;
     case FL_PUSH: {
+        HideTooltip();
         int nX, nY, nWidth, nHeight;
         bbox(nX, nY, nWidth, nHeight);
         const bool bOnRow = Fl::event_inside(nX, nY, nWidth, nHeight) && find_item(Fl::event_y()) != nullptr;
@@ -223,7 +235,7 @@ int CPlayListBox::handle(int nEvent)
         ShowTooltipAt(Fl::event_y());
         return 1;
     case FL_LEAVE:
-        m_nTooltipLine = 0;
+        HideTooltip();
         break;
     default:
         break;

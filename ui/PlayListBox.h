@@ -48,13 +48,16 @@ private:
     // The list holds no blank space after its last row once rows are gone.
     void KeepScrollInRange();
     void ShowTooltipAt(int nMouseY);
+    void HideTooltip();
     void Command(EPlayerCommand eCommand);
 
     std::function<void(EPlayerCommand)> m_onCommand;
     std::vector<std::string> m_astrPaths;
     // Where Shift+arrow selections start: the row last moved to without Shift.
     int m_nAnchorLine = 1;
-    // The row whose path the tooltip shows (1-based, 0 for none), and its copy.
+    // The row whose path the tooltip shows (1-based, 0 for none), and two
+    // copies of paths, the one shown and the one before.
     int m_nTooltipLine = 0;
-    std::string m_strTooltip;
+    std::string m_astrTooltip[2];
+    int m_nTooltipCopy = 0;
 };

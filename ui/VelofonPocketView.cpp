@@ -194,6 +194,10 @@ void CVelofonPocketView::draw()
 
 bool CVelofonPocketView::HandlePlayerKey()
 {
+    // A shortcut can reach the window under the mouse while a dialog is
+    // open; the dialog has the keys then.
+    if (Fl::modal() && Fl::modal() != this)
+        return false;
     const int nModifiers = Fl::event_state() & (FL_CTRL | FL_ALT | FL_META);
     const int nKey = Fl::event_key();
     if (nModifiers == FL_CTRL && nKey == 'q') {
