@@ -1,32 +1,180 @@
-// VelofonPocket: the player. The program-wide objects are built in this
-// order and destroyed in the reverse order at exit: the application, the
-// wave output device with its four buffers, and the engine at speed 2.0
-// (which holds the sound-file object).
-#include "VelofonPocketApp.h"
-
+// VelofonPocket: the player. One instance per user; it runs until it is asked
+// to end (終了, Ctrl+Q, closing its window, or a signal from the session),
+// never because its window was minimised, unmapped or left on another desktop.
+//
+// The objects live on main's stack and go in the reverse order of their
+// making: the controller first, then the form, the wave output device with
+// its buffers, and the engine with its sound file.
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
-#include "player/VelofonPocketView.h"
+#include "platform/desktop/Desktop.h"
+#include "platform/desktop/EndSignals.h"
+#include "platform/events/MessageQueue.h"
+#include "platform/settings/ProfileStore.h"
+#include "player/PlaybackController.h"
+#include "ui/Fonts.h"
+#include "ui/Scale.h"
+#include "ui/VelofonPocketView.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Window.H>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
-CVelofonPocketApp theApp;
-CWaveOutput g_WaveOutput;
-CSpeedEngine g_SpeedEngine(2.0);
+// The settings folder and file, and the window class that the desktop entry's
+// StartupWMClass names.
+const char kAppName[] = "VelofonPocket";
+const char kInstanceMutexName[] = "Velofon(z4YVP2N5)Pocket";
+// Every title the player's window takes holds this word.
+const char kWindowSearchText[] = "Kuroto";
+
+constexpr double kInitialSpeed = 2.0;
+// What desktops count as a scale of 1.
+constexpr double kStandardDpi = 96.0;
+
+// ---- one instance ----
+
+bool BringToFrontWhenMatching(XWINDOW hWnd, intptr_t /*lParam*/)
+{
+    char strCaption[512];
+    GetTopLevelWindowText(hWnd, strCaption, sizeof strCaption);
+    if (std::strstr(strCaption, kWindowSearchText)) {
+        ShowTopLevelWindow(hWnd);
+        SetForegroundTopLevelWindow(hWnd);
+    }
+    return true;
+}
+
+// True when another player runs; its window has then been brought to the
+// front. A lock file that cannot be made at all lets this one run.
+bool AnotherPlayerRuns()
+{
+    if (!CreateNamedMutex(kInstanceMutexName) || GetLastErrorOfMutex() != ERROR_ALREADY_EXISTS)
+        return false;
+    EnumTopLevelWindows(BringToFrontWhenMatching, 0);
+    return true;
+}
+
+// ---- window scale ----
+
+// VELOFON_SCALE when set, else what the desktop's font resolution asks for.
+double ChooseUiScale()
+{
+    const char* strSetting = std::getenv("VELOFON_SCALE");
+    if (strSetting && *strSetting)
+        return ParseScaleFactor(strSetting);
+    const double dDpi = GetXftDpi();
+    if (dDpi <= 0)
+        return 1.0;
+    char strFactor[32];
+    std::snprintf(strFactor, sizeof strFactor, "%.4f", dDpi / kStandardDpi);
+    return ParseScaleFactor(strFactor);
+}
+
+// ---- the toolkit's side of the message queue ----
+
+bool g_bGathering = false;
+bool g_bExitRequested = false;
+int g_nExitStatus = 0;
+
+// Every wait of the toolkit (the main loop, its menus, the dialogs' loops)
+// dispatches what was posted, so playback goes on while a dialog is open.
+// Only PumpMessage's own gathering of input does not, so that a pump
+// dispatches at most one message.
+void OnAwake(void*)
+{
+    if (g_bGathering)
+        return;
+    while (!g_bExitRequested && DispatchOneMessage()) {
+    }
+}
+
+void GatherInput()
+{
+    g_bGathering = true;
+    Fl::check();
+    g_bGathering = false;
+}
+
+// Runs on the posting thread, the audio thread among them.
+void Wake()
+{
+    Fl::awake(OnAwake, nullptr);
+}
+
+// ---- ending ----
+
+// Every window goes, so that the loops of open dialogs end and the main
+// loop is reached.
+void RequestExit(int nStatus)
+{
+    if (!g_bExitRequested) {
+        g_bExitRequested = true;
+        g_nExitStatus = nStatus;
+    }
+    while (Fl_Window* pWindow = Fl::first_window())
+        pWindow->hide();
+}
+
+// A signal ends the player as a shell reports a process the signal ended,
+// as the velofon commands do.
+void OnEndSignal(FL_SOCKET /*hPipe*/, void*)
+{
+    if (const int nSignal = TakeEndSignal())
+        RequestExit(128 + nSignal);
+}
+
+int RunUntilExit()
+{
+    while (!g_bExitRequested) {
+        // Block in the toolkit only while our queue is empty: a post made
+        // while input was gathered has woken nobody.
+        Fl::wait(GetQueuedMessageCount() > 0 ? 0.0 : 1e20);
+        while (!g_bExitRequested && DispatchOneMessage()) {
+        }
+    }
+    return g_nExitStatus;
+}
 
 } // namespace
 
-CSpeedEngine& TheSpeedEngine()
+int main()
 {
-    return g_SpeedEngine;
-}
+    if (AnotherPlayerRuns())
+        return 1;
 
-CWaveOutput& TheWaveOutput()
-{
-    return g_WaveOutput;
-}
+    const int hEndSignals = CatchEndSignals();
+    Fl::lock(); // lets the audio thread wake the toolkit
+    Fl::visual(FL_DOUBLE | FL_RGB); // opens the display, or ends with a message
+    SetUiScale(ChooseUiScale());
+    if (!InitJapaneseFonts())
+        std::fprintf(stderr, "VelofonPocket: no font with Japanese letters found (fonts-ipafont-gothic has them)\n");
+    Fl_Window::default_xclass(kAppName);
 
-int main(int argc, char** argv)
-{
-    return AfxWinMain(argc, argv);
+    CProfileStore profile;
+    profile.SetLocation(kAppName, kAppName);
+    CSpeedEngine engine(kInitialSpeed);
+    CWaveOutput output;
+    CVelofonPocketView view;
+    CPlaybackController controller(engine, output, profile, view);
+    view.SetController(controller);
+    view.SetExitHandler([] { RequestExit(0); });
+
+    SetMessageQueueHooks(GatherInput, Wake);
+    if (hEndSignals >= 0)
+        Fl::add_fd(hEndSignals, OnEndSignal);
+    controller.Start();
+    view.show();
+    const int nStatus = RunUntilExit();
+
+    // The sound device closes before the buffers it plays from are freed.
+    controller.OnStop();
+    if (hEndSignals >= 0)
+        Fl::remove_fd(hEndSignals);
+    SetMessageQueueHooks(nullptr, nullptr);
+    return nStatus;
 }

@@ -19,6 +19,7 @@
 
 namespace {
 
+using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 // The long file of the pause and stop tests: long enough that no wait of
@@ -36,19 +37,16 @@ constexpr int kMixing90Item = 1;
 constexpr int kAlpha10Item = 8;
 constexpr int kHelpSettingItem = 2;
 
-// The settings dialog's template in dialog units (app/DialogResources.cpp):
-// its size, the combo box and OK. Its pixel places follow from the size of
-// its window, which fixes the base units of the font it was made with.
-constexpr SRect kSettingDialogUnits {0, 0, 139, 55};
-constexpr SRect kSettingComboUnits {35, 25, 42, 12};
-constexpr SRect kSettingOkUnits {100, 0, 35, 15};
+// The settings dialog at factor 1 (ui/Layout.h): the pause choice and OK.
+constexpr SRect kSettingWaitChoice {61, 41, 74, 20};
+constexpr SRect kSettingOk {175, 0, 61, 24};
 constexpr int kWaitChoiceCount = 11;
 constexpr int kWaitChoice300Ms = 1;
 
-// The question box of platform/DocView.cpp: はい is 80 x 28, 190 pixels
-// from the right and 40 from the bottom.
-constexpr int kYesFromRight = 190 - 80 / 2;
-constexpr int kYesFromBottom = 40 - 28 / 2;
+// The question box at factor 1 (ui/Layout.h): はい and いいえ, 80 x 26 with 8
+// between them, stand 12 from the right and the bottom edges.
+constexpr int kYesFromRight = 12 + 80 + 8 + 80 / 2;
+constexpr int kYesFromBottom = 12 + 26 / 2;
 
 // ---- sounds ----
 
@@ -209,26 +207,6 @@ std::vector<int> MenuCaptionCenters(const SPicture& picture)
     if (nFirst >= 0)
         anCenters.push_back((nFirst + nLast) / 2);
     return anCenters;
-}
-
-// The pixel count of nUnits dialog units for the window size nPixels of a
-// template nTemplateUnits long, as platform/Dialog.h converts: the base unit
-// that gives that window size.
-int UnitsToPixels(int nUnits, int nTemplateUnits, int nPixels, int nDivisor)
-{
-    for (int nBase = 1; nBase < 100; ++nBase) {
-        if ((nTemplateUnits * nBase + nDivisor / 2) / nDivisor == nPixels)
-            return (nUnits * nBase + nDivisor / 2) / nDivisor;
-    }
-    return -1;
-}
-
-SRect DialogUnitsToPixels(const SRect& units, const SRect& dialogPlace)
-{
-    return SRect {UnitsToPixels(units.nX, kSettingDialogUnits.nWidth, dialogPlace.nWidth, 4),
-        UnitsToPixels(units.nY, kSettingDialogUnits.nHeight, dialogPlace.nHeight, 8),
-        UnitsToPixels(units.nWidth, kSettingDialogUnits.nWidth, dialogPlace.nWidth, 4),
-        UnitsToPixels(units.nHeight, kSettingDialogUnits.nHeight, dialogPlace.nHeight, 8)};
 }
 
 // ---- the test ----
@@ -424,33 +402,34 @@ TEST_F(PlayerEndToEndTest, WithoutRepeatBothFilesPlayOnceWithTheWaitBetween)
     const Bytes abSecond = WithoutOuterSilence(Rendered("--speed-index 10 --mixing 50", strSecond));
     ASSERT_NE(abFirst, abSecond);
 
-    // The device's file starts again when the second file opens the device.
-    // Until then it holds the whole first file, followed by the silence of
-    // the wait: the longest such silence seen shows the wait.
+    // The device is closed between the files: its file holds the whole first
+    // file and then stops growing, until the second file opens the device
+    // and the file starts again. The time between the two shows the wait.
     Click(kPlayPauseButton);
     ASSERT_TRUE(WaitForTitle("PLAY-Kuroto")) << "now " << Title() << Report();
-    size_t nLongestWaitFrames = 0;
     bool bFirstPlayed = false;
+    size_t nLastSize = 0;
+    Clock::time_point lastGrowth;
+    Clock::duration waited {};
     ASSERT_TRUE(WaitUntil(
         [&] {
             const Bytes abDevice = ReadWholeFile(DeviceFile());
-            const Bytes abSound = WithoutOuterSilence(abDevice);
-            if (abSound == abFirst) {
+            if (WithoutOuterSilence(abDevice) == abFirst) {
                 bFirstPlayed = true;
-                size_t nSilent = 0;
-                while (nSilent < abDevice.size() / kFrameBytes &&
-                    IsSilentFrame(abDevice, abDevice.size() / kFrameBytes - 1 - nSilent))
-                    ++nSilent;
-                nLongestWaitFrames = std::max(nLongestWaitFrames, nSilent);
+                if (abDevice.size() != nLastSize)
+                    lastGrowth = Clock::now();
+                nLastSize = abDevice.size();
+            } else if (bFirstPlayed && waited == Clock::duration {}) {
+                waited = Clock::now() - lastGrowth;
             }
             return Title() == "STOP-Kuroto";
         },
         kPlayTimeout))
         << "now " << Title() << Report();
     EXPECT_TRUE(bFirstPlayed) << "the first file did not play whole";
-    // 0.3 s at the first file's 22050 Hz; the polls may miss its last 0.1 s.
-    EXPECT_GE(nLongestWaitFrames, 22050u / 5) << "no wait between the files";
-    EXPECT_LT(nLongestWaitFrames, 22050u) << "a wait much longer than 0.3 s";
+    // 0.3 s; the device writes in periods of a few hundredths of a second.
+    EXPECT_GE(waited, milliseconds(200)) << "no wait between the files";
+    EXPECT_LT(waited, milliseconds(1000)) << "a wait much longer than 0.3 s";
 
     const Bytes abPlayed = PlayedSound(abSecond);
     EXPECT_TRUE(abPlayed == abSecond) << "played " << abPlayed.size() << " bytes, the second file's render "
@@ -504,21 +483,15 @@ TEST_F(PlayerEndToEndTest, TheSettingsDialogSavesTheChosenWait)
     ASSERT_TRUE(WaitUntil(
         [&] { return (hDialog = FindWindowTitled("設定")) != 0 && !ShownPlace(hDialog).IsEmpty(); }, kUiTimeout))
         << "no settings dialog" << Report();
-    const SRect dialog = ShownPlace(hDialog);
-    const SRect combo = DialogUnitsToPixels(kSettingComboUnits, dialog);
-    const SRect ok = DialogUnitsToPixels(kSettingOkUnits, dialog);
-    ASSERT_GT(combo.nWidth, 0) << "the dialog's size " << dialog.nWidth << " x " << dialog.nHeight
-                               << " fits no base units";
-
-    ASSERT_TRUE(ClickInWindow(hDialog, combo.CenterX(), combo.CenterY()));
+    ASSERT_TRUE(ClickInWindow(hDialog, kSettingWaitChoice.CenterX(), kSettingWaitChoice.CenterY()));
     SRect list;
     ASSERT_TRUE(WaitUntil([&list] { return !(list = FindOpenMenu()).IsEmpty(); }, kUiTimeout))
-        << "the combo box's list did not open" << Report();
+        << "the pause choice's list did not open" << Report();
     ASSERT_TRUE(ClickItem(list, kWaitChoice300Ms, kWaitChoiceCount));
     ASSERT_TRUE(WaitUntil([] { return FindOpenMenu().IsEmpty(); }, kUiTimeout));
     EXPECT_EQ(Setting("WaitSec"), "0") << "saved before OK";
 
-    ASSERT_TRUE(ClickInWindow(hDialog, ok.CenterX(), ok.CenterY()));
+    ASSERT_TRUE(ClickInWindow(hDialog, kSettingOk.CenterX(), kSettingOk.CenterY()));
     EXPECT_TRUE(WaitForSetting("WaitSec", "300")) << Setting("WaitSec") << Report();
     EXPECT_TRUE(WaitUntil([&] { return ShownPlace(hDialog).IsEmpty(); }, kUiTimeout)) << "the dialog stays open";
 }
