@@ -81,11 +81,13 @@ void SendKey(Fl_Window& window, int nKey, int nState = 0, const char* strText = 
     Fl::handle(nEvent, &window);
 }
 
+// Lets the window handle what is pending and draw, and the server take it all.
 void Settle()
 {
     for (int i = 0; i < 10; ++i)
         Fl::wait(0.01);
     Fl::flush();
+    XSync(fl_display, False);
 }
 
 class FormViewTest : public ::testing::Test {
