@@ -7,7 +7,8 @@
 
 class CChildEnvironment {
 public:
-    // asstrSettings: "NAME=value" entries that replace any NAME of ours.
+    // asstrSettings: "NAME=value" entries that replace any NAME of ours; of
+    // two entries of one name the first counts.
     explicit CChildEnvironment(const std::vector<std::string>& astrSettings);
     CChildEnvironment(const CChildEnvironment&) = delete;
     CChildEnvironment& operator=(const CChildEnvironment&) = delete;

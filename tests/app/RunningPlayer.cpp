@@ -171,19 +171,12 @@ void RunningPlayerFixture::PrepareSettings(
 
 void RunningPlayerFixture::StartPlayer(const std::vector<std::string>& astrEnvironment)
 {
-    std::vector<std::string> astrSettings {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
+    // The test's own settings first: they count over these.
+    std::vector<std::string> astrSettings = astrEnvironment;
+    astrSettings.insert(astrSettings.end(), {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
         "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + DeviceFile(),
-        "VELOFON_SCALE="};
-    astrSettings.insert(astrSettings.begin(), astrEnvironment.begin(), astrEnvironment.end());
-    // The first of two settings of one name wins.
-    std::vector<std::string> astrUnique;
-    for (const std::string& strSetting : astrSettings) {
-        const std::string strName = strSetting.substr(0, strSetting.find('=') + 1);
-        if (std::none_of(astrUnique.begin(), astrUnique.end(),
-                [&strName](const std::string& strKept) { return strKept.rfind(strName, 0) == 0; }))
-            astrUnique.push_back(strSetting);
-    }
-    CChildEnvironment environment(astrUnique);
+        "VELOFON_SCALE="});
+    CChildEnvironment environment(astrSettings);
     std::string strExe = VELOFON_PLAYER_EXE;
     char* apArgs[] = {strExe.data(), nullptr};
     // The disk driver's warnings and any crash report go to a file that
