@@ -31,8 +31,9 @@ size_t CharLength(const std::string& str, size_t nAt)
 
 bool IsClosingMark(const std::string& str, size_t nAt)
 {
-    return std::any_of(std::begin(kClosingMarks), std::end(kClosingMarks),
-                       [&](const char* strMark) { return str.compare(nAt, std::char_traits<char>::length(strMark), strMark) == 0; });
+    return std::any_of(std::begin(kClosingMarks), std::end(kClosingMarks), [&](const char* strMark) {
+        return str.compare(nAt, std::char_traits<char>::length(strMark), strMark) == 0;
+    });
 }
 
 double WidthOf(const std::string& str, size_t nFrom, size_t nTo)
@@ -169,7 +170,8 @@ void RunModal(Fl_Window& window, Fl_Window* pOwner)
     int nScreenX, nScreenY, nScreenWidth, nScreenHeight;
     Fl::screen_work_area(nScreenX, nScreenY, nScreenWidth, nScreenHeight, nX + nWidth / 2, nY + nHeight / 2);
     auto centre = [](int nStart, int nSpace, int nScreenStart, int nScreenSpace, int nSize) {
-        return std::clamp(nStart + (nSpace - nSize) / 2, nScreenStart, std::max(nScreenStart, nScreenStart + nScreenSpace - nSize));
+        const int nScreenLast = std::max(nScreenStart, nScreenStart + nScreenSpace - nSize);
+        return std::clamp(nStart + (nSpace - nSize) / 2, nScreenStart, nScreenLast);
     };
     window.position(centre(nX, nWidth, nScreenX, nScreenWidth, window.w()),
                     centre(nY, nHeight, nScreenY, nScreenHeight, window.h()));

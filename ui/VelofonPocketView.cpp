@@ -59,7 +59,8 @@ CVelofonPocketView::CVelofonPocketView()
     m_pPlayList = new CPlayListBox(list.x, list.y, list.w, list.h);
     auto addButton = [&](const SButtonDef& def, EPlayerCommand eCommand) {
         const SRect rect = OnForm(def.rect, nFormTop);
-        auto* pButton = new CImageButton(rect.x, rect.y, rect.w, rect.h, def.nNormalId, def.nPressedId, def.nDisabledId);
+        auto* pButton =
+            new CImageButton(rect.x, rect.y, rect.w, rect.h, def.nNormalId, def.nPressedId, def.nDisabledId);
         pButton->callback(OnButton, reinterpret_cast<void*>(static_cast<uintptr_t>(eCommand)));
         return pButton;
     };
@@ -85,7 +86,7 @@ CVelofonPocketView::CVelofonPocketView()
     m_pSpeed = addLabel(kSpeedRect, kSpeedPointSize, FL_ALIGN_CENTER, SpeedText(kDefaultSpeedIndex).c_str());
     m_pPause = addButton({kPlayPauseRect, IDB_PAUSE, IDB_PAUSE_PRESSED, IDB_PAUSE_DISABLED}, EPlayerCommand::Play);
     end();
-    // Tab goes as the eye does, left to right, top to bottom.
+    // Tab goes from the playlist over the buttons as the eye reads them.
     m_apTabOrder = {m_pPlayList, m_pSelectAll, m_pSpeedDown, m_pSpeedUp, m_pStop, m_pPlay, m_pPause};
 
     m_pBackground = GetScaledImage(IDB_BACK);
