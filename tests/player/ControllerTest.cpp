@@ -1,6 +1,7 @@
-// The playback controller and its commands as a state machine: the scripted
-// sound system plays buffers when the test says so, a clock of the test's
-// own runs the watchdog and the waits, and the form answers as it is told.
+// The playback controller as a state machine: runs, waits, pauses, double-
+// clicks, speed restarts and stalls. The scripted sound system plays buffers
+// when the test says so, and a clock of the test's own runs the watchdog
+// and the waits.
 #include "PlayerFixture.h"
 
 #include "decoder/DecodedFile.h"
@@ -8,7 +9,6 @@
 #include "platform/events/TimeOfDay.h"
 
 #include <cstdlib>
-#include <functional>
 
 namespace {
 
@@ -16,34 +16,6 @@ using EC = EPlayerCommand;
 
 class ControllerTest : public PlayerFixture {
 protected:
-    void SetUp() override
-    {
-        PlayerFixture::SetUp();
-        STestClock::onRead = [this] {
-            if (m_nAlarmMs < 0 || STestClock::nNowMs < m_nAlarmMs)
-                return;
-            m_nAlarmMs = -1;
-            const std::function<void()> onAlarm = std::move(m_onAlarm);
-            onAlarm();
-        };
-    }
-
-    CPlaybackController& StartWith(const std::vector<std::string>& astrPlaylist, const std::string& strMore = "")
-    {
-        WritePlaylist(astrPlaylist, strMore);
-        return Start();
-    }
-
-    // Runs onAlarm at the first reading of the clock nMs from now.
-    void After(int nMs, std::function<void()> onAlarm)
-    {
-        m_nAlarmMs = STestClock::nNowMs + nMs;
-        m_onAlarm = std::move(onAlarm);
-    }
-
-    // The next notification comes later than the watchdog allows.
-    void Stall() { STestClock::nNowMs += 1000 * (CControllerProbe::WatchdogSeconds(Controller()) + 1); }
-
     uint64_t& ResumePos() { return CControllerProbe::ResumePos(Controller()); }
     uint64_t DataEnd() const { return m_pEngine->SoundFile().WaveFile().DataEnd(); }
 
@@ -59,14 +31,11 @@ protected:
         EXPECT_TRUE(View().m_bPlayShown);
         EXPECT_FALSE(m_sound.IsOpen()) << "the device stays open while nothing plays";
     }
-
-    int m_nAlarmMs = -1;
-    std::function<void()> m_onAlarm;
 };
 
 TEST_F(ControllerTest, PlayWithAnEmptyPlaylistStaysIdle)
 {
-    StartWith({});
+    Start({});
     EXPECT_EQ(View().m_strCaption, "STOP-Kuroto");
     EXPECT_EQ(View().m_strSpeed, "2.0");
     Post(EC::Play);
@@ -76,7 +45,7 @@ TEST_F(ControllerTest, PlayWithAnEmptyPlaylistStaysIdle)
 
 TEST_F(ControllerTest, PlayStartsAtTheSelectionAndRunsToTheEndOfTheList)
 {
-    StartWith({Sound("a.wav"), Sound("b.wav"), Sound("c.wav"), Sound("d.wav")});
+    Start({Sound("a.wav"), Sound("b.wav"), Sound("c.wav"), Sound("d.wav")});
     Select({2});
     Post(EC::Play);
     EXPECT_EQ(State(), PS_RUNNING);
@@ -97,7 +66,7 @@ TEST_F(ControllerTest, PlayStartsAtTheSelectionAndRunsToTheEndOfTheList)
 
 TEST_F(ControllerTest, PlayAfterStopStartsAtTheFirstEntry)
 {
-    StartWith({Sound("a.wav"), Sound("b.wav")});
+    Start({Sound("a.wav"), Sound("b.wav")});
     Select({1});
     Post(EC::Play);
     EXPECT_EQ(Playing(), "b.wav");
@@ -110,7 +79,7 @@ TEST_F(ControllerTest, PlayAfterStopStartsAtTheFirstEntry)
 TEST_F(ControllerTest, UnreadableEntriesAreSkipped)
 {
     const std::string strMissing = m_pDir->Path() + "/missing.wav";
-    StartWith({strMissing, Sound("b.wav"), strMissing});
+    Start({strMissing, Sound("b.wav"), strMissing});
     Select({0});
     Post(EC::Play);
     EXPECT_EQ(Playing(), "b.wav");
@@ -128,7 +97,7 @@ TEST_F(ControllerTest, UnreadableEntriesAreSkipped)
 
 TEST_F(ControllerTest, RepeatOneAndRepeatAll)
 {
-    StartWith({Sound("a.wav"), Sound("b.wav")}, "Repeat=2\n");
+    Start({Sound("a.wav"), Sound("b.wav")}, "Repeat=2\n");
     Select({1});
     Post(EC::Play);
     ASSERT_TRUE(PlayUntilNextOpen());
@@ -144,7 +113,7 @@ TEST_F(ControllerTest, RepeatOneAndRepeatAll)
 
 TEST_F(ControllerTest, TheWaitBetweenFilesAndStopDuringIt)
 {
-    StartWith({Sound("a.wav"), Sound("b.wav")}, "WaitSec=2000\n");
+    Start({Sound("a.wav"), Sound("b.wav")}, "WaitSec=2000\n");
     Post(EC::Play);
     STestClock::nStepMs = 50;
     const int nEndOfFirst = STestClock::nNowMs;
@@ -170,7 +139,7 @@ TEST_F(ControllerTest, TheWaitBetweenFilesAndStopDuringIt)
 
 TEST_F(ControllerTest, AWaitAcrossMidnightEndsAfterItsTime)
 {
-    StartWith({Sound("a.wav"), Sound("b.wav")}, "WaitSec=3000\n");
+    Start({Sound("a.wav"), Sound("b.wav")}, "WaitSec=3000\n");
     STestClock::nNowMs = kMillisecondsPerDay - 1000;
     Post(EC::Play);
     STestClock::nStepMs = 100;
@@ -183,7 +152,7 @@ TEST_F(ControllerTest, AWaitAcrossMidnightEndsAfterItsTime)
 
 TEST_F(ControllerTest, ADoubleClickDuringTheWaitTakesOver)
 {
-    StartWith({Sound("a.wav"), Sound("b.wav"), Sound("c.wav")}, "WaitSec=2000\n");
+    Start({Sound("a.wav"), Sound("b.wav"), Sound("c.wav")}, "WaitSec=2000\n");
     Post(EC::Play);
     STestClock::nStepMs = 50;
     After(500, [&] {
@@ -205,7 +174,7 @@ TEST_F(ControllerTest, ADoubleClickDuringTheWaitTakesOver)
 
 TEST_F(ControllerTest, PauseAndResumeWithoutTheWatchdogFiring)
 {
-    StartWith({Sound("a.wav", 20)});
+    Start({Sound("a.wav", 20)});
     Post(EC::Play);
     PlayOne();
     Post(EC::Play);
@@ -226,7 +195,7 @@ TEST_F(ControllerTest, PauseAndResumeWithoutTheWatchdogFiring)
 
 TEST_F(ControllerTest, StopWhilePausedResumesResetsAndAllowsANewStart)
 {
-    StartWith({Sound("a.wav", 20)});
+    Start({Sound("a.wav", 20)});
     Post(EC::Play);
     PlayOne();
     Post(EC::Play);
@@ -243,7 +212,7 @@ TEST_F(ControllerTest, StopWhilePausedResumesResetsAndAllowsANewStart)
 
 TEST_F(ControllerTest, ADoubleClickWhilePlayingCutsOverToTheChosenEntry)
 {
-    StartWith({Sound("a.wav", 20), Sound("b.wav"), Sound("c.wav")}, "WaitSec=5000\nRepeat=2\n");
+    Start({Sound("a.wav", 20), Sound("b.wav"), Sound("c.wav")}, "WaitSec=5000\nRepeat=2\n");
     Post(EC::Play);
     PlayOne();
     const int nClock = STestClock::nNowMs;
@@ -260,62 +229,9 @@ TEST_F(ControllerTest, ADoubleClickWhilePlayingCutsOverToTheChosenEntry)
     EXPECT_LT(STestClock::nNowMs - nClock, 5000) << "the wait is not applied to a double-click";
 }
 
-TEST_F(ControllerTest, PreviousAndNextMoveTheSelectionWhileIdle)
-{
-    StartWith({"/0.wav", "/1.wav", "/2.wav"});
-    struct SCase {
-        std::vector<int> anSelected;
-        EPlayerCommand eCommand;
-        int nRow;
-    };
-    const SCase aCases[] = {
-        {{}, EC::NextEntry, 0},     {{}, EC::PreviousEntry, 0}, {{1}, EC::NextEntry, 2},
-        {{1}, EC::PreviousEntry, 0}, {{2}, EC::NextEntry, 2},    {{0}, EC::PreviousEntry, 0},
-        {{0, 2}, EC::NextEntry, 1},
-    };
-    for (const SCase& c : aCases) {
-        Select(c.anSelected);
-        View().m_nShownRow = -1;
-        Post(c.eCommand);
-        EXPECT_EQ(View().SelectedRows(), std::vector<int>{c.nRow}) << &c - aCases;
-        EXPECT_EQ(View().m_nShownRow, c.nRow) << &c - aCases;
-    }
-    EXPECT_EQ(State(), PS_IDLE);
-    EXPECT_EQ(m_sound.GetOpenCount(), 0);
-}
-
-TEST_F(ControllerTest, PreviousAndNextPlayTheNeighbourWhilePlaying)
-{
-    StartWith({Sound("a.wav", 20), Sound("b.wav", 20), Sound("c.wav", 20)});
-    Select({1});
-    Post(EC::Play);
-    struct SCase {
-        std::vector<int> anSelected; // the user's selection, which the step ignores
-        EPlayerCommand eCommand;
-        int nPlaying;
-    };
-    const SCase aCases[] = {
-        {{1}, EC::NextEntry, 2}, {{2}, EC::NextEntry, 2},     {{0}, EC::PreviousEntry, 1},
-        {{}, EC::PreviousEntry, 0}, {{0}, EC::PreviousEntry, 0}, {{2}, EC::NextEntry, 1},
-    };
-    for (const SCase& c : aCases) {
-        const int nWas = Current();
-        const int nOpens = m_sound.GetOpenCount();
-        PlayOne();
-        Select(c.anSelected);
-        Post(c.eCommand);
-        EXPECT_EQ(State(), PS_RUNNING) << &c - aCases;
-        EXPECT_EQ(Current(), c.nPlaying) << &c - aCases;
-        EXPECT_EQ(Playing(), std::string(1, static_cast<char>('a' + c.nPlaying)) + ".wav") << &c - aCases;
-        EXPECT_EQ(m_sound.GetOpenCount() - nOpens, c.nPlaying != nWas ? 1 : 0) << &c - aCases;
-        EXPECT_EQ(View().SelectedRows(), std::vector<int>{c.nPlaying}) << &c - aCases;
-        EXPECT_EQ(View().m_nShownRow, c.nPlaying) << &c - aCases;
-    }
-}
-
 TEST_F(ControllerTest, ASpeedChangeRestartsTheFileWhereTheEngineWas)
 {
-    StartWith({Sound("a.wav", 20)});
+    Start({Sound("a.wav", 20)});
     Post(EC::Play);
     PlayOne();
     const int nRange = View().m_nProgressMax;
@@ -379,7 +295,7 @@ TEST_F(ControllerTest, ASpeedChangeContinuesTheDecoderWhereItStood)
         const std::string strReference =
             m_pDir->Write("reference.wav", MakeWav(decoded.GetChannels(), decoded.GetSampleRate(), nBlock, abDecoded));
 
-        StartWith({strCoded});
+        Start({strCoded});
         Post(EC::Play);
         PlayOne();
         Post(EC::SpeedUp);
@@ -403,7 +319,7 @@ TEST_F(ControllerTest, ASpeedChangeContinuesTheDecoderWhereItStood)
 
 TEST_F(ControllerTest, StopDuringASpeedHoldoffFreesTheSpeedButtons)
 {
-    StartWith({Sound("a.wav", 20)});
+    Start({Sound("a.wav", 20)});
     Post(EC::Play);
     PlayOne();
     // A restart close to the end fills fewer buffers than the hold-off
@@ -419,7 +335,7 @@ TEST_F(ControllerTest, StopDuringASpeedHoldoffFreesTheSpeedButtons)
 
 TEST_F(ControllerTest, ASpeedChangeWhileIdleIsDroppedByTheNextPlay)
 {
-    StartWith({Sound("a.wav")});
+    Start({Sound("a.wav")});
     Post(EC::SpeedDown);
     EXPECT_TRUE(CControllerProbe::ResumeRequest(Controller()));
     Post(EC::Play);
@@ -431,7 +347,7 @@ TEST_F(ControllerTest, ASpeedChangeWhileIdleIsDroppedByTheNextPlay)
 
 TEST_F(ControllerTest, ADoubleClickDuringASpeedDrainWaitsForTheRestartedFile)
 {
-    StartWith({Sound("a.wav", 20), Sound("b.wav"), Sound("c.wav")});
+    Start({Sound("a.wav", 20), Sound("b.wav"), Sound("c.wav")});
     Post(EC::Play);
     PlayOne();
     Post(EC::SpeedUp);
@@ -448,7 +364,7 @@ TEST_F(ControllerTest, ADoubleClickDuringASpeedDrainWaitsForTheRestartedFile)
 
 TEST_F(ControllerTest, AStopRightAfterADoubleClickLeavesNothingPending)
 {
-    StartWith({Sound("a.wav"), Sound("b.wav"), Sound("c.wav")});
+    Start({Sound("a.wav"), Sound("b.wav"), Sound("c.wav")});
     Post(EC::Play);
     PlayOne();
     // Both clicks wait in the queue: Stop comes before the returned buffers.
@@ -468,7 +384,7 @@ TEST_F(ControllerTest, AStopRightAfterADoubleClickLeavesNothingPending)
 
 TEST_F(ControllerTest, APauseClickHandledDuringTheWaitStartsNothing)
 {
-    StartWith({Sound("a.wav"), Sound("b.wav"), Sound("c.wav")}, "WaitSec=2000\n");
+    Start({Sound("a.wav"), Sound("b.wav"), Sound("c.wav")}, "WaitSec=2000\n");
     Post(EC::Play);
     STestClock::nStepMs = 50;
     // a.wav fits one buffer. Pause is clicked as it ends: the click waits in
@@ -486,7 +402,7 @@ TEST_F(ControllerTest, APauseClickHandledDuringTheWaitStartsNothing)
 
 TEST_F(ControllerTest, ARestartWithNothingLeftToReadGoesOnToTheNextFile)
 {
-    StartWith({Sound("a.wav", 20), Sound("b.wav")});
+    Start({Sound("a.wav", 20), Sound("b.wav")});
     Post(EC::Play);
     PlayOne();
     Post(EC::SpeedUp);
@@ -500,10 +416,40 @@ TEST_F(ControllerTest, ARestartWithNothingLeftToReadGoesOnToTheNextFile)
     EXPECT_FALSE(CControllerProbe::ResumeRequest(Controller()));
 }
 
+// An entry whose file opens but holds no sound, or does not open at all.
+TEST_F(ControllerTest, AStartThatFailsLeavesTheDeviceClosed)
+{
+    const std::string strEmpty = m_pDir->Write("empty.wav", MakeWav(1, 8000, 2, Bytes{}));
+    const std::string strMissing = m_pDir->Path() + "/missing.wav";
+    struct SCase {
+        const char* strWhat;
+        bool bPlayingFirst;
+        int nChosen;
+    };
+    const SCase aCases[] = {
+        {"an empty file chosen while idle", false, 1},
+        {"an empty file chosen while playing", true, 1},
+        {"a missing file chosen while playing", true, 2},
+    };
+    for (const SCase& c : aCases) {
+        Start({Sound("a.wav", 20), strEmpty, strMissing});
+        if (c.bPlayingFirst) {
+            Post(EC::Play);
+            PlayOne();
+        }
+        Select({c.nChosen});
+        Post(EC::PlaySelected);
+        EXPECT_EQ(State(), PS_IDLE) << c.strWhat;
+        EXPECT_FALSE(View().m_bStopEnabled) << c.strWhat;
+        EXPECT_EQ(View().m_strCaption, "STOP-Kuroto") << c.strWhat;
+        EXPECT_FALSE(m_sound.IsOpen()) << c.strWhat << ": the device stays open while nothing plays";
+    }
+}
+
 TEST_F(ControllerTest, StaleNotificationsDoNotTouchANewRun)
 {
     const std::string strA = Sound("a.wav", 2);
-    StartWith({strA});
+    Start({strA});
     Post(EC::Play);
     // Stop, and start again before the returned buffers are handled.
     Controller().OnStop();
@@ -514,7 +460,7 @@ TEST_F(ControllerTest, StaleNotificationsDoNotTouchANewRun)
 
 TEST_F(ControllerTest, StopDispatchedInsideTheBufferHandlingEndsTheRun)
 {
-    StartWith({Sound("a.wav", 3)});
+    Start({Sound("a.wav", 3)});
     Post(EC::Play);
     // Queued before the notification, so one of its three pumps handles it.
     m_sound.CompleteNext();
@@ -528,7 +474,7 @@ TEST_F(ControllerTest, StopDispatchedInsideTheBufferHandlingEndsTheRun)
 TEST_F(ControllerTest, AStalledOutputRestartsWhereTheSoundWasOnAReopenedDevice)
 {
     const std::string strA = Sound("a.wav", 20);
-    StartWith({strA, Sound("b.wav")});
+    Start({strA, Sound("b.wav")});
     Post(EC::Play);
     PlayOne();
     PlayOne();
@@ -557,7 +503,7 @@ TEST_F(ControllerTest, AStalledOutputRestartsWhereTheSoundWasOnAReopenedDevice)
 
 TEST_F(ControllerTest, AStalledOutputWithoutADeviceToReopenStopsWithAMessage)
 {
-    StartWith({Sound("a.wav", 20), Sound("b.wav")});
+    Start({Sound("a.wav", 20), Sound("b.wav")});
     Post(EC::Play);
     PlayOne();
     m_sound.SetOpenFails(true);
@@ -577,7 +523,7 @@ TEST_F(ControllerTest, AStalledOutputWithoutADeviceToReopenStopsWithAMessage)
 // The device is fine; only the file has nothing left after the reader.
 TEST_F(ControllerTest, AStallWhileARestartFindsTheFileReadGoesOnToTheNextFile)
 {
-    StartWith({Sound("a.wav", 20), Sound("b.wav")});
+    Start({Sound("a.wav", 20), Sound("b.wav")});
     Post(EC::Play);
     PlayOne();
     Post(EC::SpeedUp);
@@ -587,103 +533,6 @@ TEST_F(ControllerTest, AStallWhileARestartFindsTheFileReadGoesOnToTheNextFile)
     EXPECT_EQ(Playing(), "b.wav");
     EXPECT_EQ(State(), PS_RUNNING);
     EXPECT_TRUE(View().m_astrMessages.empty());
-}
-
-TEST_F(ControllerTest, SpeedButtonsMoveTheIndexWithinItsBoundsAndSave)
-{
-    StartWith({});
-    for (int i = 0; i < 9; ++i)
-        Post(EC::SpeedUp);
-    EXPECT_EQ(View().m_strSpeed, "2.9");
-    EXPECT_EQ(StoredInt("SpeedIdx"), 19);
-    for (int i = 0; i < 20; ++i)
-        Post(EC::SpeedUp);
-    EXPECT_EQ(View().m_strSpeed, "4.0");
-    CControllerProbe::ResumeRequest(Controller()) = false;
-    Post(EC::SpeedUp);
-    EXPECT_EQ(Controller().GetSpeedIndex(), 30);
-    EXPECT_TRUE(CControllerProbe::ResumeRequest(Controller())) << "a press at the bound still requests a restart";
-
-    CControllerProbe::SpeedHoldoff(Controller()) = 1;
-    Post(EC::SpeedDown);
-    EXPECT_EQ(View().m_strSpeed, "4.0");
-    EXPECT_EQ(StoredInt("SpeedIdx"), 30);
-}
-
-TEST_F(ControllerTest, TheAlphaQuestionGuardsSwitchingTheTonesOn)
-{
-    StartWith({});
-    Post(EC::SetAlpha, 5);
-    EXPECT_EQ(View().m_astrAsked, std::vector<std::string>{kAlphaQuestion});
-    EXPECT_EQ(Controller().GetAlphaControl(), 0);
-    EXPECT_EQ(m_pEngine->m_bAlpha, 0);
-
-    View().m_bAnswerYes = true;
-    Post(EC::SetAlpha, 5);
-    EXPECT_EQ(Controller().GetAlphaControl(), 5);
-    EXPECT_EQ(m_pEngine->m_bAlpha, 1);
-    EXPECT_EQ(m_pEngine->m_nAlphaLevel, 5);
-    EXPECT_EQ(StoredInt("AlphaControl"), 5);
-    Post(EC::SetAlpha, 45); // no question while the tones are on
-    EXPECT_EQ(View().m_astrAsked.size(), 2u);
-    EXPECT_EQ(m_pEngine->m_nAlphaLevel, 45);
-    Post(EC::SetAlpha, 0);
-    EXPECT_EQ(View().m_astrAsked.size(), 2u);
-    EXPECT_EQ(m_pEngine->m_bAlpha, 0);
-    EXPECT_EQ(StoredInt("AlphaControl"), 0);
-}
-
-TEST_F(ControllerTest, MixingAndRepeatSetTheirValuesAndSave)
-{
-    StartWith({});
-    Post(EC::SetMixing, 90);
-    EXPECT_EQ(m_pEngine->m_nMixingGain, 18);
-    Post(EC::SetMixing, 0);
-    EXPECT_EQ(m_pEngine->m_nMixingGain, 0);
-    EXPECT_EQ(StoredInt("MixingVolume"), 0);
-    Post(EC::SetRepeat, REPEAT_ONE);
-    EXPECT_EQ(Controller().GetRepeat(), REPEAT_ONE);
-    EXPECT_EQ(StoredInt("Repeat"), REPEAT_ONE);
-}
-
-TEST_F(ControllerTest, RemovingAndSelectingPlaylistLines)
-{
-    StartWith({"/0.wav", "/1.wav", "/2.wav", "/3.wav", "/4.wav"});
-    Select({1, 3});
-    Post(EC::DeleteSelected);
-    EXPECT_EQ(Controller().GetPlayList().GetCount(), 3);
-    EXPECT_EQ(Controller().GetPlayList().GetPath(1), "/2.wav");
-    EXPECT_EQ(View().RowNames(), (std::vector<std::string>{"0.wav", "2.wav", "4.wav"}));
-    EXPECT_EQ(StoredInt("PlayListCount"), 3);
-
-    Select({0, 2});
-    Post(EC::SelectAll);
-    EXPECT_TRUE(View().SelectedRows().empty());
-    Select({2});
-    Post(EC::SelectAll);
-    EXPECT_EQ(View().SelectedRows(), (std::vector<int>{0, 1, 2}));
-}
-
-TEST_F(ControllerTest, TheDialogsChangeTheListAndTheWaitOnlyOnOk)
-{
-    StartWith({"/0.wav"}, "FileSelect=0\nWaitSec=300\n");
-    View().m_astrChosen = {"/a.mp3", "/b.txt", "/c.WAV", "/folder"};
-    View().m_nChosenWaitMs = 1500;
-    Post(EC::AddFiles);
-    Post(EC::Settings);
-    EXPECT_FALSE(View().m_bOfferedFileMode);
-    EXPECT_EQ(View().m_nOfferedWaitMs, 300);
-    EXPECT_EQ(View().RowNames(), std::vector<std::string>{"0.wav"});
-    EXPECT_EQ(CControllerProbe::WaitMs(Controller()), 300);
-
-    View().m_bChooseOk = true;
-    Post(EC::AddFiles);
-    Post(EC::Settings);
-    EXPECT_EQ(View().RowNames(), (std::vector<std::string>{"0.wav", "a.mp3", "c.WAV"}));
-    EXPECT_EQ(View().m_aRows[2].strPath, "/c.WAV");
-    EXPECT_EQ(StoredString(PlayFileEntryName(2)), "/c.WAV");
-    EXPECT_EQ(StoredInt("FileSelect"), 1);
-    EXPECT_EQ(StoredInt("WaitSec"), 1500);
 }
 
 } // namespace

@@ -10,11 +10,19 @@
 
 int STestClock::nNowMs = 0;
 int STestClock::nStepMs = 1;
+int STestClock::nAlarmMs = -1;
+std::function<void()> STestClock::onAlarm;
 std::function<void()> STestClock::onRead;
 
 int STestClock::Read()
 {
     nNowMs = (nNowMs + nStepMs) % kMillisecondsPerDay;
+    if (nAlarmMs >= 0 && nNowMs >= nAlarmMs) {
+        nAlarmMs = -1;
+        // The alarm may set the next one.
+        const std::function<void()> onThisAlarm = std::move(onAlarm);
+        onThisAlarm();
+    }
     if (onRead)
         onRead();
     return nNowMs;
@@ -58,12 +66,15 @@ void PlayerFixture::SetUp()
     std::filesystem::create_directory(m_pDir->Path() + "/" + kSettingsName);
     STestClock::nNowMs = 12 * 3600 * 1000;
     STestClock::nStepMs = 1;
+    STestClock::nAlarmMs = -1;
     STestClock::onRead = nullptr;
     SetTimeOfDaySource(STestClock::Read);
 }
 
 void PlayerFixture::TearDown()
 {
+    STestClock::nAlarmMs = -1;
+    STestClock::onAlarm = nullptr;
     STestClock::onRead = nullptr;
     Close();
     SetTimeOfDaySource(nullptr);
@@ -124,14 +135,26 @@ CPlaybackController& PlayerFixture::Start()
     m_pEngine->Close();
     m_pProfile = OpenStore();
     m_pView = std::make_unique<CFakePlayerView>();
-    m_pController = MakeController();
+    m_pController = MakeController(*m_pProfile, *m_pView);
     m_pController->Start();
     return *m_pController;
 }
 
-std::unique_ptr<CPlaybackController> PlayerFixture::MakeController()
+CPlaybackController& PlayerFixture::Start(const std::vector<std::string>& astrPlaylist, const std::string& strMore)
 {
-    return std::make_unique<CPlaybackController>(*m_pEngine, m_output, *m_pProfile, *m_pView);
+    WritePlaylist(astrPlaylist, strMore);
+    return Start();
+}
+
+void PlayerFixture::After(int nMs, std::function<void()> onAlarm)
+{
+    STestClock::nAlarmMs = STestClock::nNowMs + nMs;
+    STestClock::onAlarm = std::move(onAlarm);
+}
+
+std::unique_ptr<CPlaybackController> PlayerFixture::MakeController(CProfileStore& profile, IPlayerView& view)
+{
+    return std::make_unique<CPlaybackController>(*m_pEngine, m_output, profile, view);
 }
 
 void PlayerFixture::Close()
@@ -186,13 +209,19 @@ Bytes PlayerFixture::Render(const std::string& strPath, uint64_t nPosition, doub
     pEngine->m_bAlpha = m_pEngine->m_bAlpha;
     pEngine->m_nAlphaLevel = m_pEngine->m_nAlphaLevel;
     pEngine->m_nMixingGain = m_pEngine->m_nMixingGain;
+    return RenderWith(*pEngine, strPath, nPosition, dSpeed);
+}
+
+Bytes PlayerFixture::RenderWith(CSpeedEngine& engine, const std::string& strPath, uint64_t nPosition, double dSpeed)
+{
     Bytes abAll;
-    if (!pEngine->Open(strPath, dSpeed))
+    if (!engine.Open(strPath, dSpeed))
         return abAll;
-    pEngine->Seek(nPosition);
+    engine.Seek(nPosition);
     Bytes abBuffer(WAVE_BUFFER_BYTES);
-    while (const uint32_t nBytes = pEngine->Fill(abBuffer.data(), WAVE_BUFFER_BYTES))
+    while (const uint32_t nBytes = engine.Fill(abBuffer.data(), WAVE_BUFFER_BYTES))
         abAll.insert(abAll.end(), abBuffer.begin(), abBuffer.begin() + nBytes);
+    engine.Close();
     return abAll;
 }
 

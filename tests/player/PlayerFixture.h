@@ -20,10 +20,13 @@
 #include <vector>
 
 // The time of day the player reads: each reading moves it on by nStepMs,
-// wrapping at midnight, and then runs onRead when one is set.
+// wrapping at midnight, then runs onAlarm once when it has reached
+// nAlarmMs, and onRead when one is set.
 struct STestClock {
     static int nNowMs;
     static int nStepMs;
+    static int nAlarmMs;
+    static std::function<void()> onAlarm;
     static std::function<void()> onRead;
     static int Read();
 };
@@ -50,15 +53,23 @@ protected:
     // Starts the player on the stored settings as the program does; one that
     // runs ends first, as in a restart.
     CPlaybackController& Start();
+    // Starts it on a settings file with this playlist and the further lines.
+    CPlaybackController& Start(const std::vector<std::string>& astrPlaylist, const std::string& strMore = "");
     void Close();
-    virtual std::unique_ptr<CPlaybackController> MakeController();
+    virtual std::unique_ptr<CPlaybackController> MakeController(CProfileStore& profile, IPlayerView& view);
 
     CPlaybackController& Controller() { return *m_pController; }
+    const CPlaybackController& Controller() const { return *m_pController; }
     CFakePlayerView& View() { return *m_pView; }
     int State() const { return CControllerProbe::PlayState(*m_pController); }
     int Current() const { return CControllerProbe::Current(*m_pController); }
     std::string Playing() const { return m_pView->m_strFileName; }
     void Select(const std::vector<int>& anRows) { m_pView->Select(anRows); }
+
+    // Runs onAlarm at the first reading of the clock nMs from now.
+    static void After(int nMs, std::function<void()> onAlarm);
+    // The next notification comes later than the watchdog allows.
+    void Stall() { STestClock::nNowMs += 1000 * (CControllerProbe::WatchdogSeconds(Controller()) + 1); }
 
     // Posts a command as the form does and handles everything that follows.
     void Post(EPlayerCommand eCommand, int nValue = 0);
@@ -77,6 +88,8 @@ protected:
     // What a fresh engine with the player's levels makes of a file, from
     // byte nPosition on.
     Bytes Render(const std::string& strPath, uint64_t nPosition = 0, double dSpeed = 2.0) const;
+    // Everything that engine makes of a file from byte nPosition on.
+    static Bytes RenderWith(CSpeedEngine& engine, const std::string& strPath, uint64_t nPosition, double dSpeed);
     // What the sound system played from byte nFrom of its record on.
     Bytes PlayedSince(size_t nFrom) const;
 
