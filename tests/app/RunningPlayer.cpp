@@ -171,11 +171,12 @@ void RunningPlayerFixture::PrepareSettings(
 
 void RunningPlayerFixture::StartPlayer(const std::vector<std::string>& astrEnvironment)
 {
-    // The test's own settings first: they count over these.
+    // The test's own settings first: they count over these. No session bus:
+    // without one, the bus library would start one on the test's display.
     std::vector<std::string> astrSettings = astrEnvironment;
     astrSettings.insert(astrSettings.end(), {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
         "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + DeviceFile(),
-        "VELOFON_SCALE="});
+        "VELOFON_SCALE=", "DBUS_SESSION_BUS_ADDRESS=unix:path=" + Path("no-session-bus")});
     CChildEnvironment environment(astrSettings);
     std::string strExe = VELOFON_PLAYER_EXE;
     char* apArgs[] = {strExe.data(), nullptr};
