@@ -158,13 +158,15 @@ bool CPlaybackController::StartFile(const std::string& strPath, uint64_t nPositi
         }
         m_bResumeRequest = false;
         m_view.SetFileName(FileNameOfPath(strPath));
-        if (m_output.Open(GetSafeHwnd(), m_engine.GetFormat()) && m_output.Start(GetSafeHwnd())) {
+        m_bOutputFailed = !m_output.Open(GetSafeHwnd(), m_engine.GetFormat());
+        if (!m_bOutputFailed && m_output.Start(GetSafeHwnd())) {
             m_nOldSec2 = SecondsOfDay();
             return true;
         }
-        m_bOutputFailed = true;
         m_engine.Close();
     }
+    // Nothing plays: the sound system gets no silence.
+    m_output.Close();
     m_nPlayState = PS_IDLE;
     UpdateStopButton();
     m_view.ShowPlayButton(true);
@@ -327,13 +329,16 @@ uint64_t CPlaybackController::HeardPosition() const
     return m_engine.GetPosition() - std::min(nAheadBytes, m_engine.GetPosition());
 }
 
-void CPlaybackController::CheckWatchdog()
+bool CPlaybackController::CheckWatchdog()
 {
     const int nNow = SecondsOfDay();
     const bool bStalled = m_nPlayState == PS_RUNNING && !m_output.m_bPaused && nNow - m_nOldSec2 > WatchdogSeconds();
     m_nOldSec2 = nNow;
-    if (!bStalled)
-        return;
+    return bStalled;
+}
+
+void CPlaybackController::RestartStalledOutput()
+{
     // A suspend and resume, or a device that stopped returning buffers. The
     // device may never give them back, so the output is reset, which returns
     // them at once; the drained run then starts again on a reopened device
@@ -362,8 +367,11 @@ void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
     if (m_nSpeedHoldoff != 0)
         --m_nSpeedHoldoff;
     KeepDisplayAwake();
-    CheckWatchdog();
+    const bool bStalled = CheckWatchdog();
     if (m_output.Refill(reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR*>(lParam))) {
+        // After the refill, so that the late buffer counts as heard.
+        if (bStalled)
+            RestartStalledOutput();
         ShowPosition();
         for (int nPump = 0; nPump < kPumpsPerBuffer; ++nPump)
             PumpMessage();

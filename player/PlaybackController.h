@@ -107,9 +107,12 @@ private:
     friend class CControllerProbe;
 
     // ---- the steps of a buffer notification ----
-    // When the output stalled, resets it: the drained run restarts from what
-    // was heard on a reopened device, or stops when none opens.
-    void CheckWatchdog();
+    // True when the output stalled: no notification for longer than the
+    // watchdog allows while playing.
+    bool CheckWatchdog();
+    // Resets a stalled output: the drained run restarts from what was heard
+    // on a reopened device, or stops when none opens.
+    void RestartStalledOutput();
     void ShowPosition();
     // The ring drained: restarts at a new speed, starts the chosen entry,
     // waits, or goes on to the next entry.
@@ -166,7 +169,7 @@ private:
     uint64_t m_nResumePos = 0;
     // The frame the current run started at, for the heard position.
     uint64_t m_nRunStartFrame = 0;
-    // The last start opened its file but no output.
+    // The last start opened its file but no sound device.
     bool m_bOutputFailed = false;
     // The run was cut off because the output stalled; it restarts on a
     // reopened device.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/SpeedEngine.h"
+#include "engine/SpeedSteps.h"
 
 #include <memory>
 
@@ -33,9 +34,3 @@ struct CSpeedEngineProbe {
         return bOk;
     }
 };
-
-// The speed the player uses for speed index k.
-inline double SpeedOfIndex(int k)
-{
-    return (k + 10.0) * 0.1;
-}
