@@ -167,8 +167,10 @@ int main()
     SetMessageQueueHooks(GatherInput, Wake);
     if (hEndSignals >= 0)
         Fl::add_fd(hEndSignals, OnEndSignal);
-    controller.Start();
+    // Shown before the settings are loaded, so that a message about them
+    // stands over the player's window.
     view.show();
+    controller.Start();
     const int nStatus = RunUntilExit();
 
     // The sound device closes before the buffers it plays from are freed.

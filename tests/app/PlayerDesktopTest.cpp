@@ -159,6 +159,11 @@ TEST_F(PlayerDesktopTest, WhatTheDesktopDoesToTheWindowNeverStopsThePlayback)
              XMapWindow(desktop.Get(), hWnd);
              XSync(desktop.Get(), False);
          }},
+        {"asked to maximise", [](CDesktopConnection& desktop, Window hWnd, pid_t) {
+             const long nAdd = 1;
+             desktop.SendToRoot(hWnd, "_NET_WM_STATE", nAdd,
+                 static_cast<long>(XInternAtom(desktop.Get(), "_NET_WM_STATE_MAXIMIZED_VERT", False)));
+         }},
         {"given Escape", [](CDesktopConnection&, Window hWnd, pid_t) {
              Xdotool("windowactivate --sync " + std::to_string(hWnd) + " key Escape");
          }},
@@ -168,12 +173,16 @@ TEST_F(PlayerDesktopTest, WhatTheDesktopDoesToTheWindowNeverStopsThePlayback)
              ::kill(nPid, SIGCONT);
          }},
     };
+    const SRect size = m_desktop.Size(m_hWindow);
     for (const SDisturbance& disturbance : aDisturbances) {
         disturbance.pfnDo(m_desktop, m_hWindow, m_nPid);
         EXPECT_TRUE(WaitForMoreSound(kHalfSecondFrames))
             << "no sound reached the device after the window was " << disturbance.strName << Report();
         ASSERT_TRUE(PlayerRuns()) << "the player ended when its window was " << disturbance.strName << Report();
         EXPECT_EQ(Title(), "PLAY-Kuroto") << "after the window was " << disturbance.strName;
+        const SRect now = m_desktop.Size(m_hWindow);
+        EXPECT_TRUE(now.nWidth == size.nWidth && now.nHeight == size.nHeight)
+            << "the window is " << now.nWidth << "x" << now.nHeight << " after it was " << disturbance.strName;
     }
 }
 
