@@ -298,6 +298,14 @@ void CSoundFile::Seek(uint64_t nPosition)
         m_WaveFile.Seek(nPosition);
 }
 
+void CSoundFile::SeekFrame(uint64_t nFrame)
+{
+    if (IsDecodedOpen())
+        m_DecodedFile.Seek(nFrame);
+    else if (IsWaveOpen())
+        m_WaveFile.Seek(m_WaveFile.DataOffset() + std::min(nFrame, GetLengthFrames()) * m_wfx.nBlockAlign);
+}
+
 std::string CSoundFile::GetLastErrorText() const
 {
     if (m_eLastError == EOpenError::NotDecodable && !m_strDecoderError.empty())

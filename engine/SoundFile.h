@@ -114,6 +114,8 @@ public:
     uint32_t GetPositionSec() const;
     uint64_t GetPosition() const;
     void Seek(uint64_t nPosition);
+    // Moves the reader to frame nFrame of the sound (clamped like Seek).
+    void SeekFrame(uint64_t nFrame);
     // The frames of sound the open file holds (of a WAV, as far as it really
     // reaches), and the frame the reader stands at; for progress displays.
     uint64_t GetLengthFrames() const;

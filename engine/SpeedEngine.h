@@ -52,6 +52,7 @@ public:
     uint32_t Fill(void* pBuffer, uint32_t nCapacity);
     // Moves the reader; the segments already on the tracks stay.
     void Seek(uint64_t nPosition) { m_SoundFile.Seek(nPosition); }
+    void SeekFrame(uint64_t nFrame) { m_SoundFile.SeekFrame(nFrame); }
     bool Close() { return m_SoundFile.Close(); }
     // The last opened file's format (null before the first file).
     const WAVEFORMATEX* GetFormat() const { return m_SoundFile.GetFormat(); }
