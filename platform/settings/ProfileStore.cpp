@@ -1,13 +1,10 @@
 #include "ProfileStore.h"
 
-#include <cerrno>
-#include <cstdio>
+#include "SettingsFile.h"
+
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <glib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 struct CProfileStore::SKeyFile {
     GKeyFile* pFile = g_key_file_new();
@@ -61,44 +58,13 @@ bool IsKeyFileName(const std::string& str, bool bEntry)
     return !bEntry || (str.front() != '#' && str.front() != ' ' && str.back() != ' ');
 }
 
-// Reads only a regular file of sane size; O_NONBLOCK keeps a FIFO in its
-// place from blocking the open.
-bool ReadSettingsFile(const std::string& strPath, std::string& strContent)
-{
-    const int hFile = ::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (hFile < 0)
-        return false;
-    struct stat st {};
-    bool bOk = ::fstat(hFile, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= kMaxFileSize;
-    char achBuffer[8192];
-    while (bOk) {
-        const ssize_t nGot = ::read(hFile, achBuffer, sizeof achBuffer);
-        if (nGot < 0 && errno == EINTR)
-            continue;
-        if (nGot <= 0) {
-            bOk = nGot == 0;
-            break;
-        }
-        strContent.append(achBuffer, static_cast<size_t>(nGot));
-        bOk = strContent.size() <= kMaxFileSize;
-    }
-    ::close(hFile);
-    return bOk;
-}
-
 // bDamaged tells that a file is there but could not be taken as settings.
 GKeyFile* LoadKeyFile(const std::string& strPath, bool& bDamaged)
 {
     GKeyFile* pFile = g_key_file_new();
     std::string strContent;
-    bDamaged = false;
-    if (!ReadSettingsFile(strPath, strContent)) {
-        // An unreadable regular file is kept; a missing one is just missing,
-        // and something else in its place (a folder, a FIFO) is left alone.
-        struct stat st {};
-        bDamaged = ::lstat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (!ReadSettingsFile(strPath, kMaxFileSize, strContent, bDamaged))
         return pFile;
-    }
     // Some editors start a file with a byte order mark, which GLib takes for a
     // broken line.
     const size_t nStart = strContent.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
@@ -163,52 +129,6 @@ bool NeedsOwnEscapes(const std::string& str)
     return false;
 }
 
-void AppendHexEscape(std::string& strOut, unsigned char c)
-{
-    static const char achDigits[] = "0123456789abcdef";
-    strOut += "\\x";
-    strOut += achDigits[c >> 4];
-    strOut += achDigits[c & 0xf];
-}
-
-// GLib's escapes, and \xHH for each byte outside valid UTF-8 and for control
-// characters. GLib never writes \x, so the value cannot be mistaken for one
-// of its own, and the file stays valid UTF-8 text.
-std::string EscapeOwn(const std::string& str)
-{
-    const size_t nFirst = str.find_first_not_of(' ');
-    const size_t nLast = str.find_last_not_of(' ');
-    std::string strOut;
-    const char* const pBegin = str.data();
-    const char* const pEnd = pBegin + str.size();
-    const char* p = pBegin;
-    while (p < pEnd) {
-        const gchar* pValidEnd = nullptr;
-        g_utf8_validate(p, pEnd - p, &pValidEnd);
-        for (; p < pValidEnd; ++p) {
-            const auto c = static_cast<unsigned char>(*p);
-            const size_t i = static_cast<size_t>(p - pBegin);
-            if (c == ' ' && (nFirst == std::string::npos || i < nFirst || i > nLast))
-                strOut += "\\s";
-            else if (c == '\\')
-                strOut += "\\\\";
-            else if (c == '\n')
-                strOut += "\\n";
-            else if (c == '\r')
-                strOut += "\\r";
-            else if (c == '\t')
-                strOut += "\\t";
-            else if (c < 0x20 || c == 0x7f)
-                AppendHexEscape(strOut, c);
-            else
-                strOut += static_cast<char>(c);
-        }
-        if (p < pEnd)
-            AppendHexEscape(strOut, static_cast<unsigned char>(*p++));
-    }
-    return strOut;
-}
-
 // GLib escapes leading blanks only; trailing ones would be lost to an editor
 // that trims lines.
 std::string EscapeWithGLib(const std::string& str)
@@ -227,59 +147,6 @@ std::string EscapeWithGLib(const std::string& str)
     for (size_t i = nKeep; i < strRaw.size(); ++i)
         strTail += strRaw[i] == ' ' ? "\\s" : "\\t";
     return strRaw.replace(nKeep, std::string::npos, strTail);
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The reverse of EscapeOwn, and of GLib's escaping (\s \n \r \t \\, the
-// same in both); other bytes, including ones that are not UTF-8 written by
-// hand, are taken as they are.
-bool UnescapeOwn(const char* p, std::string& strOut)
-{
-    for (; *p != '\0'; ++p) {
-        if (*p != '\\') {
-            strOut += *p;
-            continue;
-        }
-        switch (*++p) {
-        case 's':
-            strOut += ' ';
-            break;
-        case 'n':
-            strOut += '\n';
-            break;
-        case 'r':
-            strOut += '\r';
-            break;
-        case 't':
-            strOut += '\t';
-            break;
-        case '\\':
-            strOut += '\\';
-            break;
-        case 'x': {
-            const int nHigh = HexDigit(p[1]);
-            const int nLow = nHigh < 0 ? -1 : HexDigit(p[2]);
-            if (nLow < 0)
-                return false;
-            strOut += static_cast<char>(nHigh * 16 + nLow);
-            p += 2;
-            break;
-        }
-        default:
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -328,7 +195,7 @@ std::string CProfileStore::GetProfileString(const std::string& strSection, const
     // a backslash at the end (a hand-typed "C:\dir\") it sets its error twice
     // and prints a warning about a bug.
     std::string strValue;
-    const bool bOk = UnescapeOwn(pRaw, strValue);
+    const bool bOk = UnescapeBytes(pRaw, strValue);
     g_free(pRaw);
     return bOk ? strValue : strDefault;
 }
@@ -353,7 +220,7 @@ bool CProfileStore::WriteProfileInt(const std::string& strSection, const std::st
 bool CProfileStore::WriteProfileString(const std::string& strSection, const std::string& strEntry,
                                        const std::string& strValue)
 {
-    return Store(strSection, strEntry, NeedsOwnEscapes(strValue) ? EscapeOwn(strValue) : EscapeWithGLib(strValue));
+    return Store(strSection, strEntry, NeedsOwnEscapes(strValue) ? EscapeBytes(strValue) : EscapeWithGLib(strValue));
 }
 
 bool CProfileStore::Store(const std::string& strSection, const std::string& strEntry, const std::string& strRawValue)
@@ -399,19 +266,10 @@ bool CProfileStore::EndBatch()
 
 bool CProfileStore::Save()
 {
-    gchar* pFolder = g_path_get_dirname(m_strPath.c_str());
-    bool bSaved = g_mkdir_with_parents(pFolder, 0700) == 0;
-    g_free(pFolder);
-    // A file that could not be read as settings is not thrown away: the
-    // first save moves it aside, where the user can still look at it.
-    if (bSaved && m_bKeepDamagedFile) {
-        const std::string strKept = m_strPath + ".damaged";
-        if (::rename(m_strPath.c_str(), strKept.c_str()) == 0 || errno == ENOENT)
-            m_bKeepDamagedFile = false;
-    }
-    // A temporary file in the same folder, flushed and renamed over the old.
-    if (bSaved)
-        bSaved = g_key_file_save_to_file(m_pKeyFile->pFile, m_strPath.c_str(), nullptr);
+    gsize nSize = 0;
+    gchar* pData = g_key_file_to_data(m_pKeyFile->pFile, &nSize, nullptr);
+    const bool bSaved = ReplaceSettingsFile(m_strPath, std::string(pData, nSize), m_bKeepDamagedFile);
+    g_free(pData);
     if (bSaved)
         m_bDirty = false;
     return bSaved;
