@@ -4,10 +4,13 @@
 #include "platform/files/FindFile.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <linux/magic.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,6 +65,69 @@ bool IsKernelFileSystem(const std::string& strPath)
     return std::find(std::begin(kKernelMagics), std::end(kKernelMagics), nMagic) != std::end(kKernelMagics);
 }
 
+bool IsFolderPath(const std::string& strPath)
+{
+    struct stat status {};
+    return !strPath.empty() && strPath[0] == '/' && ::stat(strPath.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::string HomeFolder()
+{
+    const char* strHome = std::getenv("HOME");
+    if (strHome && *strHome)
+        return strHome;
+    const passwd* pUser = ::getpwuid(::geteuid());
+    return pUser && pUser->pw_dir ? pUser->pw_dir : "";
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Where the run of digits at nAt ends.
+size_t DigitRunEnd(const std::string& str, size_t nAt)
+{
+    while (nAt < str.size() && IsDigit(str[nAt]))
+        ++nAt;
+    return nAt;
+}
+
+// Below, equal to or above zero as strLeft comes before, with or after
+// strRight when runs of digits count by their value. A digit stands against
+// any other byte as itself: the other bytes lie all below or all above the
+// digits, so a number sorts as one block there, whatever its value.
+int CompareNaturally(const std::string& strLeft, const std::string& strRight)
+{
+    size_t i = 0;
+    size_t j = 0;
+    while (i < strLeft.size() && j < strRight.size()) {
+        if (IsDigit(strLeft[i]) && IsDigit(strRight[j])) {
+            const size_t nLeftEnd = DigitRunEnd(strLeft, i);
+            const size_t nRightEnd = DigitRunEnd(strRight, j);
+            while (i + 1 < nLeftEnd && strLeft[i] == '0')
+                ++i;
+            while (j + 1 < nRightEnd && strRight[j] == '0')
+                ++j;
+            // Without leading zeros the longer number is the larger one.
+            if (nLeftEnd - i != nRightEnd - j)
+                return nLeftEnd - i < nRightEnd - j ? -1 : 1;
+            if (const int nOrder = strLeft.compare(i, nLeftEnd - i, strRight, j, nRightEnd - j))
+                return nOrder;
+            i = nLeftEnd;
+            j = nRightEnd;
+            continue;
+        }
+        const auto cLeft = static_cast<unsigned char>(strLeft[i]);
+        const auto cRight = static_cast<unsigned char>(strRight[j]);
+        if (cLeft != cRight)
+            return cLeft < cRight ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    return (i < strLeft.size() ? 1 : 0) - (j < strRight.size() ? 1 : 0);
+}
+
 // Built once: every folder gathered searches with it.
 const std::string& PlayablePatterns()
 {
@@ -101,12 +167,47 @@ std::string FolderNameOfLine(const std::string& strLine)
     return strLine.size() >= 2 ? strLine.substr(1, strLine.size() - 2) : std::string();
 }
 
+std::string AbsolutePath(const std::string& strPath, const std::string& strBase)
+{
+    const std::string strFull = !strPath.empty() && strPath[0] == '/' ? strPath : strBase + "/" + strPath;
+    std::vector<std::string> astrParts;
+    for (size_t nStart = 0; nStart <= strFull.size();) {
+        const size_t nEnd = std::min(strFull.find('/', nStart), strFull.size());
+        const std::string strPart = strFull.substr(nStart, nEnd - nStart);
+        if (strPart == "..") {
+            if (!astrParts.empty())
+                astrParts.pop_back();
+        } else if (!strPart.empty() && strPart != ".") {
+            astrParts.push_back(strPart);
+        }
+        nStart = nEnd + 1;
+    }
+    std::string strResult;
+    for (const std::string& strPart : astrParts)
+        strResult += "/" + strPart;
+    return strResult.empty() ? "/" : strResult;
+}
+
+std::string StartFolder(const std::string& strFolder)
+{
+    for (const std::string& strCandidate : {strFolder, HomeFolder()}) {
+        if (IsFolderPath(strCandidate))
+            return AbsolutePath(strCandidate, "/");
+    }
+    return "/";
+}
+
+bool NaturalLess(const std::string& strLeft, const std::string& strRight)
+{
+    // std::string's operator< compares bytes as unsigned char; as the tie
+    // breaker it makes the order total, so that any sort gives one list.
+    const int nOrder = CompareNaturally(strLeft, strRight);
+    return nOrder != 0 ? nOrder < 0 : strLeft < strRight;
+}
+
 void SortNames(std::vector<std::string>& astrNames)
 {
-    // std::string's operator< compares bytes as unsigned char, the ordinal
-    // order the list wants. Equal names are indistinguishable, so an unstable
-    // sort gives the very list a stable (or a Shell) sort would.
-    std::sort(astrNames.begin(), astrNames.end());
+    std::sort(astrNames.begin(), astrNames.end(), NaturalLess);
 }
 
 SFolderListing ListFolder(const std::string& strFolder, const std::string& strPattern)
@@ -194,6 +295,7 @@ void CSoundFileGatherer::GatherFolder(const std::string& strFolderPath, std::vec
     std::vector<std::string> astrFolders;
     if (!Search(strFolder, "*.*", nullptr, &astrFolders))
         return;
+    SortNames(astrFolders);
     for (const std::string& strSubfolder : astrFolders) {
         if (IsSystemFolder(strSubfolder))
             continue;
@@ -203,4 +305,20 @@ void CSoundFileGatherer::GatherFolder(const std::string& strFolderPath, std::vec
     }
     SortNames(astrFiles);
     astrResult.insert(astrResult.end(), astrFiles.begin(), astrFiles.end());
+}
+
+std::vector<std::string> PlayableFilesOf(const std::vector<std::string>& astrPaths)
+{
+    std::vector<std::string> astrFiles;
+    CSoundFileGatherer gatherer;
+    for (const std::string& strPath : astrPaths) {
+        struct stat status {};
+        if (::stat(strPath.c_str(), &status) != 0)
+            continue;
+        if (S_ISDIR(status.st_mode))
+            gatherer.Gather(strPath, astrFiles);
+        else if (S_ISREG(status.st_mode) && HasPlayableExtension(strPath))
+            astrFiles.push_back(strPath);
+    }
+    return astrFiles;
 }

@@ -23,8 +23,18 @@ std::string SearchFor(const std::string& strFolder, const std::string& strPatter
 bool IsFolderLine(const std::string& strLine);
 // The folder's name inside its brackets (the line without its first and last character).
 std::string FolderNameOfLine(const std::string& strLine);
+// strPath made absolute against strBase (itself absolute), with "." and ".."
+// worked out and repeated separators dropped: the name a user means, without
+// resolving links.
+std::string AbsolutePath(const std::string& strPath, const std::string& strBase);
+// strFolder when it is a folder, else the home folder ($HOME, else the user
+// database's), else the root.
+std::string StartFolder(const std::string& strFolder);
 
-// Ascending by byte value, case-sensitive: "B.wav" before "a.wav".
+// Natural order: runs of digits compare as numbers ("Chapter 2" before
+// "Chapter 10"), everything else by byte value, case-sensitive ("B.wav"
+// before "a.wav"); names equal so ("01", "1") fall back to their bytes.
+bool NaturalLess(const std::string& strLeft, const std::string& strRight);
 void SortNames(std::vector<std::string>& astrNames);
 
 struct SFolderListing {
@@ -41,9 +51,8 @@ SFolderListing ListFolder(const std::string& strFolder, const std::string& strPa
 std::vector<std::string> BrowserLines(const std::string& strFolder, const std::string& strPattern, bool bFileMode);
 
 // Gathers the playable files (engine/PlayableFiles.h) below folders, depth
-// first: a folder's subfolders (in the order the file system gives them) come
-// before its own files (sorted). Files are recorded by the path walked to
-// them, links and all. A folder already visited by this gatherer, whatever
+// first: a folder's subfolders come before its own files, each sorted.
+// Files are recorded by the path walked to them, links and all. A folder already visited by this gatherer, whatever
 // the path that reaches it (symbolic links), is skipped, so links back up the
 // tree end and every file comes once. The walk never descends from the root
 // into /proc, /sys, /dev or /run, and never enters a kernel file system
@@ -82,3 +91,9 @@ private:
     bool m_bStopped = false;
     std::set<std::pair<uint64_t, uint64_t>> m_setVisited; // (device, inode) of folders
 };
+
+// What a list of paths from outside (a command line, a drop) adds to the
+// playlist, in its order: a folder gives the playable files gathered below
+// it, a file itself when its name is that of a playable file. Paths that
+// name nothing are left out.
+std::vector<std::string> PlayableFilesOf(const std::vector<std::string>& astrPaths);

@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,11 +128,53 @@ TEST(FolderPathTest, SeparatorsParentsAndFolderLines)
     EXPECT_EQ(FolderNameOfLine("[[x]]"), "[x]");
 }
 
-TEST(FolderListingTest, NamesSortByBytesCaseSensitive)
+TEST(FolderPathTest, RelativePathsBecomeAbsoluteWithoutDotsOrDoubleSeparators)
 {
-    Names astr{"b.wav", "ä.wav", "a.wav", "_x", "B.wav", "Z.wav", "10.wav", "9.wav"};
+    const std::tuple<const char*, const char*, const char*> aCases[] = {
+        {"b.mp3", "/a", "/a/b.mp3"}, {"../b", "/a/c", "/a/b"}, {"./x/../y/", "/a", "/a/y"},
+        {"/abs//p/.", "/ignored", "/abs/p"}, {"..", "/", "/"}, {"../../..", "/a", "/"}, {"", "/a/", "/a"},
+        {".hidden/...", "/a", "/a/.hidden/..."}, {"第2章.mp3", "/講義", "/講義/第2章.mp3"},
+    };
+    for (const auto& [strPath, strBase, strExpected] : aCases)
+        EXPECT_EQ(AbsolutePath(strPath, strBase), strExpected) << strPath << " in " << strBase;
+}
+
+TEST(FolderPathTest, TheBrowserStartsInTheFolderGivenElseAtHome)
+{
+    CTempDir dir;
+    MakeTree(dir.Path(), {"home/", "music/", "file.wav"});
+    const char* strHome = std::getenv("HOME");
+    const std::string strSavedHome = strHome ? strHome : "";
+    ::setenv("HOME", (dir.Path() + "/home").c_str(), 1);
+    const std::pair<std::string, std::string> aCases[] = {
+        {dir.Path() + "/music/", dir.Path() + "/music"}, {"/", "/"}, {"", dir.Path() + "/home"},
+        {dir.Path() + "/file.wav", dir.Path() + "/home"}, {dir.Path() + "/gone", dir.Path() + "/home"},
+        {"music", dir.Path() + "/home"},
+    };
+    for (const auto& [strFolder, strExpected] : aCases)
+        EXPECT_EQ(StartFolder(strFolder), strExpected) << strFolder;
+    ::setenv("HOME", (dir.Path() + "/gone").c_str(), 1);
+    EXPECT_EQ(StartFolder(""), "/");
+    if (strHome)
+        ::setenv("HOME", strSavedHome.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+}
+
+TEST(FolderListingTest, NamesSortNaturallyTiesByBytes)
+{
+    // Each name comes strictly before the next.
+    const Names astrOrdered{"9.wav", "10.wav", "B.wav", "Chapter 2", "Chapter 10", "Chapter 10a", "Chapter 010b",
+        "Disc-1", "Disc01", "Disc1", "Disc1 ", "Disc9z", "Disc10", "Disc:", "Z.wav", "_x", "a.wav", "b.wav",
+        "v18446744073709551616", "v18446744073709551617", "v100000000000000000000", "ä.wav", "第2章", "第10章"};
+    for (size_t i = 0; i + 1 < astrOrdered.size(); ++i) {
+        EXPECT_TRUE(NaturalLess(astrOrdered[i], astrOrdered[i + 1])) << astrOrdered[i] << " < " << astrOrdered[i + 1];
+        EXPECT_FALSE(NaturalLess(astrOrdered[i + 1], astrOrdered[i])) << astrOrdered[i + 1];
+        EXPECT_FALSE(NaturalLess(astrOrdered[i], astrOrdered[i])) << astrOrdered[i];
+    }
+    Names astr(astrOrdered.rbegin(), astrOrdered.rend());
     SortNames(astr);
-    EXPECT_EQ(astr, (Names{"10.wav", "9.wav", "B.wav", "Z.wav", "_x", "a.wav", "b.wav", "ä.wav"}));
+    EXPECT_EQ(astr, astrOrdered);
 }
 
 TEST(FolderListingTest, FoldersInBracketsThenFilesHiddenOnesNever)
@@ -186,17 +230,25 @@ protected:
     const std::string m_strA = m_dir.Path() + "/A";
 };
 
-TEST_F(SoundFileGathererTest, SubfoldersComeFirstThenTheFolderOwnSortedFiles)
+TEST_F(SoundFileGathererTest, SubfoldersComeFirstThenTheFolderOwnFilesInNaturalOrder)
 {
     MakeTree(m_dir.Path(), {"A/", "A/b.wav", "A/a.wav", "A/S/", "A/S/c.wav", "A/S/T/", "A/S/T/d.WAV", "A/.h.wav",
-                            "A/.hidden/", "A/.hidden/e.wav", "A/notes.txt", "A/x.wav/", "A/x.wav/f.wav"});
-    const Names astrResult = Gather(m_strA + "/");
-    // The file system decides whether S or x.wav comes first.
-    const Names astrFirst{m_strA + "/S/T/d.WAV", m_strA + "/S/c.wav", m_strA + "/x.wav/f.wav"};
-    const Names astrSecond{m_strA + "/x.wav/f.wav", m_strA + "/S/T/d.WAV", m_strA + "/S/c.wav"};
-    const Names astrHead(astrResult.begin(), astrResult.end() - std::min<size_t>(2, astrResult.size()));
-    EXPECT_TRUE(astrHead == astrFirst || astrHead == astrSecond) << ::testing::PrintToString(astrResult);
-    EXPECT_EQ(Names(astrResult.end() - 2, astrResult.end()), (Names{m_strA + "/a.wav", m_strA + "/b.wav"}));
+                            "A/.hidden/", "A/.hidden/e.wav", "A/notes.txt", "A/x.wav/", "A/x.wav/f.wav",
+                            "A/Disc 10/", "A/Disc 10/1.mp3", "A/Disc 2/", "A/Disc 2/10.mp3", "A/Disc 2/9.mp3"});
+    EXPECT_EQ(Gather(m_strA + "/"),
+              (Names{m_strA + "/Disc 2/9.mp3", m_strA + "/Disc 2/10.mp3", m_strA + "/Disc 10/1.mp3",
+                     m_strA + "/S/T/d.WAV", m_strA + "/S/c.wav", m_strA + "/x.wav/f.wav", m_strA + "/a.wav",
+                     m_strA + "/b.wav"}));
+}
+
+TEST_F(SoundFileGathererTest, PathsFromOutsideGiveTheirPlayableFiles)
+{
+    MakeTree(m_dir.Path(), {"A/", "A/Part 10.mp3", "A/Part 2.mp3", "A/notes.txt", "one.ogg", "readme.txt",
+                            "dir.mp3/", "link.flac -> one.ogg", "broken.mp3 -> gone"});
+    const std::string strRoot = m_dir.Path();
+    EXPECT_EQ(PlayableFilesOf({strRoot + "/one.ogg", m_strA, strRoot + "/readme.txt", strRoot + "/gone.mp3",
+                               strRoot + "/dir.mp3", strRoot + "/link.flac", strRoot + "/broken.mp3", m_strA}),
+              (Names{strRoot + "/one.ogg", m_strA + "/Part 2.mp3", m_strA + "/Part 10.mp3", strRoot + "/link.flac"}));
 }
 
 TEST_F(SoundFileGathererTest, EveryPlayableFileComesInAnyCase)
