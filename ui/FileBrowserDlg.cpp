@@ -127,7 +127,7 @@ CFileBrowserDlg::CFileBrowserDlg()
 void CFileBrowserDlg::OnInitDialog()
 {
     m_astrResult.clear();
-    SetPath(m_strStartFolderForTest);
+    SetPath(StartFolder(m_strFolder));
     m_ChoiceFilter.value(0);
     m_CheckFolderMode.value(m_bFileMode ? 0 : 1);
     Refill();
@@ -220,6 +220,7 @@ void CFileBrowserDlg::OnOK()
     }
     for (int nLine : anSelected)
         m_astrResult.push_back(strFolder + "/" + EntryText(nLine));
+    m_strFolder = GetPath();
     EndDialog(true);
 }
 
@@ -249,6 +250,7 @@ void CFileBrowserDlg::GatherSelectedFolders(const std::string& strFolder, const 
         m_astrResult.clear();
         return;
     }
+    m_strFolder = strShownPath;
     EndDialog(true);
 }
 

@@ -42,8 +42,9 @@ public:
     // True: choose files; false: select folders. The caller sets it before
     // the dialog starts and reads the user's last choice after.
     bool m_bFileMode = true;
-    // Browsing starts here; only tests change it, to a folder of their own.
-    std::string m_strStartFolderForTest = "/";
+    // Browsing starts here (in the home folder when this is none); once the
+    // dialog ended with OK, the folder it ended in.
+    std::string m_strFolder;
 
     // The parts, in the order the focus goes through them.
     CDefaultButton m_ButtonOk;

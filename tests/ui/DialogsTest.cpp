@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -127,7 +128,7 @@ protected:
     {
         auto pDlg = std::make_unique<CFileBrowserDlg>();
         pDlg->m_bFileMode = bFileMode;
-        pDlg->m_strStartFolderForTest = m_dir.Path();
+        pDlg->m_strFolder = m_dir.Path();
         pDlg->Open();
         return pDlg;
     }
@@ -226,6 +227,38 @@ TEST_F(FileBrowserTest, FolderSelectGathersTheSelectedOrTheCurrentFolder)
     }
 }
 
+TEST_F(FileBrowserTest, ItStartsInTheFolderGivenElseAtHomeAndTellsWhereItEnded)
+{
+    const char* strHome = std::getenv("HOME");
+    const std::string strSavedHome = strHome ? strHome : "";
+    ::setenv("HOME", Path("Sub").c_str(), 1);
+    for (const auto& [strFolder, strStart] : {std::pair{Path("Sub/Deeper/"), Path("Sub/Deeper")},
+             std::pair{std::string(), Path("Sub")}, std::pair{Path("gone"), Path("Sub")},
+             std::pair{Path("a.wav"), Path("Sub")}}) {
+        CFileBrowserDlg dlg;
+        dlg.m_strFolder = strFolder;
+        dlg.Open();
+        EXPECT_EQ(PathField(dlg), strStart) << strFolder;
+    }
+    if (strHome)
+        ::setenv("HOME", strSavedHome.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+
+    // Files chosen in a folder gone into; folders gathered from the one shown.
+    for (const bool bFileMode : {true, false}) {
+        auto pDlg = Open(bFileMode);
+        Select(*pDlg, {"[Sub]"});
+        pDlg->m_ButtonOk.do_callback();
+        if (bFileMode) {
+            Select(*pDlg, {"s1.wav"});
+            pDlg->m_ButtonOk.do_callback();
+        }
+        EXPECT_EQ(Outcome(*pDlg), "OK");
+        EXPECT_EQ(pDlg->m_strFolder, bFileMode ? Path("Sub") : m_dir.Path());
+    }
+}
+
 TEST_F(FileBrowserTest, TheModeAndTheFilterRefill)
 {
     auto pDlg = Open(true);
@@ -280,7 +313,7 @@ TEST_F(FileBrowserTest, KeysStayInTheListWhichRedrawsWhole)
 TEST_F(FileBrowserTest, TheModalLoopEndsOnOkOrClosingNotOnMinimising)
 {
     CFileBrowserDlg dlg;
-    dlg.m_strStartFolderForTest = m_dir.Path();
+    dlg.m_strFolder = m_dir.Path();
     bool bShownAfterMinimising = false;
     WhenWaiting([&] {
         // The window system's minimising unmaps the window.
