@@ -2,9 +2,11 @@
 
 #include "FormColors.h"
 
+#include <FL/Fl.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 CPaintProgress::CPaintProgress(int x, int y, int w, int h)
@@ -30,10 +32,55 @@ void CPaintProgress::SetPos(int nPosition)
 
 int CPaintProgress::GetFillWidth() const
 {
+    if (m_bChoosing)
+        return static_cast<int>(std::lround(m_dChosen * w()));
     // Whole percent first, as the bar always moved: in steps of a hundredth.
     const int64_t nRange = static_cast<int64_t>(m_nMaximum) - m_nMinimum;
     const int64_t nPercent = static_cast<int64_t>(m_nPosition) * 100 / (nRange == 0 ? 1 : nRange);
     return static_cast<int>(std::clamp<int64_t>(w() * nPercent / 100, 0, w()));
+}
+
+void CPaintProgress::SetSeekHandler(std::function<bool()> canSeek, std::function<void(double)> onSeek)
+{
+    m_canSeek = std::move(canSeek);
+    m_onSeek = std::move(onSeek);
+}
+
+double CPaintProgress::FractionAtMouse() const
+{
+    return std::clamp(static_cast<double>(Fl::event_x() - x()) / w(), 0.0, 1.0);
+}
+
+int CPaintProgress::handle(int nEvent)
+{
+    switch (nEvent) {
+    case FL_PUSH:
+        if (Fl::event_button() != FL_LEFT_MOUSE || !m_canSeek || !m_canSeek())
+            return 0;
+        m_bChoosing = true;
+        m_dChosen = FractionAtMouse();
+        redraw();
+        return 1;
+    case FL_DRAG:
+        if (!m_bChoosing)
+            return 0;
+        m_dChosen = FractionAtMouse();
+        redraw();
+        return 1;
+    case FL_RELEASE:
+        if (!m_bChoosing)
+            return 0;
+        m_bChoosing = false;
+        m_dChosen = FractionAtMouse();
+        // The bar stays where it was let go until the player shows the new place.
+        m_nPosition = m_nMinimum + static_cast<int>(m_dChosen * (static_cast<int64_t>(m_nMaximum) - m_nMinimum));
+        redraw();
+        if (m_onSeek)
+            m_onSeek(m_dChosen);
+        return 1;
+    default:
+        return Fl_Widget::handle(nEvent);
+    }
 }
 
 void CPaintProgress::draw()

@@ -1,9 +1,14 @@
 // CPaintProgress: the playback progress, a blue bar growing over a black
 // track. The window is double-buffered, so the bar never flickers while it
-// moves.
+// moves. A click or a drag on it chooses a place in the file: while the
+// button is down the bar follows the mouse, and the place is handed on only
+// when it is released, since each jump drops what the sound device holds
+// and a stream of them would stutter.
 #pragma once
 
 #include <FL/Fl_Widget.H>
+
+#include <functional>
 
 class CPaintProgress : public Fl_Widget {
 public:
@@ -13,14 +18,29 @@ public:
     void SetRange(int nMinimum, int nMaximum);
     void SetPos(int nPosition);
     int GetPos() const { return m_nPosition; }
-    // The width of the blue bar: whole percent of the range, within the track.
+    // The width of the blue bar: whole percent of the range, within the
+    // track; under the mouse while a place is being chosen.
     int GetFillWidth() const;
+
+    // canSeek is asked at each press whether a place may be chosen (something
+    // plays); onSeek receives the place chosen, from 0 (the start) to 1 (the
+    // end of the track).
+    void SetSeekHandler(std::function<bool()> canSeek, std::function<void(double)> onSeek);
+
+    int handle(int nEvent) override;
 
 protected:
     void draw() override;
 
 private:
+    // The place under the mouse, within the track.
+    double FractionAtMouse() const;
+
     int m_nMinimum = 0;
     int m_nMaximum = 100;
     int m_nPosition = 0;
+    std::function<bool()> m_canSeek;
+    std::function<void(double)> m_onSeek;
+    bool m_bChoosing = false;
+    double m_dChosen = 0;
 };

@@ -31,6 +31,9 @@ namespace {
 const char kFileNamePlaceholder[] = ". . . . . . . . . . . . . . . . . . . . . . . . . . . . ";
 // The window class, which the desktop entry's StartupWMClass names.
 const char kWindowClass[] = "VelofonPocket";
+// How far Left and Right jump, and with Shift.
+constexpr int kSeekSeconds = 10;
+constexpr int kLongSeekSeconds = 60;
 
 SRect OnForm(const SRect& rect, int nFormTop)
 {
@@ -109,6 +112,7 @@ CVelofonPocketView::CVelofonPocketView()
         }
     });
     m_pPlayList->SetCommandHandler([this](EPlayerCommand eCommand) { Post(eCommand); });
+    m_pProgress->SetSeekHandler([this] { return CanSeek(); }, [this](double dFraction) { SeekToFraction(dFraction); });
 
     size_range(w(), h(), w(), h());
     xclass(kWindowClass);
@@ -162,10 +166,24 @@ void CVelofonPocketView::OnClose(Fl_Widget* pWindow, void*)
     static_cast<CVelofonPocketView*>(pWindow)->Exit();
 }
 
-void CVelofonPocketView::Post(EPlayerCommand eCommand, int nValue)
+void CVelofonPocketView::Post(EPlayerCommand eCommand, int64_t nValue)
 {
     if (m_pController)
         m_pController->Post(eCommand, nValue);
+}
+
+bool CVelofonPocketView::CanSeek() const
+{
+    return m_pController && m_pController->GetCurrentEntry() >= 0 && m_pController->GetLengthFrames() > 0;
+}
+
+void CVelofonPocketView::SeekToFraction(double dFraction)
+{
+    // The file may have ended while the mouse button was down.
+    if (!CanSeek())
+        return;
+    const auto nLength = static_cast<double>(m_pController->GetLengthFrames());
+    Post(EPlayerCommand::SeekTo, static_cast<int64_t>(dFraction * nLength));
 }
 
 void CVelofonPocketView::Exit()
@@ -209,6 +227,11 @@ bool CVelofonPocketView::HandlePlayerKey()
         return false;
     if (nKey == FL_F + 10) {
         m_pMenu->OpenFirstMenu();
+        return true;
+    }
+    if (nKey == FL_Left || nKey == FL_Right) {
+        const int nSeconds = Fl::event_state(FL_SHIFT) ? kLongSeekSeconds : kSeekSeconds;
+        Post(EPlayerCommand::SeekBy, nKey == FL_Left ? -nSeconds : nSeconds);
         return true;
     }
     if (nKey == ' ') {

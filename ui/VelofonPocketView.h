@@ -8,8 +8,10 @@
 // Keys: Tab and Shift+Tab move the focus over the playlist and the buttons;
 // the arrows never move it. Wherever the focus is, Space plays or pauses
 // (on a button, it presses that button), ']' or '+' speeds up, '[' or '-'
-// slows down, '<' and '>' step through the playlist, F10 opens the menus
-// and Ctrl+Q exits. Escape closes nothing. User-interface thread only.
+// slows down, '<' and '>' step through the playlist, Left and Right jump 10
+// seconds back and on (60 with Shift; the playlist moves with Up and Down
+// only), F10 opens the menus and Ctrl+Q exits. Escape closes nothing. A
+// click or a drag on the progress bar jumps there. User-interface thread only.
 #pragma once
 
 #include "player/PlayerView.h"
@@ -17,6 +19,7 @@
 #include <FL/Fl_Double_Window.H>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -67,6 +70,7 @@ public:
     CPlayListBox& GetPlayListBox() { return *m_pPlayList; }
     CImageButton& GetButton(EFormButton eButton);
     CPaintLabel& GetSpeedLabel() { return *m_pSpeed; }
+    CPaintProgress& GetProgress() { return *m_pProgress; }
     CMainMenu& GetMenu() { return *m_pMenu; }
 
     int handle(int nEvent) override;
@@ -78,7 +82,11 @@ private:
     static void OnButton(Fl_Widget* pButton, void* pCommand);
     static void OnClose(Fl_Widget* pWindow, void*);
 
-    void Post(EPlayerCommand eCommand, int nValue = 0);
+    void Post(EPlayerCommand eCommand, int64_t nValue = 0);
+    // Something plays whose length is known: the progress bar can jump in it.
+    bool CanSeek() const;
+    // Jumps to the place at dFraction (0 to 1) of the file that plays.
+    void SeekToFraction(double dFraction);
     void Exit();
     // The player's own keys; true when the key was one.
     bool HandlePlayerKey();

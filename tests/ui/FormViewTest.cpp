@@ -3,12 +3,14 @@
 // the keys, the focus, the drawing of the list, the pressed look of a
 // button, the menus' marks, the message boxes and the scale.
 #include "../Screenshot.h"
+#include "../WavBytes.h"
 #include "../XvfbDisplay.h"
 
 #include <gtest/gtest.h>
 
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
+#include "platform/audio/ScriptedAudioBackend.h"
 #include "platform/events/MessageQueue.h"
 #include "platform/settings/ProfileStore.h"
 #include "player/PlaybackController.h"
@@ -28,6 +30,7 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -35,7 +38,7 @@
 
 namespace {
 
-using Posted = std::vector<std::pair<EPlayerCommand, int>>;
+using Posted = std::vector<std::pair<EPlayerCommand, int64_t>>;
 
 class CRecordingController : public CPlaybackController {
 public:
@@ -43,7 +46,7 @@ public:
     void WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
     {
         if (message == WM_PLAYER_COMMAND)
-            m_aPosted.emplace_back(static_cast<EPlayerCommand>(wParam), static_cast<int>(lParam));
+            m_aPosted.emplace_back(static_cast<EPlayerCommand>(wParam), static_cast<int64_t>(lParam));
     }
     Posted m_aPosted;
 };
@@ -132,6 +135,19 @@ protected:
         return abSelected;
     }
 
+    // Plays a sound of nFrames at 8000 a second, as a file opened from outside does.
+    void PlaySound(size_t nFrames)
+    {
+        const Bytes abWav = MakeWav(1, 8000, 2, Samples16(std::vector<int16_t>(nFrames, 1000)));
+        m_pController->QueueOpen({m_dir.Write("talk.wav", abWav)});
+        m_pController->CPlaybackController::WindowProc(WM_PLAYER_COMMAND,
+                                                       static_cast<WPARAM>(EPlayerCommand::OpenQueued), 0);
+        TakePosted();
+    }
+
+    // Nothing reaches a sound device; nothing plays unless a test says so.
+    CScriptedAudioBackend m_sound;
+    CTempDir m_dir;
     CSpeedEngine m_engine {2.0};
     CWaveOutput m_output;
     CProfileStore m_profile;
@@ -176,7 +192,7 @@ TEST_F(FormViewTest, ArrowsMoveInTheListAndNeverMoveTheFocus)
         Key(nKey);
         EXPECT_EQ(Fl::focus(), &speedUp) << nKey;
     }
-    EXPECT_TRUE(TakePosted().empty());
+    EXPECT_EQ(TakePosted(), (Posted {{EPlayerCommand::SeekBy, -10}, {EPlayerCommand::SeekBy, 10}}));
 }
 
 TEST_F(FormViewTest, KeysPostTheirCommands)
@@ -186,6 +202,7 @@ TEST_F(FormViewTest, KeysPostTheirCommands)
         int nState;
         const char* strText;
         EPlayerCommand eCommand;
+        int nValue = 0;
     };
     const SCase aCases[] = {
         {FL_Delete, 0, "", EPlayerCommand::DeleteSelected},
@@ -197,11 +214,17 @@ TEST_F(FormViewTest, KeysPostTheirCommands)
         {'-', 0, "-", EPlayerCommand::SpeedDown},
         {',', FL_SHIFT, "<", EPlayerCommand::PreviousEntry},
         {'.', FL_SHIFT, ">", EPlayerCommand::NextEntry},
+        {FL_Left, 0, "", EPlayerCommand::SeekBy, -10},
+        {FL_Right, 0, "", EPlayerCommand::SeekBy, 10},
+        {FL_Left, FL_SHIFT, "", EPlayerCommand::SeekBy, -60},
+        {FL_Right, FL_SHIFT, "", EPlayerCommand::SeekBy, 60},
     };
     for (const SCase& c : aCases) {
         Key(c.nKey, c.nState, c.strText);
-        EXPECT_EQ(TakePosted(), (Posted {{c.eCommand, 0}})) << c.strText;
+        EXPECT_EQ(TakePosted(), (Posted {{c.eCommand, c.nValue}})) << c.nKey;
     }
+    // Left and Right leave the list as it was.
+    EXPECT_EQ(Selection(), (std::vector<bool> {false, false, false}));
     // The player's keys work with the focus on a button too.
     Fl::focus(&m_pView->GetButton(EFormButton::SelectAll));
     Key(']', 0, "]");
@@ -211,6 +234,37 @@ TEST_F(FormViewTest, KeysPostTheirCommands)
     Key('a', FL_CTRL, "\001");
     EXPECT_EQ(Selection(), (std::vector<bool> {true, true, true}));
     EXPECT_TRUE(TakePosted().empty());
+}
+
+TEST_F(FormViewTest, AClickOrADragOnTheProgressBarJumpsThere)
+{
+    CPaintProgress& progress = m_pView->GetProgress();
+    auto mouse = [&](int nEvent, int nOffset) {
+        Fl::e_x = progress.x() + nOffset;
+        Fl::e_y = progress.y() + progress.h() / 2;
+        Fl::e_keysym = FL_Button + FL_LEFT_MOUSE;
+        Fl::e_state = nEvent == FL_RELEASE ? 0 : FL_BUTTON1;
+        Fl::handle(nEvent, m_pView.get());
+    };
+    auto click = [&](int nPress, int nRelease) {
+        mouse(FL_PUSH, nPress);
+        mouse(FL_DRAG, (nPress + nRelease) / 2);
+        mouse(FL_RELEASE, nRelease);
+        return TakePosted();
+    };
+    EXPECT_TRUE(click(progress.w() / 2, progress.w() / 2).empty()) << "nothing plays";
+
+    const int64_t nLength = 16000;
+    PlaySound(nLength);
+    ASSERT_EQ(m_pController->GetLengthFrames(), static_cast<uint64_t>(nLength));
+    const int nQuarter = progress.w() / 4;
+    const std::pair<int, int> aCases[] = {{nQuarter, nQuarter}, {0, progress.w() + 20}, {nQuarter, -5}};
+    for (const auto& [nPress, nRelease] : aCases) {
+        const double dFraction = std::clamp(static_cast<double>(nRelease) / progress.w(), 0.0, 1.0);
+        EXPECT_EQ(click(nPress, nRelease),
+                  (Posted {{EPlayerCommand::SeekTo, static_cast<int64_t>(dFraction * static_cast<double>(nLength))}}))
+            << nPress << " to " << nRelease;
+    }
 }
 
 TEST_F(FormViewTest, EscapeKeepsTheWindowAndCtrlQExits)
