@@ -1,5 +1,7 @@
 #include "PlayList.h"
 
+#include <algorithm>
+
 void CPlayList::RemoveAt(int nIndex)
 {
     if (nIndex >= 0 && nIndex < GetCount())
@@ -9,6 +11,12 @@ void CPlayList::RemoveAt(int nIndex)
 std::string CPlayList::GetPath(int nIndex) const
 {
     return nIndex >= 0 && nIndex < GetCount() ? m_astrPaths[static_cast<size_t>(nIndex)] : std::string();
+}
+
+int CPlayList::IndexOf(const std::string& strPath) const
+{
+    const auto it = std::find(m_astrPaths.begin(), m_astrPaths.end(), strPath);
+    return it == m_astrPaths.end() ? -1 : static_cast<int>(it - m_astrPaths.begin());
 }
 
 std::string CPlayList::GetDisplayName(int nIndex) const

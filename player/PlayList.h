@@ -13,6 +13,8 @@ public:
     std::string GetPath(int nIndex) const;
     std::string GetDisplayName(int nIndex) const;
     int GetCount() const { return static_cast<int>(m_astrPaths.size()); }
+    // The first entry with this path, -1 when none has it.
+    int IndexOf(const std::string& strPath) const;
 
 private:
     std::vector<std::string> m_astrPaths;

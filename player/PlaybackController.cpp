@@ -6,6 +6,7 @@
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
 #include "platform/desktop/Desktop.h"
+#include "platform/settings/PositionStore.h"
 #include "platform/events/TimeOfDay.h"
 #include "platform/events/Trace.h"
 
@@ -28,6 +29,8 @@ constexpr int kWaitPollMs = 10;
 // Each notification lets this many queued events run, so that clicks are
 // answered while the sound plays.
 constexpr int kPumpsPerBuffer = 3;
+constexpr int kSecondsPerDay = 24 * 3600;
+constexpr int kPositionSaveSeconds = 10;
 
 std::string FormatTime(uint32_t nSeconds)
 {
@@ -71,7 +74,7 @@ void CPlaybackController::OnPlay()
             // entry that cannot be played and is passed over.
             if (m_nCurrent < 0)
                 return;
-            bStarted = StartFile(strPath, 0, false);
+            bStarted = StartFile(strPath, EStartAt::LastHeard);
         }
         if (bStarted) {
             SyncListSelection();
@@ -110,13 +113,16 @@ void CPlaybackController::OnStop()
     }
     if (m_nPlayState == PS_IDLE)
         return;
+    RememberPosition();
     CutOffOutput();
     EndRun();
     // A double-click whose drain this cuts short must not start its entry
     // at the end of a later run, and a speed restart's hold-off, counted by
     // notifications that will not come, must not keep the speed buttons dead.
     m_nPending = -1;
+    m_bJumpPending = false;
     m_nSpeedHoldoff = 0;
+    m_bSpeedRestartDeferred = false;
 }
 
 void CPlaybackController::OnDblclkPlayList()
@@ -125,7 +131,10 @@ void CPlaybackController::OnDblclkPlayList()
     if (nSelected < 0)
         return;
     if (m_nPlayState == PS_RUNNING) {
+        if (!m_bJumpPending && !m_bResumeRequest)
+            RememberPosition();
         m_nPending = nSelected;
+        m_bJumpPending = false;
         m_engine.Close();
         CutOffOutput();
         return;
@@ -135,12 +144,12 @@ void CPlaybackController::OnDblclkPlayList()
     if (m_bPlayWaitFlag)
         m_bWaitTakenOver = true;
     m_nCurrent = nSelected;
-    StartFile(CurrentFile(), 0, false);
+    StartFile(CurrentFile(), EStartAt::LastHeard);
     SyncListSelection();
     UpdateCaption();
 }
 
-bool CPlaybackController::StartFile(const std::string& strPath, uint64_t nPosition, bool bSpeedRestart)
+bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, uint64_t nWhere)
 {
     if (m_nPlayState == PS_RUNNING)
         return false;
@@ -150,17 +159,23 @@ bool CPlaybackController::StartFile(const std::string& strPath, uint64_t nPositi
     m_view.ShowPlayButton(false);
     m_output.m_pEngine = &m_engine;
     if (m_engine.Open(strPath, SpeedOfIndex(m_nSpeedIdx))) {
-        m_engine.Seek(nPosition);
+        if (eAt == EStartAt::ReaderPosition)
+            m_engine.Seek(nWhere);
+        else
+            m_engine.SeekFrame(eAt == EStartAt::Frame ? nWhere : LastHeardFrame(strPath));
         m_nRunStartFrame = m_engine.SoundFile().GetPositionFrames();
-        if (!bSpeedRestart) {
+        m_nRunLengthFrames = m_engine.SoundFile().GetLengthFrames();
+        if (eAt != EStartAt::ReaderPosition) {
             m_view.SetProgressRange(static_cast<int>(m_engine.GetLengthSec()));
-            m_view.SetProgressPos(0);
+            ShowTime(m_nRunStartFrame);
         }
         m_bResumeRequest = false;
         m_view.SetFileName(FileNameOfPath(strPath));
         m_bOutputFailed = !m_output.Open(GetSafeHwnd(), m_engine.GetFormat());
         if (!m_bOutputFailed && m_output.Start(GetSafeHwnd())) {
             m_nOldSec2 = SecondsOfDay();
+            m_nLastPositionSave = m_nOldSec2;
+            RememberLastPlayed(strPath);
             return true;
         }
         m_engine.Close();
@@ -205,7 +220,7 @@ bool CPlaybackController::PlayNext()
     }
     if (strPath.empty())
         return false;
-    const bool bStarted = StartFile(strPath, 0, false);
+    const bool bStarted = StartFile(strPath, EStartAt::LastHeard);
     SyncListSelection();
     UpdateCaption();
     return bStarted;
@@ -219,6 +234,7 @@ void CPlaybackController::ResetToIdle(bool bResetDisplay)
     m_output.UnprepareAll();
     m_engine.Close();
     if (bResetDisplay) {
+        m_nLastShownSec = 0;
         m_view.SetTimeText(kTimeZero);
         m_view.SetProgressPos(0);
         m_view.SetFileName(kStoppedFileName);
@@ -317,18 +333,6 @@ int CPlaybackController::WatchdogSeconds() const
     return kWatchdogSeconds + static_cast<int>((WAVE_BUFFER_BYTES / 4) / nRate);
 }
 
-uint64_t CPlaybackController::HeardPosition() const
-{
-    const WAVEFORMATEX* pFormat = m_engine.GetFormat();
-    const uint64_t nReadFrame = m_engine.SoundFile().GetPositionFrames();
-    if (!pFormat || nReadFrame < m_nRunStartFrame)
-        return m_engine.GetPosition();
-    const uint64_t nHeardFrames = HeardFrames(m_output.GetReturnedBytes() / 4, m_engine.GetSegmentLength(),
-        m_engine.GetHop(), nReadFrame - m_nRunStartFrame);
-    const uint64_t nAheadBytes = (nReadFrame - m_nRunStartFrame - nHeardFrames) * pFormat->nBlockAlign;
-    return m_engine.GetPosition() - std::min(nAheadBytes, m_engine.GetPosition());
-}
-
 bool CPlaybackController::CheckWatchdog()
 {
     const int nNow = SecondsOfDay();
@@ -344,9 +348,9 @@ void CPlaybackController::RestartStalledOutput()
     // them at once; the drained run then starts again on a reopened device
     // from what was heard.
     TRACE_POINT("OnWomDone stalled");
-    if (!m_bResumeRequest) {
-        m_nResumePos = HeardPosition();
-        m_bResumeRequest = true;
+    if (!m_bResumeRequest && !m_bJumpPending) {
+        m_nJumpFrame = HeardFrame();
+        m_bJumpPending = true;
     }
     m_bDeviceRestart = true;
     CutOffOutput();
@@ -354,18 +358,33 @@ void CPlaybackController::RestartStalledOutput()
 
 void CPlaybackController::ShowPosition()
 {
-    const int nPos = static_cast<int>(m_engine.GetPositionSec());
-    if (nPos != m_nLastShownSec && !m_bResumeRequest) {
-        m_view.SetTimeText(FormatTime(static_cast<uint32_t>(nPos)));
-        m_nLastShownSec = nPos;
-        m_view.SetProgressPos(nPos);
+    if (!m_bResumeRequest && !m_bJumpPending)
+        ShowTime(HeardFrame());
+    // A killed session loses at most this much of where the listener was.
+    const int nNow = SecondsOfDay();
+    if ((nNow - m_nLastPositionSave + kSecondsPerDay) % kSecondsPerDay >= kPositionSaveSeconds) {
+        m_nLastPositionSave = nNow;
+        RememberPosition();
     }
+}
+
+void CPlaybackController::ShowTime(uint64_t nFrame)
+{
+    const uint32_t nRate = GetSampleRate();
+    const int nSec = nRate > 0 ? static_cast<int>(nFrame / nRate) : 0;
+    if (nSec == m_nLastShownSec)
+        return;
+    m_view.SetTimeText(FormatTime(static_cast<uint32_t>(nSec)));
+    m_nLastShownSec = nSec;
+    m_view.SetProgressPos(nSec);
 }
 
 void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
 {
-    if (m_nSpeedHoldoff != 0)
-        --m_nSpeedHoldoff;
+    if (m_nSpeedHoldoff != 0 && --m_nSpeedHoldoff == 0 && m_bSpeedRestartDeferred) {
+        m_bSpeedRestartDeferred = false;
+        RequestSpeedRestart();
+    }
     KeepDisplayAwake();
     const bool bStalled = CheckWatchdog();
     if (m_output.Refill(reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR*>(lParam))) {
@@ -387,31 +406,43 @@ void CPlaybackController::OnRunEnded()
     ResetToIdle(false);
     const bool bDeviceRestart = m_bDeviceRestart;
     m_bDeviceRestart = false;
-    if (m_bResumeRequest && !m_engine.m_bEndOfInput) {
+    if (m_bJumpPending) {
+        m_bJumpPending = false;
+        m_bResumeRequest = false;
+        if (StartFile(CurrentFile(), EStartAt::Frame, m_nJumpFrame)) {
+            SyncListSelection();
+            UpdateCaption();
+            if (m_pObserver)
+                m_pObserver->OnSeeked(m_nJumpFrame);
+            return;
+        }
+    } else if (m_bResumeRequest && !m_engine.m_bEndOfInput) {
         m_bResumeRequest = false;
         // The reader runs ahead of what is heard: when it had read the whole
         // file already, the restart finds nothing, and the file has ended.
-        if (StartFile(CurrentFile(), m_nResumePos, true)) {
+        if (StartFile(CurrentFile(), EStartAt::ReaderPosition, m_nResumePos)) {
             SyncListSelection();
             UpdateCaption();
             m_nSpeedHoldoff = 2;
             return;
         }
-        if (bDeviceRestart && m_bOutputFailed) {
-            EndRun();
-            m_nPending = -1;
-            m_view.ShowMessage(kDeviceLostMessage);
-            return;
-        }
+    }
+    if (bDeviceRestart && m_bOutputFailed) {
+        EndRun();
+        m_nPending = -1;
+        m_view.ShowMessage(kDeviceLostMessage);
+        return;
     }
     if (m_nPending != -1) {
         m_nCurrent = m_nPending;
         m_nPending = -1;
-        StartFile(CurrentFile(), 0, false);
+        StartFile(CurrentFile(), EStartAt::LastHeard);
         SyncListSelection();
         UpdateCaption();
         return;
     }
+    // The entry played to its end: next time it starts from the beginning.
+    ForgetPosition();
     if (WaitBetweenFiles()) {
         EndRun();
         return;

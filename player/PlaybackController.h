@@ -17,7 +17,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+class CPositionStore;
 class CProfileStore;
 class CSpeedEngine;
 class CWaveOutput;
@@ -60,6 +62,22 @@ enum class EPlayerCommand : unsigned {
     SetMixing,     // value: percent
     SetAlpha,      // value: percent
     Settings,      // "設定"
+    SeekBy,        // value: seconds, negative for back; clamped to the file
+    SeekTo,        // value: frame of the file's own time
+    OpenQueued,    // the paths handed over with QueueOpen: appended, the first played
+    Resume,        // plays when stopped or paused; nothing while playing
+    Pause,         // pauses while playing; nothing otherwise
+    SetSpeedIndex, // value: the speed step
+};
+
+// What outside controls (the desktop's media controls) follow: called on the
+// user-interface thread after every command and notification that changed
+// anything, and after every jump within a file.
+class IPlayerObserver {
+public:
+    virtual ~IPlayerObserver() = default;
+    virtual void OnPlayerChanged() = 0;
+    virtual void OnSeeked(uint64_t nFrame) = 0;
 };
 
 // The message that carries a command: wParam is the EPlayerCommand, lParam its value.
@@ -75,7 +93,14 @@ public:
     void SaveSettings();
 
     // Queues a command for the next pump (or the loop).
-    void Post(EPlayerCommand eCommand, int nValue = 0);
+    void Post(EPlayerCommand eCommand, int64_t nValue = 0);
+    // Files to append and play, for OpenQueued: a command line, a drop, a
+    // second start (their callers gather folders). A file already in the
+    // playlist is not added again; the first one given is played.
+    void QueueOpen(const std::vector<std::string>& astrFiles);
+    void SetObserver(IPlayerObserver* pObserver) { m_pObserver = pObserver; }
+    // Where each file was left, to resume it; none remembers nothing.
+    void SetPositionStore(CPositionStore* pPositions) { m_pPositions = pPositions; }
     void WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // ---- what the form shows and its menus check ----
@@ -86,6 +111,13 @@ public:
     int GetAlphaControl() const { return m_nAlphaControl; }
     int GetSpeedIndex() const { return m_nSpeedIdx; }
     const CPlayList& GetPlayList() const { return m_PlayList; }
+    // The entry that plays, -1 when none does.
+    int GetCurrentEntry() const { return m_nPlayState == PS_RUNNING ? m_nCurrent : -1; }
+    // Of the entry that plays: the frame being heard, the frames it holds and
+    // its rate (all 0 when none plays).
+    uint64_t GetHeardFrame() const;
+    uint64_t GetLengthFrames() const;
+    uint32_t GetSampleRate() const;
 
     // ---- commands ----
     void OnPlay();
@@ -101,10 +133,15 @@ public:
     void OnMixing(int nLevel);
     void OnAlpha(int nLevel);
     void OnSetting();
+    void OnSeekTo(uint64_t nFrame);
+    void OnSeekBy(int64_t nSeconds);
+    void OnOpenQueued();
     void OnWomDone(WPARAM wParam, LPARAM lParam);
 
 private:
     friend class CControllerProbe;
+
+    void RunCommand(EPlayerCommand eCommand, int64_t nValue);
 
     // ---- the steps of a buffer notification ----
     // True when the output stalled: no notification for longer than the
@@ -118,7 +155,10 @@ private:
     // waits, or goes on to the next entry.
     void OnRunEnded();
 
-    bool StartFile(const std::string& strPath, uint64_t nPosition, bool bSpeedRestart);
+    // Where a start begins: where the file was left (or its beginning), the
+    // reader's byte position of a speed restart, or an exact frame.
+    enum class EStartAt { LastHeard, ReaderPosition, Frame };
+    bool StartFile(const std::string& strPath, EStartAt eAt, uint64_t nWhere = 0);
     std::string NextFile();
     std::string CurrentFile() const;
     bool PlayNext();
@@ -143,15 +183,31 @@ private:
     // The seconds between two notifications after which the output counts as stalled.
     int WatchdogSeconds() const;
     // The frame of the file that is being heard: what the engine has read,
-    // less what the output still holds.
-    uint64_t HeardPosition() const;
+    // less what the output still holds at the current speed.
+    uint64_t HeardFrame() const;
+    // Drops the queued sound and restarts the current entry at nFrame once
+    // the output has drained; a later jump before that moves the target.
+    void JumpTo(uint64_t nFrame);
+    // The current entry's place for the next start, or its end forgotten.
+    void RememberPosition();
+    void ForgetPosition();
+    // Where a file was left, when it is still the file it was; else 0.
+    uint64_t LastHeardFrame(const std::string& strPath) const;
+    // The entry to select at the next start.
+    void RememberLastPlayed(const std::string& strPath);
+    void ShowTime(uint64_t nFrame);
+    void SelectOnly(int nRow);
+    void NotifyObserver();
 
     CSpeedEngine& m_engine;
     CWaveOutput& m_output;
     CProfileStore& m_profile;
     IPlayerView& m_view;
+    IPlayerObserver* m_pObserver = nullptr;
+    CPositionStore* m_pPositions = nullptr;
 
     CPlayList m_PlayList;
+    std::vector<std::string> m_astrQueuedFiles;
 
     // Settings.
     int m_nSpeedIdx = kDefaultSpeedIndex;
@@ -160,6 +216,8 @@ private:
     int m_nAlphaControl = 0;
     int m_nFileSelect = 1;
     int m_nWaitSec = 0;
+    std::string m_strBrowseFolder;
+    std::string m_strLastPlayed;
 
     // Playback.
     int m_nPlayState = PS_IDLE;
@@ -167,14 +225,22 @@ private:
     int m_nPending = -1;
     bool m_bResumeRequest = false;
     uint64_t m_nResumePos = 0;
-    // The frame the current run started at, for the heard position.
+    // The frame the current run started at, for the heard position, and the
+    // length of its file, which stays known while a jump has it closed.
     uint64_t m_nRunStartFrame = 0;
+    uint64_t m_nRunLengthFrames = 0;
     // The last start opened its file but no sound device.
     bool m_bOutputFailed = false;
+    // A jump within the current entry waits for the output to drain.
+    bool m_bJumpPending = false;
+    uint64_t m_nJumpFrame = 0;
     // The run was cut off because the output stalled; it restarts on a
     // reopened device.
     bool m_bDeviceRestart = false;
     int m_nSpeedHoldoff = 0;
+    // A speed step made during the hold-off restarts the sound when it ends.
+    bool m_bSpeedRestartDeferred = false;
+    int m_nLastPositionSave = 0;
     int m_nLastShownSec = 0;
     int m_nOldSec2 = 0;
     bool m_bPlayWaitFlag = false;

@@ -5,9 +5,11 @@
 
 #include "engine/PlayableFiles.h"
 #include "engine/SpeedEngine.h"
+#include "output/WaveOutput.h"
 #include "platform/audio/WaveOut.h"
 
 #include <algorithm>
+#include <climits>
 
 const char kAlphaQuestion[] =
     "ｱﾙﾌｧｰｺﾝﾄﾛｰﾙを使用した場合に処理速度の問題で音が途切れたり操作が出来なくなったりする場合が有ります。ｱﾙﾌｧｰｺﾝﾄﾛｰﾙを\n"
@@ -24,21 +26,27 @@ CPlaybackController::CPlaybackController(CSpeedEngine& engine, CWaveOutput& outp
 {
 }
 
-void CPlaybackController::Post(EPlayerCommand eCommand, int nValue)
+void CPlaybackController::Post(EPlayerCommand eCommand, int64_t nValue)
 {
     PostMessage(GetSafeHwnd(), WM_PLAYER_COMMAND, static_cast<WPARAM>(eCommand), nValue);
 }
 
 void CPlaybackController::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == MM_WOM_DONE) {
+    if (message == MM_WOM_DONE)
         OnWomDone(wParam, lParam);
+    else if (message == WM_PLAYER_COMMAND)
+        RunCommand(static_cast<EPlayerCommand>(wParam), lParam);
+    else
         return;
-    }
-    if (message != WM_PLAYER_COMMAND)
-        return;
-    const int nValue = static_cast<int>(lParam);
-    switch (static_cast<EPlayerCommand>(wParam)) {
+    if (m_pObserver)
+        m_pObserver->OnPlayerChanged();
+}
+
+void CPlaybackController::RunCommand(EPlayerCommand eCommand, int64_t nValue)
+{
+    const int nLevel = static_cast<int>(std::clamp<int64_t>(nValue, INT_MIN, INT_MAX));
+    switch (eCommand) {
     case EPlayerCommand::Play:
         OnPlay();
         break;
@@ -70,28 +78,52 @@ void CPlaybackController::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         OnStepEntry(+1);
         break;
     case EPlayerCommand::SetRepeat:
-        OnRepeat(nValue);
+        OnRepeat(nLevel);
         break;
     case EPlayerCommand::SetMixing:
-        OnMixing(nValue);
+        OnMixing(nLevel);
         break;
     case EPlayerCommand::SetAlpha:
-        OnAlpha(nValue);
+        OnAlpha(nLevel);
         break;
     case EPlayerCommand::Settings:
         OnSetting();
+        break;
+    case EPlayerCommand::SeekBy:
+        OnSeekBy(nValue);
+        break;
+    case EPlayerCommand::SeekTo:
+        OnSeekTo(static_cast<uint64_t>(std::max<int64_t>(0, nValue)));
+        break;
+    case EPlayerCommand::OpenQueued:
+        OnOpenQueued();
+        break;
+    case EPlayerCommand::Resume:
+        if (m_nPlayState == PS_IDLE || m_output.m_bPaused)
+            OnPlay();
+        break;
+    case EPlayerCommand::Pause:
+        if (m_nPlayState == PS_RUNNING && !m_output.m_bPaused)
+            OnPlay();
+        break;
+    case EPlayerCommand::SetSpeedIndex:
+        if (ClampSpeedIndex(nLevel) != m_nSpeedIdx)
+            ChangeSpeed(ClampSpeedIndex(nLevel) - m_nSpeedIdx);
         break;
     }
 }
 
 void CPlaybackController::ChangeSpeed(int nDelta)
 {
-    if (m_nSpeedHoldoff != 0)
-        return;
     m_nSpeedIdx = ClampSpeedIndex(m_nSpeedIdx + nDelta);
     m_view.SetSpeedText(SpeedText(m_nSpeedIdx));
     m_engine.SetSpeed(SpeedOfIndex(m_nSpeedIdx));
-    RequestSpeedRestart();
+    // Right after a restart the reader is still far ahead of the sound; the
+    // next restart waits until the hold-off ends rather than skip that far.
+    if (m_nSpeedHoldoff != 0)
+        m_bSpeedRestartDeferred = true;
+    else
+        RequestSpeedRestart();
     SaveSettings();
 }
 
@@ -126,7 +158,7 @@ void CPlaybackController::OnListAdd()
 {
     bool bFileMode = m_nFileSelect != 0;
     std::vector<std::string> astrPaths;
-    if (!m_view.ChooseFiles(bFileMode, astrPaths))
+    if (!m_view.ChooseFiles(bFileMode, m_strBrowseFolder, astrPaths))
         return;
     for (const std::string& strPath : astrPaths) {
         if (HasPlayableExtension(strPath))

@@ -37,9 +37,10 @@ public:
     // A modal message with OK.
     virtual void ShowMessage(const std::string& strText) = 0;
 
-    // The file browser: starts in file mode when bFileMode is true; on OK
-    // fills astrPaths, sets bFileMode to the mode it ended in and returns true.
-    virtual bool ChooseFiles(bool& bFileMode, std::vector<std::string>& astrPaths) = 0;
+    // The file browser: starts in strFolder (the home folder when empty), in
+    // file mode when bFileMode is true; on OK fills astrPaths, sets bFileMode
+    // and strFolder to the mode and folder it ended in and returns true.
+    virtual bool ChooseFiles(bool& bFileMode, std::string& strFolder, std::vector<std::string>& astrPaths) = 0;
     // The settings dialog for the pause between files; true on OK.
     virtual bool ChooseWait(int& nWaitMs) = 0;
 };

@@ -63,6 +63,10 @@ void CPlaybackController::Start()
     // Idle shows Play; Pause shares its place.
     m_view.ShowPlayButton(true);
     UpdateCaption();
+    // Play continues the entry that played last.
+    const int nLastPlayed = m_PlayList.IndexOf(m_strLastPlayed);
+    if (nLastPlayed >= 0)
+        SelectOnly(nLastPlayed);
     if (m_profile.IsDamaged())
         m_view.ShowMessage("設定ファイルを読み込めなかったため、初期設定で起動しました。\n元のファイルは "
             + m_profile.GetPath() + ".damaged として残します。");
@@ -78,6 +82,8 @@ void CPlaybackController::LoadSettings()
     m_nFileSelect = profile.GetProfileInt(kSettingsSection, "FileSelect", 1);
     const int nWait = profile.GetProfileInt(kSettingsSection, "WaitSec", 0);
     m_nWaitSec = nWait <= kShortestWait ? 0 : nWait;
+    m_strBrowseFolder = profile.GetProfileString(kSettingsSection, "BrowseFolder", "");
+    m_strLastPlayed = profile.GetProfileString(kSettingsSection, "LastPlayed", "");
     ApplyLevels(m_engine, m_nMixingVolume, m_nAlphaControl);
 
     const int nCount = profile.GetProfileInt(kSettingsSection, "PlayListCount", 0);
@@ -105,6 +111,8 @@ void CPlaybackController::SaveSettings()
     m_profile.WriteProfileInt(kSettingsSection, "AlphaControl", m_nAlphaControl);
     m_profile.WriteProfileInt(kSettingsSection, "FileSelect", m_nFileSelect);
     m_profile.WriteProfileInt(kSettingsSection, "WaitSec", m_nWaitSec);
+    m_profile.WriteProfileString(kSettingsSection, "BrowseFolder", m_strBrowseFolder);
+    m_profile.WriteProfileString(kSettingsSection, "LastPlayed", m_strLastPlayed);
     const int nCount = m_PlayList.GetCount();
     m_profile.WriteProfileInt(kSettingsSection, "PlayListCount", nCount);
     for (int i = 0; i < nCount; ++i)

@@ -77,10 +77,13 @@ TEST_F(CommandTest, SpeedButtonsMoveTheIndexWithinItsBoundsAndSave)
     EXPECT_EQ(Controller().GetSpeedIndex(), 30);
     EXPECT_TRUE(CControllerProbe::ResumeRequest(Controller())) << "a press at the bound still requests a restart";
 
+    // During a hold-off the step is taken and its restart deferred.
     CControllerProbe::SpeedHoldoff(Controller()) = 1;
+    CControllerProbe::ResumeRequest(Controller()) = false;
     Post(EC::SpeedDown);
-    EXPECT_EQ(View().m_strSpeed, "4.0");
-    EXPECT_EQ(StoredInt("SpeedIdx"), 30);
+    EXPECT_EQ(View().m_strSpeed, "3.9");
+    EXPECT_EQ(StoredInt("SpeedIdx"), 29);
+    EXPECT_FALSE(CControllerProbe::ResumeRequest(Controller()));
 }
 
 TEST_F(CommandTest, TheAlphaQuestionGuardsSwitchingTheTonesOn)

@@ -14,6 +14,8 @@ public:
     static int Pending(const CPlaybackController& c) { return c.m_nPending; }
     static bool& ResumeRequest(CPlaybackController& c) { return c.m_bResumeRequest; }
     static uint64_t& ResumePos(CPlaybackController& c) { return c.m_nResumePos; }
+    // Where a jump (or a stalled output) restarts the current entry.
+    static uint64_t JumpFrame(const CPlaybackController& c) { return c.m_nJumpFrame; }
     static int& SpeedHoldoff(CPlaybackController& c) { return c.m_nSpeedHoldoff; }
     static bool Waiting(const CPlaybackController& c) { return c.m_bPlayWaitFlag; }
     static int WaitMs(const CPlaybackController& c) { return c.m_nWaitSec; }

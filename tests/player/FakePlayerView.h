@@ -37,12 +37,14 @@ public:
     }
     void ShowMessage(const std::string& strText) override { m_astrMessages.push_back(strText); }
 
-    bool ChooseFiles(bool& bFileMode, std::vector<std::string>& astrPaths) override
+    bool ChooseFiles(bool& bFileMode, std::string& strFolder, std::vector<std::string>& astrPaths) override
     {
         m_bOfferedFileMode = bFileMode;
+        m_strOfferedFolder = strFolder;
         if (!m_bChooseOk)
             return false;
         bFileMode = m_bChosenFileMode;
+        strFolder = m_strChosenFolder;
         astrPaths = m_astrChosen;
         return true;
     }
@@ -98,9 +100,11 @@ public:
     // The answer of both dialogs: OK with these choices, or cancel.
     bool m_bChooseOk = false;
     bool m_bChosenFileMode = true;
+    std::string m_strChosenFolder;
     std::vector<std::string> m_astrChosen;
     int m_nChosenWaitMs = 0;
     // What the dialogs were opened with.
     bool m_bOfferedFileMode = false;
+    std::string m_strOfferedFolder;
     int m_nOfferedWaitMs = -1;
 };

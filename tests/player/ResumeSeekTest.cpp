@@ -1,0 +1,145 @@
+// Where the listener is: positions remembered per file and resumed, jumps
+// within the playing entry, and files opened from outside the window.
+#include "PlayerFixture.h"
+
+#include "platform/settings/PositionStore.h"
+
+namespace {
+
+using EC = EPlayerCommand;
+
+// The test files: 16-bit mono WAVs with their data at byte 44, at 8000 Hz.
+constexpr uint64_t kDataOffset = 44;
+constexpr uint64_t kRate = 8000;
+// One output buffer holds this many stereo frames.
+constexpr uint64_t kBufferFrames = WAVE_BUFFER_BYTES / 4;
+
+class ResumeSeekTest : public PlayerFixture {
+protected:
+    CPlaybackController& StartWithPositions(const std::vector<std::string>& astrPlaylist)
+    {
+        m_positions.SetPath(m_pDir->Path() + "/positions");
+        CPlaybackController& controller = Start(astrPlaylist);
+        controller.SetPositionStore(&m_positions);
+        return controller;
+    }
+
+    uint64_t StoredFrame(const std::string& strPath) const
+    {
+        const auto position = m_positions.Find(strPath);
+        return position ? position->nFrame : 0;
+    }
+
+    // The jump has restarted the file: what plays next equals a fresh
+    // render from nFrame.
+    void ExpectPlaysFrom(const std::string& strPath, uint64_t nFrame)
+    {
+        const size_t nFrom = m_sound.GetPlayed().size();
+        PlayOne();
+        PlayOne();
+        Bytes abExpected = Render(strPath, kDataOffset + 2 * nFrame);
+        const Bytes abPlayed = PlayedSince(nFrom);
+        ASSERT_GE(abExpected.size(), abPlayed.size());
+        abExpected.resize(abPlayed.size());
+        EXPECT_TRUE(abPlayed == abExpected) << "the sound does not start at frame " << nFrame;
+    }
+
+    CPositionStore m_positions;
+};
+
+TEST_F(ResumeSeekTest, StopRemembersWhatWasHeardAndPlayResumesThereAfterARestart)
+{
+    const std::string strA = Sound("a.wav", 30);
+    StartWithPositions({Sound("first.wav"), strA});
+    Select({1});
+    Post(EC::Play);
+    for (int i = 0; i < 3; ++i)
+        PlayOne();
+    Post(EC::Stop);
+    // Three buffers at 2.0x hold about twice their frames of the file; the
+    // reader had gone four buffers further.
+    const uint64_t nHeard = StoredFrame(strA);
+    EXPECT_NEAR(static_cast<double>(nHeard), 3.0 * kBufferFrames * 2.0, 0.5 * kBufferFrames);
+
+    Start().SetPositionStore(&m_positions);
+    EXPECT_EQ(View().SelectedRows(), std::vector<int>{1}) << "the entry that played last is selected";
+    const size_t nBefore = m_sound.GetPlayed().size();
+    Post(EC::Play);
+    EXPECT_EQ(Playing(), "a.wav");
+    PlayOne();
+    PlayOne();
+    Bytes abExpected = Render(strA, kDataOffset + 2 * nHeard);
+    const Bytes abPlayed = PlayedSince(nBefore);
+    abExpected.resize(abPlayed.size());
+    EXPECT_TRUE(abPlayed == abExpected) << "Play does not continue where the sound stopped";
+}
+
+TEST_F(ResumeSeekTest, AFilePlayedToItsEndStartsFromTheBeginningNextTime)
+{
+    const std::string strA = Sound("a.wav", 30);
+    StartWithPositions({strA});
+    Post(EC::Play);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(StoredFrame(strA), 0u);
+        STestClock::nNowMs += 3500;
+        PlayOne();
+    }
+    EXPECT_GT(StoredFrame(strA), 0u) << "playing saves the place every 10 seconds";
+    Drain();
+    EXPECT_FALSE(m_positions.Find(strA).has_value());
+}
+
+TEST_F(ResumeSeekTest, JumpsLandOnTheExactFrameAndAddUpWhileARestartIsUnderWay)
+{
+    const std::string strA = Sound("a.wav", 60);
+    StartWithPositions({strA});
+    Post(EC::Play);
+    PlayOne();
+    const uint64_t nHeard = Controller().GetHeardFrame();
+    // The second jump comes before the first has restarted the file.
+    Queue(EC::SeekBy, 10);
+    Queue(EC::SeekBy, 10);
+    Dispatch();
+    EXPECT_EQ(Controller().GetHeardFrame(), nHeard + 20 * kRate);
+    EXPECT_EQ(View().m_strTime, "00:00:" + std::to_string((nHeard + 20 * kRate) / kRate));
+    ExpectPlaysFrom(strA, nHeard + 20 * kRate);
+
+    Post(EC::SeekBy, -600);
+    ExpectPlaysFrom(strA, 0);
+    Post(EC::SeekTo, 12345);
+    ExpectPlaysFrom(strA, 12345);
+}
+
+TEST_F(ResumeSeekTest, ASpeedStepDuringTheHoldOffRestartsWhenItEnds)
+{
+    StartWithPositions({Sound("a.wav", 60)});
+    Post(EC::Play);
+    PlayOne();
+    Post(EC::SpeedUp);
+    ASSERT_TRUE(PlayUntilNextOpen());
+    ASSERT_NE(CControllerProbe::SpeedHoldoff(Controller()), 0);
+    const int nOpens = m_sound.GetOpenCount();
+    Post(EC::SpeedUp);
+    EXPECT_EQ(Controller().GetSpeedIndex(), kDefaultSpeedIndex + 2) << "the step is not dropped";
+    ASSERT_TRUE(PlayUntilNextOpen());
+    EXPECT_EQ(m_sound.GetOpenCount(), nOpens + 1) << "the sound restarted at the new speed";
+}
+
+TEST_F(ResumeSeekTest, OpenedFilesAreAppendedOnceAndTheFirstPlays)
+{
+    const std::string strA = Sound("a.wav", 5);
+    const std::string strB = Sound("b.wav", 5);
+    StartWithPositions({strA});
+    Controller().QueueOpen({strB, strA});
+    Post(EC::OpenQueued);
+    EXPECT_EQ(Controller().GetPlayList().GetCount(), 2);
+    EXPECT_EQ(Playing(), "b.wav");
+    EXPECT_EQ(StoredString("PlayFile00001"), strB);
+
+    Controller().QueueOpen({strA});
+    Post(EC::OpenQueued);
+    EXPECT_EQ(Controller().GetPlayList().GetCount(), 2) << "a path in the list plays its entry";
+    EXPECT_EQ(Playing(), "a.wav");
+}
+
+} // namespace
