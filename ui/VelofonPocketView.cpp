@@ -2,6 +2,7 @@
 
 #include "AboutBox.h"
 #include "FileBrowserDlg.h"
+#include "FolderListing.h"
 #include "FormColors.h"
 #include "HelpPage.h"
 #include "ImageButton.h"
@@ -14,6 +15,7 @@
 #include "PaintProgress.h"
 #include "PlayListBox.h"
 #include "SettingDlg.h"
+#include "UriList.h"
 
 #include "engine/SpeedSteps.h"
 #include "player/PlaybackController.h"
@@ -172,6 +174,15 @@ void CVelofonPocketView::Post(EPlayerCommand eCommand, int64_t nValue)
         m_pController->Post(eCommand, nValue);
 }
 
+void CVelofonPocketView::OpenPaths(const std::vector<std::string>& astrPaths)
+{
+    const std::vector<std::string> astrFiles = PlayableFilesOf(astrPaths);
+    if (!m_pController || astrFiles.empty())
+        return;
+    m_pController->QueueOpen(astrFiles);
+    Post(EPlayerCommand::OpenQueued);
+}
+
 bool CVelofonPocketView::CanSeek() const
 {
     return m_pController && m_pController->GetCurrentEntry() >= 0 && m_pController->GetLengthFrames() > 0;
@@ -274,8 +285,33 @@ void CVelofonPocketView::MoveFocus(bool bBackward)
     }
 }
 
+// Files and folders dropped from a file manager; while a dialog is open the
+// window takes none, as it takes no keys.
+int CVelofonPocketView::HandleDrop(int nEvent)
+{
+    if (Fl::modal() && Fl::modal() != this)
+        return 0;
+    switch (nEvent) {
+    case FL_DND_ENTER:
+    case FL_DND_DRAG:
+        // The drop comes to the widget below the mouse: the window, not a part of it.
+        Fl::belowmouse(this);
+        return 1;
+    case FL_DND_LEAVE:
+    case FL_DND_RELEASE:
+        return 1;
+    case FL_PASTE:
+        OpenPaths(PathsOfUriList(Fl::event_text() ? Fl::event_text() : ""));
+        return 1;
+    default:
+        return 0;
+    }
+}
+
 int CVelofonPocketView::handle(int nEvent)
 {
+    if (const int nUsed = HandleDrop(nEvent))
+        return nUsed;
     // Keys reach the window when the part with the focus leaves them, or as
     // shortcuts when no part has the focus; either way before the group's
     // own focus moves.
@@ -409,13 +445,15 @@ void CVelofonPocketView::ShowMessage(const std::string& strText)
     ::ShowMessage(this, strText);
 }
 
-bool CVelofonPocketView::ChooseFiles(bool& bFileMode, std::vector<std::string>& astrPaths)
+bool CVelofonPocketView::ChooseFiles(bool& bFileMode, std::string& strFolder, std::vector<std::string>& astrPaths)
 {
     CFileBrowserDlg dialog;
     dialog.m_bFileMode = bFileMode;
+    dialog.m_strFolder = strFolder;
     if (!dialog.DoModal())
         return false;
     bFileMode = dialog.m_bFileMode;
+    strFolder = dialog.m_strFolder;
     astrPaths = dialog.m_astrResult;
     return true;
 }

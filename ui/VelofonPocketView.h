@@ -45,6 +45,10 @@ public:
     void SetController(CPlaybackController& controller);
     // Runs for 終了, Ctrl+Q and the window's close box; without one the window hides.
     void SetExitHandler(std::function<void()> onExit);
+    // Appends the files and folders from outside (a command line, a drop, a
+    // second start) to the playlist, folders gathered as the file browser
+    // does, and plays the first of them.
+    void OpenPaths(const std::vector<std::string>& astrPaths);
 
     // ---- IPlayerView ----
     void ShowPlayButton(bool bPlay) override;
@@ -63,7 +67,7 @@ public:
     void ShowRow(int nRow) override;
     bool AskYesNo(const std::string& strText) override;
     void ShowMessage(const std::string& strText) override;
-    bool ChooseFiles(bool& bFileMode, std::vector<std::string>& astrPaths) override;
+    bool ChooseFiles(bool& bFileMode, std::string& strFolder, std::vector<std::string>& astrPaths) override;
     bool ChooseWait(int& nWaitMs) override;
 
     // The parts, for tests.
@@ -90,6 +94,8 @@ private:
     void Exit();
     // The player's own keys; true when the key was one.
     bool HandlePlayerKey();
+    // Drag and drop onto the window; 0 for every other event.
+    int HandleDrop(int nEvent);
     // Tab and Shift+Tab: the next part in m_apTabOrder that can take the focus takes it.
     void MoveFocus(bool bBackward);
     // The focus is kept in the window when the part that held it goes.
