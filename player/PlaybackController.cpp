@@ -140,9 +140,14 @@ void CPlaybackController::OnDblclkPlayList()
         return;
     }
     // During the wait between files the chosen entry takes over: the wait
-    // ends and starts nothing of its own.
-    if (m_bPlayWaitFlag)
+    // ends and starts nothing of its own. It ends here, not when its loop
+    // next looks: events handled before that must find the entry playing
+    // and no wait.
+    if (m_bPlayWaitFlag) {
         m_bWaitTakenOver = true;
+        m_bPlayWaitFlag = false;
+        m_view.EnablePlay(true);
+    }
     m_nCurrent = nSelected;
     StartFile(CurrentFile(), EStartAt::LastHeard);
     SyncListSelection();
@@ -296,6 +301,8 @@ bool CPlaybackController::WaitBetweenFiles()
         const int nNow = MillisecondsOfDay();
         nElapsed += (nNow - nLastLook + kMillisecondsPerDay) % kMillisecondsPerDay;
         nLastLook = nNow;
+        // A run that began during the wait, by a nested one's end too, takes over.
+        m_bWaitTakenOver = m_bWaitTakenOver || m_nPlayState == PS_RUNNING;
         if (nElapsed > m_nWaitSec || m_bWaitTakenOver)
             break;
         if (m_bStopWait) {

@@ -64,7 +64,7 @@ void CPlaybackController::Start()
     m_view.ShowPlayButton(true);
     UpdateCaption();
     // Play continues the entry that played last.
-    const int nLastPlayed = m_PlayList.IndexOf(m_strLastPlayed);
+    const int nLastPlayed = m_strLastPlayed.empty() ? -1 : m_PlayList.IndexOf(m_strLastPlayed);
     if (nLastPlayed >= 0)
         SelectOnly(nLastPlayed);
     if (m_profile.IsDamaged())
