@@ -5,10 +5,13 @@
 // The objects live on main's stack and go in the reverse order of their
 // making: the controller first, then the form, the wave output device with
 // its buffers, and the engine with its sound file.
+#include "CommandLine.h"
+
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
 #include "platform/desktop/Desktop.h"
 #include "platform/desktop/EndSignals.h"
+#include "platform/desktop/HandOver.h"
 #include "platform/events/MessageQueue.h"
 #include "platform/settings/ProfileStore.h"
 #include "player/PlaybackController.h"
@@ -49,14 +52,31 @@ bool BringToFrontWhenMatching(XWINDOW hWnd, intptr_t /*lParam*/)
     return true;
 }
 
-// True when another player runs; its window has then been brought to the
-// front. A lock file that cannot be made at all lets this one run.
+// True when another player runs. A lock file that cannot be made at all
+// lets this one run.
 bool AnotherPlayerRuns()
 {
-    if (!CreateNamedMutex(kInstanceMutexName) || GetLastErrorOfMutex() != ERROR_ALREADY_EXISTS)
-        return false;
+    return CreateNamedMutex(kInstanceMutexName) && GetLastErrorOfMutex() == ERROR_ALREADY_EXISTS;
+}
+
+// A second start: the running player takes the paths and comes to the front.
+int HandOverToRunningPlayer(const std::vector<std::string>& astrPaths)
+{
+    const bool bTaken = astrPaths.empty() || HandOver(GetNamedMutexPath(kInstanceMutexName), astrPaths);
     EnumTopLevelWindows(BringToFrontWhenMatching, 0);
-    return true;
+    if (!bTaken)
+        std::fprintf(stderr, "VelofonPocket: the running player did not take the files\n");
+    return bTaken ? 0 : 1;
+}
+
+// What a second start handed over is opened, and the window raised.
+void OnHandOver(FL_SOCKET hListen, void* pView)
+{
+    if (const auto astrPaths = ReceiveHandOver(hListen)) {
+        auto* pPlayerView = static_cast<CVelofonPocketView*>(pView);
+        pPlayerView->OpenPaths(*astrPaths);
+        pPlayerView->show();
+    }
 }
 
 // ---- window scale ----
@@ -142,10 +162,14 @@ int RunUntilExit()
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const SPlayerCommandLine commandLine = ParseCommandLine(argc, argv);
+    if (commandLine.nExitStatus >= 0)
+        return commandLine.nExitStatus;
     if (AnotherPlayerRuns())
-        return 1;
+        return HandOverToRunningPlayer(commandLine.astrPaths);
+    const int hHandOver = ListenForHandOver(GetNamedMutexPath(kInstanceMutexName));
 
     const int hEndSignals = CatchEndSignals();
     Fl::lock(); // lets the audio thread wake the toolkit
@@ -171,12 +195,17 @@ int main()
     // stands over the player's window.
     view.show();
     controller.Start();
+    view.OpenPaths(commandLine.astrPaths);
+    if (hHandOver >= 0)
+        Fl::add_fd(hHandOver, OnHandOver, &view);
     const int nStatus = RunUntilExit();
 
     // The sound device closes before the buffers it plays from are freed.
     controller.OnStop();
     if (hEndSignals >= 0)
         Fl::remove_fd(hEndSignals);
+    if (hHandOver >= 0)
+        Fl::remove_fd(hHandOver);
     SetMessageQueueHooks(nullptr, nullptr);
     return nStatus;
 }

@@ -1,5 +1,12 @@
 # Runs at install time: writes the desktop entry for the prefix being
 # installed to and installs it (so that it is listed for uninstall too).
 set(BINDIR "${CMAKE_INSTALL_PREFIX}/bin")
+set(applicationsFolder "${CMAKE_INSTALL_PREFIX}/share/applications")
 configure_file("${VELOFON_DESKTOP_TEMPLATE}" "${VELOFON_DESKTOP_STAGING}/velofonpocket.desktop" @ONLY)
-file(INSTALL "${VELOFON_DESKTOP_STAGING}/velofonpocket.desktop" DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications")
+file(INSTALL "${VELOFON_DESKTOP_STAGING}/velofonpocket.desktop" DESTINATION "${applicationsFolder}")
+# The player is offered for the sound files it plays. A staged install
+# (DESTDIR) leaves that to the package's own triggers.
+if("$ENV{DESTDIR}" STREQUAL "")
+    include("${CMAKE_CURRENT_LIST_DIR}/DesktopDatabase.cmake")
+    update_desktop_database("${applicationsFolder}")
+endif()

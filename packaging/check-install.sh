@@ -2,9 +2,10 @@
 # Installs a build into a temporary prefix and checks what packaging adds
 # for the command line: both man pages render without warnings, velofon.1
 # names every option that `velofon render --help` and `velofon play --help`
-# print, and the bash completion completes commands and options, with the
-# bash-completion package's helpers and without them. Then uninstalls and
-# checks that nothing is left.
+# print, the bash completion completes commands and options, with the
+# bash-completion package's helpers and without them, and the desktop entry
+# is valid and offers the player for sound files. Then uninstalls and checks
+# that nothing is left.
 #
 # usage: check-install.sh CMAKE BUILD_DIR
 set -u
@@ -43,7 +44,8 @@ fi
 velofon=$prefix/bin/velofon
 pages="$prefix/share/man/man1/velofon.1 $prefix/share/man/man1/VelofonPocket.1"
 completion=$prefix/share/bash-completion/completions/velofon
-for file in $velofon $pages $completion; do
+applications=$prefix/share/applications
+for file in $velofon $pages $completion $applications/velofonpocket.desktop; do
     [ -e "$file" ] || fail "not installed: ${file#"$prefix"/}"
 done
 [ "$failures" -eq 0 ] || exit 1
@@ -69,6 +71,24 @@ for page in $pages; do
         echo "ok: $name renders without warnings"
     fi
 done
+
+# The desktop's own checks, where its tools are installed.
+if command -v desktop-file-validate >/dev/null; then
+    if desktop-file-validate "$applications/velofonpocket.desktop" >"$tmp/validate.log" 2>&1; then
+        echo "ok: the desktop entry is valid"
+    else
+        fail "the desktop entry is not valid: $(cat "$tmp/validate.log")"
+    fi
+else
+    echo "skipped: validating the desktop entry (desktop-file-validate is not installed)"
+fi
+if command -v update-desktop-database >/dev/null; then
+    if grep -q '^audio/mpeg=.*velofonpocket\.desktop' "$applications/mimeinfo.cache" 2>/dev/null; then
+        echo "ok: the install offers the player for MP3 files"
+    else
+        fail "mimeinfo.cache does not offer the player for audio/mpeg"
+    fi
+fi
 
 # Every option the commands' help names is in velofon.1, wherever the help
 # names it: in a usage line, an option's line or the text.

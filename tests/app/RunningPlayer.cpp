@@ -169,7 +169,7 @@ void RunningPlayerFixture::PrepareSettings(
         file << setting.first << "=" << setting.second << "\n";
 }
 
-void RunningPlayerFixture::StartPlayer(const std::vector<std::string>& astrEnvironment)
+std::vector<std::string> RunningPlayerFixture::PlayerEnvironment(const std::vector<std::string>& astrEnvironment) const
 {
     // The test's own settings first: they count over these. No session bus:
     // without one, the bus library would start one on the test's display.
@@ -177,25 +177,48 @@ void RunningPlayerFixture::StartPlayer(const std::vector<std::string>& astrEnvir
     astrSettings.insert(astrSettings.end(), {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
         "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + DeviceFile(),
         "VELOFON_SCALE=", "DBUS_SESSION_BUS_ADDRESS=unix:path=" + Path("no-session-bus")});
-    CChildEnvironment environment(astrSettings);
-    std::string strExe = VELOFON_PLAYER_EXE;
-    char* apArgs[] = {strExe.data(), nullptr};
+    return astrSettings;
+}
+
+pid_t RunningPlayerFixture::SpawnPlayer(const std::vector<std::string>& astrEnvironment,
+    std::vector<std::string> astrArgs, const std::string& strWorkingFolder, const std::string& strLog) const
+{
+    CChildEnvironment environment(PlayerEnvironment(astrEnvironment));
+    astrArgs.insert(astrArgs.begin(), VELOFON_PLAYER_EXE);
+    std::vector<char*> apArgs;
+    for (std::string& strArg : astrArgs)
+        apArgs.push_back(strArg.data());
+    apArgs.push_back(nullptr);
     // The disk driver's warnings and any crash report go to a file that
     // failures show.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(
-        &actions, STDOUT_FILENO, Path("player.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, strLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const int nError = posix_spawn(&m_nPid, strExe.c_str(), &actions, nullptr, apArgs, environment.Get());
+    if (!strWorkingFolder.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, strWorkingFolder.c_str());
+    pid_t nPid = -1;
+    const int nError = posix_spawn(&nPid, apArgs[0], &actions, nullptr, apArgs.data(), environment.Get());
     posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(nError, 0) << "cannot start " << strExe;
+    return nError == 0 ? nPid : -1;
+}
+
+void RunningPlayerFixture::StartPlayer(
+    const std::vector<std::string>& astrEnvironment, const std::vector<std::string>& astrArgs)
+{
+    m_nPid = SpawnPlayer(astrEnvironment, astrArgs, "", Path("player.log"));
+    ASSERT_GT(m_nPid, 0) << "cannot start " << VELOFON_PLAYER_EXE;
     m_bEndsWithTheTest = true;
     m_strEnd.clear();
     m_nExitStatus = -1;
 
-    ASSERT_TRUE(WaitUntil([this] { return (m_hWindow = FindWindowTitled("STOP-Kuroto")) != 0; }, kUiTimeout))
-        << "no window titled STOP-Kuroto" << Report();
+    // Files given to open play at once.
+    ASSERT_TRUE(WaitUntil(
+        [this] {
+            return (m_hWindow = FindWindowTitled("STOP-Kuroto")) || (m_hWindow = FindWindowTitled("PLAY-Kuroto"));
+        },
+        kUiTimeout))
+        << "no window titled STOP-Kuroto or PLAY-Kuroto" << Report();
     // The painted form has the background picture's colour at its left edge,
     // at every scale.
     ASSERT_TRUE(WaitUntil(
@@ -205,6 +228,28 @@ void RunningPlayerFixture::StartPlayer(const std::vector<std::string>& astrEnvir
         },
         kUiTimeout))
         << "the form was not painted" << Report();
+}
+
+int RunningPlayerFixture::RunSecondStart(
+    const std::vector<std::string>& astrArgs, const std::string& strWorkingFolder, std::string& strOutput)
+{
+    const std::string strLog = Path("second-start.log");
+    const pid_t nPid = SpawnPlayer({}, astrArgs, strWorkingFolder, strLog);
+    if (nPid <= 0)
+        return -1;
+    int nStatus = 0;
+    const auto deadline = Clock::now() + kUiTimeout;
+    while (::waitpid(nPid, &nStatus, WNOHANG) != nPid) {
+        if (Clock::now() > deadline) {
+            ::kill(nPid, SIGKILL);
+            ::waitpid(nPid, &nStatus, 0);
+            break;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    const Bytes abLog = ReadWholeFile(strLog);
+    strOutput.assign(abLog.begin(), abLog.end());
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
 bool RunningPlayerFixture::PlayerRuns()

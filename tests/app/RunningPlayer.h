@@ -99,9 +99,16 @@ protected:
     void PrepareSettings(
         const std::vector<std::string>& astrPlayList, const std::map<std::string, std::string>& changes = {});
     // Starts the player with the prepared settings, the disk driver as its
-    // sound device and the "NAME=value" settings given, and waits for its
-    // window's first paint.
-    void StartPlayer(const std::vector<std::string>& astrEnvironment = {});
+    // sound device, the "NAME=value" settings and the arguments given, and
+    // waits for its window's first paint.
+    void StartPlayer(
+        const std::vector<std::string>& astrEnvironment = {}, const std::vector<std::string>& astrArgs = {});
+    // Runs the player once more with the arguments, in strWorkingFolder and
+    // with the same settings as StartPlayer's, to its end (a few seconds at
+    // most); its exit status (-1 after a signal or the time limit) and what
+    // it wrote, in strOutput.
+    int RunSecondStart(const std::vector<std::string>& astrArgs, const std::string& strWorkingFolder,
+        std::string& strOutput);
     // False (and how in m_strEnd and m_nExitStatus) once the player has ended by itself.
     bool PlayerRuns();
     // SIGTERM first, as a session's end does; SIGKILL follows soon should the
@@ -133,6 +140,11 @@ protected:
     // Waits until nFrames more frames of sound reach the device, counting
     // across a reopened device, which starts its file anew.
     bool WaitForMoreSound(size_t nFrames, std::chrono::milliseconds timeout = kUiTimeout);
+
+    // The environment of a started player: the test's own settings first.
+    std::vector<std::string> PlayerEnvironment(const std::vector<std::string>& astrEnvironment) const;
+    pid_t SpawnPlayer(const std::vector<std::string>& astrEnvironment, std::vector<std::string> astrArgs,
+        const std::string& strWorkingFolder, const std::string& strLog) const;
 
     CXvfbDisplay m_display;
     CTempDir m_dir;

@@ -1,0 +1,125 @@
+// Files reaching the player from outside: its command line at the first
+// start, and a second start that hands its files to the running player over
+// the socket beside the lock, which nothing malformed or slow brings down.
+#include "RunningPlayer.h"
+
+#include "platform/desktop/HandOver.h"
+
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <tuple>
+#include <unistd.h>
+
+namespace {
+
+class HandOverTest : public RunningPlayerFixture {
+protected:
+    // Beside the lock file that app/main.cpp names.
+    std::string SocketPath() const { return m_dir.Path() + "/runtime/Velofon(z4YVP2N5)Pocket.lock.sock"; }
+
+    std::string MakeSound(const std::string& strName) { return m_dir.Write(strName, Mono16Wav(22050, 1.0, 140)); }
+
+    // Sends strMessage as a second start would, ending it when bEnd; true
+    // when the player acknowledged it.
+    bool SendToPlayer(const std::string& strMessage, bool bEnd) const
+    {
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        SocketPath().copy(address.sun_path, sizeof address.sun_path - 1);
+        const int hSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const timeval timeout {5, 0};
+        ::setsockopt(hSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        char chAnswer = 0;
+        const bool bConnected = ::connect(hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        EXPECT_TRUE(bConnected) << SocketPath();
+        if (bConnected) {
+            ::send(hSocket, strMessage.data(), strMessage.size(), MSG_NOSIGNAL);
+            if (bEnd)
+                ::shutdown(hSocket, SHUT_WR);
+        }
+        const bool bAcknowledged = bConnected && ::recv(hSocket, &chAnswer, 1, 0) == 1;
+        ::close(hSocket);
+        return bAcknowledged;
+    }
+};
+
+TEST_F(HandOverTest, TheCommandLineTellsItsUseAndRefusesUnknownOptions)
+{
+    const std::tuple<const char*, int, const char*> aCases[] = {
+        {"--help", 0, "usage: VelofonPocket [FILE_OR_FOLDER ...]\n"},
+        {"-V", 0, "VelofonPocket "},
+        {"--shuffle", 2, "VelofonPocket: unknown option '--shuffle'\nusage: VelofonPocket"},
+    };
+    for (const auto& [strOption, nStatus, strStart] : aCases) {
+        std::string strOutput;
+        EXPECT_EQ(RunSecondStart({strOption, "a.wav"}, m_dir.Path(), strOutput), nStatus) << strOption;
+        EXPECT_EQ(strOutput.rfind(strStart, 0), 0u) << strOutput;
+    }
+}
+
+TEST_F(HandOverTest, AFolderGivenAtTheFirstStartIsAppendedInNaturalOrderAndPlays)
+{
+    const std::string strOld = MakeSound("old.wav");
+    ::mkdir(Path("book").c_str(), 0700);
+    ::mkdir(Path("book/Extra").c_str(), 0700);
+    for (const char* strName : {"Chapter 10.wav", "Chapter 2.wav", "Chapter 1.wav", "notes.txt", "Extra/bonus.wav"})
+        MakeSound(std::string("book/") + strName);
+    PrepareSettings({strOld});
+    StartPlayer({}, {Path("book/")});
+    ASSERT_FALSE(HasFatalFailure());
+
+    ASSERT_TRUE(WaitForSetting("PlayListCount", "5")) << Setting("PlayListCount") << Report();
+    const auto settings = ReadSettings();
+    const std::vector<std::string> astrExpected {strOld, Path("book/Extra/bonus.wav"), Path("book/Chapter 1.wav"),
+        Path("book/Chapter 2.wav"), Path("book/Chapter 10.wav")};
+    for (size_t i = 0; i < astrExpected.size(); ++i)
+        EXPECT_EQ(settings.at("PlayFile0000" + std::to_string(i)), astrExpected[i]) << i;
+    EXPECT_TRUE(WaitForTitle("PLAY-Kuroto")) << Title() << Report();
+}
+
+TEST_F(HandOverTest, ASecondStartHandsItsFilesToTheRunningPlayerAndEndsWithZero)
+{
+    ::mkdir(Path("talks").c_str(), 0700);
+    const std::string strFile = MakeSound("talks/one.wav");
+    PrepareSettings({});
+    StartPlayer();
+    ASSERT_FALSE(HasFatalFailure());
+    struct stat status {};
+    ASSERT_EQ(::stat(SocketPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    std::string strOutput;
+    EXPECT_EQ(RunSecondStart({}, m_dir.Path(), strOutput), 0) << strOutput;
+    // Relative to the second start's working folder; what plays nothing is left out.
+    EXPECT_EQ(RunSecondStart({"../talks/./one.wav", "missing.wav"}, Path("talks"), strOutput), 0) << strOutput;
+    EXPECT_TRUE(WaitForSetting("PlayFile00000", strFile)) << Setting("PlayFile00000") << Report();
+    EXPECT_EQ(Setting("PlayListCount"), "1");
+    EXPECT_TRUE(WaitForTitle("PLAY-Kuroto")) << Title() << Report();
+}
+
+TEST_F(HandOverTest, AMalformedLargeOrSlowMessageLeavesThePlayerRunning)
+{
+    PrepareSettings({});
+    StartPlayer();
+    ASSERT_FALSE(HasFatalFailure());
+    using namespace std::string_literals;
+    const std::tuple<std::string, bool, bool> aCases[] = {
+        {"relative.wav\0"s, true, false}, {"/no/ending"s, true, false}, {"\0"s, true, false}, {""s, true, false},
+        {"/a.wav\0\0"s, true, false}, {std::string(kMaxHandOverBytes + 1, '/'), true, false},
+        {"/slow.wav\0"s, false, false}, // never ended: dropped after a while
+        {"/nothing/here.wav\0"s, true, true},
+    };
+    for (const auto& [strMessage, bEnd, bAcknowledged] : aCases) {
+        EXPECT_EQ(SendToPlayer(strMessage, bEnd), bAcknowledged) << strMessage.substr(0, 20);
+        ASSERT_TRUE(PlayerRuns()) << Report();
+    }
+    const std::string strFile = MakeSound("after.wav");
+    std::string strOutput;
+    EXPECT_EQ(RunSecondStart({strFile}, "/", strOutput), 0) << strOutput;
+    EXPECT_TRUE(WaitForSetting("PlayFile00000", strFile)) << Setting("PlayFile00000") << Report();
+    EXPECT_EQ(Setting("PlayListCount"), "1");
+}
+
+} // namespace
