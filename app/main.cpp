@@ -6,6 +6,7 @@
 // making: the controller first, then the form, the wave output device with
 // its buffers, and the engine with its sound file.
 #include "CommandLine.h"
+#include "MediaControlsAdapter.h"
 
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
@@ -198,6 +199,8 @@ int main(int argc, char** argv)
     view.OpenPaths(commandLine.astrPaths);
     if (hHandOver >= 0)
         Fl::add_fd(hHandOver, OnHandOver, &view);
+    // The desktop's media keys and sound menus, when a session bus runs.
+    CMediaControlsAdapter mediaControls(controller, engine, [&view] { view.show(); }, [] { RequestExit(0); });
     const int nStatus = RunUntilExit();
 
     // The sound device closes before the buffers it plays from are freed.

@@ -46,6 +46,14 @@ public:
     const std::string& GetFormatName() const { return m_strFormatName; }
     // Why reading stopped early; empty while all is well.
     const std::string& GetError() const { return m_strError; }
+    // The tags of the container and of the audio stream (where Ogg keeps them).
+    const AVDictionary* GetContainerTags() const { return m_pFormat ? m_pFormat->metadata : nullptr; }
+    const AVDictionary* GetStreamTags() const
+    {
+        return m_pFormat && m_nStream >= 0 && static_cast<unsigned>(m_nStream) < m_pFormat->nb_streams
+            ? m_pFormat->streams[m_nStream]->metadata
+            : nullptr;
+    }
 
 private:
     bool OpenDemuxer(std::string& strError);

@@ -109,6 +109,18 @@ std::string CDecodedFile::GetFormatName() const
     return m_bOpen ? m_pSession->GetFormatName() : std::string();
 }
 
+std::string CDecodedFile::GetTag(const char* strKey) const
+{
+    if (!m_pSession)
+        return std::string();
+    for (const AVDictionary* pTags : { m_pSession->GetContainerTags(), m_pSession->GetStreamTags() }) {
+        const AVDictionaryEntry* pTag = av_dict_get(pTags, strKey, nullptr, 0);
+        if (pTag && *pTag->value)
+            return pTag->value;
+    }
+    return std::string();
+}
+
 const std::string& CDecodedFile::GetError() const
 {
     return m_bOpen && !m_pSession->GetError().empty() ? m_pSession->GetError() : m_strError;

@@ -61,6 +61,10 @@ public:
     uint16_t GetChannels() const;   // 1 or 2
     // The codec's name as a user knows it, e.g. "MP3", "AAC", "Opus".
     std::string GetFormatName() const;
+    // A tag of the file last opened, also once closed: "title", "album",
+    // "artist" (in any case), as the container or else the audio stream
+    // holds it; empty when it has none.
+    std::string GetTag(const char* strKey) const;
     // Why Open failed, or why reading stopped part-way; empty otherwise.
     const std::string& GetError() const;
 

@@ -128,6 +128,12 @@ public:
     std::string GetLastErrorText() const;
     // "WAV", or the codec FFmpeg decodes ("MP3", "AAC", ...).
     std::string GetFormatName() const;
+    // A tag of the last file opened ("title", "album", "artist"); empty for
+    // a WAV that the own reader plays, whose tags it does not read.
+    std::string GetTag(const char* strKey) const
+    {
+        return m_nType == kTypeDecoded ? m_DecodedFile.GetTag(strKey) : std::string();
+    }
     const CWaveFile& WaveFile() const { return m_WaveFile; }
 
 private:
