@@ -1,14 +1,18 @@
 // Files reaching the player from outside: its command line at the first
-// start, and a second start that hands its files to the running player over
-// the socket beside the lock, which nothing malformed or slow brings down.
+// start, a second start that hands its files to the running player over the
+// socket beside the lock, which nothing malformed or slow brings down, and a
+// drop from a file manager.
 #include "RunningPlayer.h"
 
 #include "platform/desktop/HandOver.h"
 
+#include <csignal>
+#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -16,6 +20,15 @@ namespace {
 
 class HandOverTest : public RunningPlayerFixture {
 protected:
+    void TearDown() override
+    {
+        RunningPlayerFixture::TearDown();
+        if (m_nDragSource > 0) {
+            ::kill(m_nDragSource, SIGTERM);
+            ::waitpid(m_nDragSource, nullptr, 0);
+        }
+    }
+
     // Beside the lock file that app/main.cpp names.
     std::string SocketPath() const { return m_dir.Path() + "/runtime/Velofon(z4YVP2N5)Pocket.lock.sock"; }
 
@@ -43,6 +56,8 @@ protected:
         ::close(hSocket);
         return bAcknowledged;
     }
+
+    pid_t m_nDragSource = -1;
 };
 
 TEST_F(HandOverTest, TheCommandLineTellsItsUseAndRefusesUnknownOptions)
@@ -96,6 +111,39 @@ TEST_F(HandOverTest, ASecondStartHandsItsFilesToTheRunningPlayerAndEndsWithZero)
     EXPECT_EQ(RunSecondStart({"../talks/./one.wav", "missing.wav"}, Path("talks"), strOutput), 0) << strOutput;
     EXPECT_TRUE(WaitForSetting("PlayFile00000", strFile)) << Setting("PlayFile00000") << Report();
     EXPECT_EQ(Setting("PlayListCount"), "1");
+    EXPECT_TRUE(WaitForTitle("PLAY-Kuroto")) << Title() << Report();
+}
+
+TEST_F(HandOverTest, FilesAndFoldersDroppedOnTheWindowAreAddedAndPlay)
+{
+    ::mkdir(Path("Disc 2").c_str(), 0700);
+    for (const char* strName : {"Disc 2/b10.wav", "Disc 2/b9.wav", "Chapter 10.wav"})
+        MakeSound(strName);
+    PrepareSettings({});
+    StartPlayer();
+    ASSERT_FALSE(HasFatalFailure());
+
+    auto uriOf = [](std::string strPath) {
+        for (size_t nSpace; (nSpace = strPath.find(' ')) != std::string::npos;)
+            strPath.replace(nSpace, 1, "%20");
+        return strPath;
+    };
+    std::string strExe = VELOFON_DRAG_SOURCE_EXE;
+    std::string strUris = "# dropped\r\nfile://" + uriOf(Path("Disc 2")) + "\r\nhttp://host/x.wav\r\nfile://localhost" +
+        uriOf(Path("Chapter 10.wav")) + "\r\n";
+    char* apArgs[] = {strExe.data(), strUris.data(), nullptr};
+    ASSERT_EQ(posix_spawn(&m_nDragSource, strExe.c_str(), nullptr, nullptr, apArgs, environ), 0);
+    ASSERT_TRUE(WaitUntil([] { return FindWindowTitled("drag source") != 0; }, kUiTimeout));
+    // Into the source from outside, pressed there, and let go over the playlist.
+    const std::string strPlayer = std::to_string(m_hWindow);
+    ASSERT_TRUE(Xdotool("mousemove 790 590 sleep 0.2 mousemove 600 400 sleep 0.2 mousedown 1 sleep 0.3 "
+                        "mousemove 450 250 sleep 0.2 mousemove --window " + strPlayer + " 100 100 sleep 0.3 "
+                        "mousemove --window " + strPlayer + " 110 110 sleep 0.3 mouseup 1"));
+
+    ASSERT_TRUE(WaitForSetting("PlayListCount", "3")) << Setting("PlayListCount") << Report();
+    EXPECT_EQ(Setting("PlayFile00000"), Path("Disc 2/b9.wav"));
+    EXPECT_EQ(Setting("PlayFile00001"), Path("Disc 2/b10.wav"));
+    EXPECT_EQ(Setting("PlayFile00002"), Path("Chapter 10.wav"));
     EXPECT_TRUE(WaitForTitle("PLAY-Kuroto")) << Title() << Report();
 }
 
