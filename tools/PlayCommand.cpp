@@ -1,9 +1,12 @@
 // velofon play: the player's road without its window. The files go one after
 // the other through the engine, the wave output device and the message queue,
 // as the player drives them: open and start per file, refill on every
-// MM_WOM_DONE until the ring has drained.
+// MM_WOM_DONE until the ring has drained. A jump within the file cuts off
+// what is queued and starts the ring again from the engine reopened at the
+// new frame, on the same device.
 #include "Commands.h"
 #include "Interrupt.h"
+#include "PlayKeys.h"
 #include "PlaybackOptions.h"
 #include "ProgressBar.h"
 #include "SkipReason.h"
@@ -15,22 +18,22 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <poll.h>
 #include <string>
-#include <termios.h>
-#include <unistd.h>
+#include <vector>
 
 namespace {
 
 const char kPlayUsageLine[] =
-    "usage: velofon play [--speed-index K | --speed S] [--mixing P] [--alpha P] IN [IN ...]\n";
+    "usage: velofon play [--speed-index K | --speed S] [--mixing P] [--alpha P] [--start TIME] IN [IN ...]\n";
 
 const char kPlayHelp[] =
     "\n"
     "Plays the sound files (WAV, MP3, M4A/M4B, Opus, Ogg, FLAC and whatever\n"
     "else FFmpeg reads) one after the other at the chosen speed through the\n"
     "default sound device. A file that cannot be played is skipped with a\n"
-    "message. On a terminal, the space key pauses and resumes; Ctrl+C stops.\n"
+    "message. On a terminal: space pauses and resumes, Left and Right jump\n"
+    "10 seconds back and on, Shift+Left and Shift+Right 60 seconds, '<' and\n"
+    "'>' go to the previous and next file; Ctrl+C stops.\n"
     "\n"
     "options:\n";
 
@@ -43,56 +46,17 @@ constexpr int kPollMs = 50;
 // 16-bit stereo.
 constexpr uint32_t kOutputFrameBytes = 4;
 constexpr uint32_t kFramesPerBuffer = WAVE_BUFFER_BYTES / kOutputFrameBytes;
+constexpr uint64_t kShortJumpSeconds = 10;
+constexpr uint64_t kLongJumpSeconds = 60;
 
 using Clock = std::chrono::steady_clock;
 
-// Single key presses from a terminal on standard input, without echo; the
-// terminal gets its settings back when the object goes.
-class CTerminalKeys {
-public:
-    CTerminalKeys()
-        : m_bActive(::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &m_saved) == 0)
-    {
-        if (!m_bActive)
-            return;
-        termios raw = m_saved;
-        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        raw.c_cc[VMIN] = 0;
-        raw.c_cc[VTIME] = 0;
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-    }
-    CTerminalKeys(const CTerminalKeys&) = delete;
-    CTerminalKeys& operator=(const CTerminalKeys&) = delete;
-    ~CTerminalKeys()
-    {
-        if (m_bActive)
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
-    }
+// A loop turn this much later than the one before means the process was
+// stopped (Ctrl+Z) or starved; the device had no chance to return buffers.
+constexpr auto kLateTurn = std::chrono::seconds(1);
 
-    // The next key pressed, or 0 when none is waiting.
-    char Next()
-    {
-        pollfd poll {STDIN_FILENO, POLLIN, 0};
-        char cKey = 0;
-        if (m_bActive && ::poll(&poll, 1, 0) > 0 && ::read(STDIN_FILENO, &cKey, 1) == 1)
-            return cKey;
-        return 0;
-    }
-
-private:
-    termios m_saved {};
-    bool m_bActive;
-};
-
-std::string FormatTime(uint64_t nSeconds)
-{
-    char strTime[48];
-    std::snprintf(strTime, sizeof strTime, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(nSeconds / 3600),
-        static_cast<unsigned long long>(nSeconds / 60 % 60), static_cast<unsigned long long>(nSeconds % 60));
-    return strTime;
-}
-
-enum class EFileResult { Played, Skipped, NoDevice, Stalled, Interrupted };
+// Left: a key took the run to another file, or the previous one.
+enum class EFileResult { Played, Left, Skipped, NoDevice, Stalled, Interrupted };
 
 class CTerminalPlayer : public CMessageTarget {
 public:
@@ -100,6 +64,7 @@ public:
         : m_line(line)
         , m_pEngine(std::make_unique<CSpeedEngine>(2.0))
         , m_pOutput(std::make_unique<CWaveOutput>())
+        , m_abUnplayable(line.astrInputs.size(), false)
     {
         line.options.ApplyLevels(*m_pEngine);
     }
@@ -108,10 +73,14 @@ public:
     int Run()
     {
         int nStatus = kExitOk;
-        for (const std::string& strInput : m_line.astrInputs) {
-            const EFileResult eResult = PlayFile(strInput);
-            if (eResult == EFileResult::Skipped)
+        for (bool bFirstPlay = true; m_nInput < m_line.astrInputs.size(); bFirstPlay = false) {
+            // --start belongs to the first input as the command line begins, not
+            // to a later return to it.
+            const EFileResult eResult = PlayFile(bFirstPlay);
+            if (eResult == EFileResult::Skipped) {
                 nStatus = kExitSkipped;
+                m_abUnplayable[m_nInput] = true;
+            }
             if (eResult == EFileResult::NoDevice || eResult == EFileResult::Stalled) {
                 nStatus = kExitSkipped;
                 break;
@@ -122,6 +91,7 @@ public:
                 nStatus = InterruptedExitStatus();
                 break;
             }
+            m_nInput = m_nNextInput;
         }
         m_progress.Clear();
         m_pOutput->Reset();
@@ -140,15 +110,20 @@ public:
     }
 
 private:
-    EFileResult PlayFile(const std::string& strInput)
+    EFileResult PlayFile(bool bFirstPlay)
     {
         if (WasInterrupted())
             return EFileResult::Interrupted;
+        const std::string& strInput = m_line.astrInputs[m_nInput];
+        m_nNextInput = m_nInput + 1;
         CSpeedEngine& engine = *m_pEngine;
-        const double dSpeed = m_line.options.Speed();
-        if (!engine.Open(strInput, dSpeed))
+        if (!engine.Open(strInput, m_line.options.Speed()))
             return Skip(strInput, engine.GetOpenErrorText());
-        engine.Seek(0);
+        if (!m_line.options.SeekToStart(engine, strInput, bFirstPlay)) {
+            engine.Close();
+            return EFileResult::Played;
+        }
+        m_nRunStartFrame = engine.SoundFile().GetPositionFrames();
         m_pOutput->m_pEngine = &engine;
         if (!m_pOutput->Open(GetSafeHwnd(), engine.GetFormat())) {
             engine.Close();
@@ -156,12 +131,14 @@ private:
             std::fprintf(stderr, "velofon: no sound device can be opened: %s\n", WaveOutGetBackendError().c_str());
             return EFileResult::NoDevice;
         }
-        if (!m_pOutput->Start(GetSafeHwnd())) {
-            // Nothing to play: a file without samples.
+        m_bHeld = false;
+        StartRing();
+        // Nothing to play: a file without samples.
+        if (m_bRunOver) {
             engine.Close();
             return EFileResult::Played;
         }
-        const EFileResult eResult = RunUntilDrained(BaseName(strInput), engine.GetFormat()->nSamplesPerSec);
+        const EFileResult eResult = RunUntilDrained(strInput, engine.GetFormat()->nSamplesPerSec);
         m_pOutput->UnprepareAll();
         engine.Close();
         return eResult;
@@ -174,44 +151,144 @@ private:
         return EFileResult::Skipped;
     }
 
+    void StartRing()
+    {
+        m_bRunOver = !m_pOutput->Start(GetSafeHwnd());
+        m_lastNotice = Clock::now();
+    }
+
     // Dispatches notifications until the ring has drained, minding the keys.
-    EFileResult RunUntilDrained(const std::string& strName, uint32_t nRate)
+    EFileResult RunUntilDrained(const std::string& strInput, uint32_t nRate)
     {
         // A device that has four buffers queued and returns none for this
         // long has stopped playing.
         const auto stallLimit = std::chrono::seconds(4) + std::chrono::milliseconds(2000ull * kFramesPerBuffer / nRate);
-        EFileResult eResult = EFileResult::Played;
-        m_bRunOver = false;
-        m_lastNotice = Clock::now();
+        const std::string strName = BaseName(strInput);
+        m_eResult = EFileResult::Played;
+        Clock::time_point lastTurn = Clock::now();
         while (!m_bRunOver) {
-            if (eResult == EFileResult::Played && WasInterrupted()) {
-                eResult = EFileResult::Interrupted;
+            const Clock::time_point now = Clock::now();
+            if (now - lastTurn > kLateTurn)
+                m_lastNotice += now - lastTurn;
+            lastTurn = now;
+            if (m_eResult == EFileResult::Played && WasInterrupted()) {
+                m_eResult = EFileResult::Interrupted;
                 StopRun();
             }
-            if (eResult == EFileResult::Played && !m_pOutput->m_bPaused && Clock::now() - m_lastNotice > stallLimit) {
-                eResult = EFileResult::Stalled;
+            if (m_eResult == EFileResult::Played && !m_pOutput->m_bPaused && now - m_lastNotice > stallLimit) {
+                m_eResult = EFileResult::Stalled;
                 m_progress.Clear();
                 std::fputs("velofon: the sound device stopped playing\n", stderr);
                 StopRun();
             }
-            if (m_keys.Next() == ' ') {
-                m_pOutput->TogglePause();
-                m_lastNotice = Clock::now();
-            }
-            ShowProgress(strName);
+            for (EPlayKey eKey; m_eResult == EFileResult::Played && (eKey = m_keys.Next()) != EPlayKey::None;)
+                OnKey(eKey, strInput);
+            // Once a key or a signal has ended the run, the buffers coming
+            // back unplayed are no sound heard.
+            if (m_eResult == EFileResult::Played)
+                ShowProgress(strName);
             WaitMessage(kPollMs);
             while (PumpMessage()) {
             }
         }
         // The last buffer has just come back: the line shows the whole file.
-        if (eResult == EFileResult::Played)
+        if (m_eResult == EFileResult::Played)
             ShowProgress(strName);
-        return eResult;
+        return m_eResult;
     }
 
-    // As the player's Stop: resume if paused, then have every buffer back at once.
+    void OnKey(EPlayKey eKey, const std::string& strInput)
+    {
+        switch (eKey) {
+        case EPlayKey::PauseResume:
+            m_pOutput->TogglePause();
+            m_lastNotice = Clock::now();
+            if (m_bHeld) {
+                m_bHeld = false;
+                StartRing();
+            }
+            break;
+        case EPlayKey::Back:
+            JumpTo(strInput, false, kShortJumpSeconds);
+            break;
+        case EPlayKey::Forward:
+            JumpTo(strInput, true, kShortJumpSeconds);
+            break;
+        case EPlayKey::BackFar:
+            JumpTo(strInput, false, kLongJumpSeconds);
+            break;
+        case EPlayKey::ForwardFar:
+            JumpTo(strInput, true, kLongJumpSeconds);
+            break;
+        case EPlayKey::PreviousInput:
+            // Inputs that could not be played are passed over, or the way
+            // back would lead forward again.
+            for (size_t nInput = m_nInput; nInput-- > 0;) {
+                if (!m_abUnplayable[nInput]) {
+                    LeaveFor(nInput);
+                    break;
+                }
+            }
+            break;
+        case EPlayKey::NextInput:
+            if (m_nInput + 1 < m_line.astrInputs.size())
+                LeaveFor(m_nInput + 1);
+            break;
+        case EPlayKey::None:
+            break;
+        }
+    }
+
+    void LeaveFor(size_t nInput)
+    {
+        m_nNextInput = nInput;
+        m_eResult = EFileResult::Left;
+        StopRun();
+    }
+
+    // The heard position plus or minus nSeconds, kept within the file: the
+    // engine reopens there, as for a start there, on the same device. What
+    // is queued is cut off; a pause holds the ring until it ends.
+    void JumpTo(const std::string& strInput, bool bForward, uint64_t nSeconds)
+    {
+        CSpeedEngine& engine = *m_pEngine;
+        const uint64_t nStep = nSeconds * engine.GetFormat()->nSamplesPerSec;
+        const uint64_t nHeard = HeardFrame();
+        const uint64_t nTarget = bForward ? std::min(nHeard + nStep, engine.SoundFile().GetLengthFrames())
+                                          : nHeard - std::min(nStep, nHeard);
+        if (!m_bHeld) {
+            // Every buffer comes back at once; a notification left queued
+            // would count against the new ring.
+            m_pOutput->RequestStop();
+            m_pOutput->Reset();
+            while (PumpMessage()) {
+            }
+            m_pOutput->UnprepareAll();
+        }
+        engine.Close();
+        if (!engine.Open(strInput, m_line.options.Speed())) {
+            m_eResult = Skip(strInput, engine.GetOpenErrorText());
+            m_bRunOver = true;
+            return;
+        }
+        engine.SeekFrame(nTarget);
+        m_nRunStartFrame = engine.SoundFile().GetPositionFrames();
+        m_bHeld = m_pOutput->m_bPaused;
+        if (m_bHeld)
+            m_bRunOver = false;
+        else
+            StartRing();
+    }
+
+    // As the player's Stop: resume if paused, then have every buffer back at
+    // once. A ring held by a pause has nothing queued.
     void StopRun()
     {
+        if (m_bHeld) {
+            m_bHeld = false;
+            m_bRunOver = true;
+            return;
+        }
         if (m_pOutput->m_bPaused)
             m_pOutput->TogglePause();
         m_pOutput->RequestStop();
@@ -221,15 +298,26 @@ private:
     // What is heard, not what was read: the engine reads ahead of the sound
     // by the four buffers in the device ring and the segments on its tracks,
     // seconds at low rates. The output frames that came back map to input
-    // frames exactly, and standing still while paused comes with them.
+    // frames exactly, from the frame the ring started at, and standing still
+    // while paused comes with them.
+    uint64_t HeardFrame() const
+    {
+        const CSpeedEngine& engine = *m_pEngine;
+        const uint64_t nTotal = engine.SoundFile().GetLengthFrames();
+        const uint64_t nStart = std::min(m_nRunStartFrame, nTotal);
+        if (m_bHeld)
+            return nStart;
+        return nStart + HeardFrames(m_pOutput->GetReturnedBytes() / kOutputFrameBytes, engine.GetSegmentLength(),
+                            engine.GetHop(), nTotal - nStart);
+    }
+
     void ShowProgress(const std::string& strName)
     {
         const CSpeedEngine& engine = *m_pEngine;
-        const WAVEFORMATEX& format = *engine.GetFormat();
+        const uint32_t nRate = engine.GetFormat()->nSamplesPerSec;
         const uint64_t nTotal = engine.SoundFile().GetLengthFrames();
-        const uint64_t nHeard = HeardFrames(m_pOutput->GetReturnedBytes() / kOutputFrameBytes, engine.GetSegmentLength(),
-            engine.GetHop(), nTotal);
-        std::string strTimes = FormatTime(nHeard / format.nSamplesPerSec) + " / " + FormatTime(nTotal / format.nSamplesPerSec);
+        const uint64_t nHeard = HeardFrame();
+        std::string strTimes = FormatTime(nHeard / nRate) + " / " + FormatTime(nTotal / nRate);
         if (m_pOutput->m_bPaused)
             strTimes += "  [paused]";
         m_progress.Show(nTotal == 0 ? 0.0 : static_cast<double>(nHeard) / static_cast<double>(nTotal), strName, strTimes);
@@ -240,6 +328,15 @@ private:
     std::unique_ptr<CWaveOutput> m_pOutput;
     CProgressBar m_progress;
     CTerminalKeys m_keys;
+    // Inputs that were skipped; '<' passes over them.
+    std::vector<bool> m_abUnplayable;
+    size_t m_nInput = 0;
+    size_t m_nNextInput = 0;
+    EFileResult m_eResult = EFileResult::Played;
+    // The file frame the ring started from: the start, or the target of a jump.
+    uint64_t m_nRunStartFrame = 0;
+    // The engine stands at a jump's target, and the ring waits for the pause to end.
+    bool m_bHeld = false;
     bool m_bRunOver = false;
     Clock::time_point m_lastNotice;
 };

@@ -1,9 +1,11 @@
 #include "PlaybackOptions.h"
 
 #include "Commands.h"
+#include "SkipReason.h"
 
 #include "engine/SpeedEngine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -15,7 +17,9 @@ const char kPlaybackOptionsHelp[] =
     "  --speed-index K  speed step 0..30 (1.0x..4.0x), default 10 (2.0x)\n"
     "  --speed S        speed 1.0..4.0 in steps of 0.1\n"
     "  --mixing P       speech level 0..100 percent, default 50\n"
-    "  --alpha P        Alpha tone level 0..50 percent, default 0 (off)\n";
+    "  --alpha P        Alpha tone level 0..50 percent, default 0 (off)\n"
+    "  --start TIME     start the first input at TIME: seconds (90, 90.5),\n"
+    "                   M:SS (1:30.25) or H:MM:SS (1:02:03)\n";
 
 namespace {
 
@@ -42,7 +46,87 @@ int ParseSpeed(const std::string& strValue)
     return static_cast<int>(std::lround(dTenths)) - 10;
 }
 
+// Any frame of a start below this many seconds fits 64 bits, at every rate
+// a file can declare.
+constexpr uint64_t kMaxStartSeconds = UINT32_MAX;
+
+bool IsDigits(const std::string& str)
+{
+    return !str.empty() && str.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The whole number of a field of digits, or more than kMaxStartSeconds.
+uint64_t CappedNumber(const std::string& strDigits)
+{
+    uint64_t nValue = 0;
+    for (const char c : strDigits) {
+        nValue = nValue * 10 + static_cast<uint64_t>(c - '0');
+        if (nValue > kMaxStartSeconds)
+            return kMaxStartSeconds + 1;
+    }
+    return nValue;
+}
+
 } // namespace
+
+uint64_t SStartTime::Frame(uint32_t nRate) const
+{
+    // The decimals times the rate, rounded down, by long multiplication
+    // from the last digit: each carry is the rounded-down tenth of the sum.
+    uint64_t nCarry = 0;
+    for (auto it = strDecimals.rbegin(); it != strDecimals.rend(); ++it)
+        nCarry = (static_cast<uint64_t>(*it - '0') * nRate + nCarry) / 10;
+    return nWholeSeconds * nRate + nCarry;
+}
+
+SStartTime ParseStartTime(const std::string& strTime)
+{
+    const std::invalid_argument badForm(
+        "--start takes seconds (90, 90.5), M:SS (1:30) or H:MM:SS (1:02:03), not '" + strTime + "'");
+    std::vector<std::string> astrFields(1);
+    for (const char c : strTime) {
+        if (c == ':')
+            astrFields.emplace_back();
+        else
+            astrFields.back() += c;
+    }
+    if (astrFields.size() > 3)
+        throw badForm;
+    SStartTime time;
+    std::string& strSeconds = astrFields.back();
+    const size_t nPoint = strSeconds.find('.');
+    if (nPoint != std::string::npos) {
+        time.strDecimals = strSeconds.substr(nPoint + 1);
+        strSeconds.resize(nPoint);
+        if (!IsDigits(time.strDecimals))
+            throw badForm;
+    }
+    uint64_t nSeconds = 0;
+    for (size_t nField = 0; nField < astrFields.size(); ++nField) {
+        const std::string& strField = astrFields[nField];
+        // After a colon come two digits, below 60.
+        if (!IsDigits(strField) || (nField > 0 && (strField.size() != 2 || strField[0] > '5')))
+            throw badForm;
+        nSeconds = std::min(nSeconds * 60 + CappedNumber(strField), kMaxStartSeconds + 1);
+    }
+    if (nSeconds > kMaxStartSeconds)
+        throw std::invalid_argument("--start " + strTime + " is too large: at most " + std::to_string(kMaxStartSeconds)
+            + " seconds (about 136 years)");
+    time.nWholeSeconds = nSeconds;
+    return time;
+}
+
+bool SPlaybackOptions::SeekToStart(CSpeedEngine& engine, const std::string& strInput, bool bFirstInput) const
+{
+    const uint64_t nFrame = bFirstInput ? start.Frame(engine.GetFormat()->nSamplesPerSec) : 0;
+    engine.SeekFrame(nFrame);
+    const uint64_t nLength = engine.SoundFile().GetLengthFrames();
+    if (nFrame == 0 || nFrame < nLength)
+        return true;
+    std::fprintf(stderr, "velofon: warning: --start %s is at or past the end of %s (%s); leaving it out\n",
+        strStart.c_str(), strInput.c_str(), FormatTime(nLength / engine.GetFormat()->nSamplesPerSec).c_str());
+    return false;
+}
 
 bool TakeOptionValue(int argc, char** argv, int& i, const char* strName, std::string& strValue)
 {
@@ -76,6 +160,9 @@ bool SPlaybackOptions::Parse(int argc, char** argv, int& i)
         nMixing = static_cast<int>(ParseWholeNumber("--mixing", strValue, 0, kMaxMixing));
     } else if (TakeOptionValue(argc, argv, i, "--alpha", strValue)) {
         nAlpha = static_cast<int>(ParseWholeNumber("--alpha", strValue, 0, kMaxAlpha));
+    } else if (TakeOptionValue(argc, argv, i, "--start", strValue)) {
+        start = ParseStartTime(strValue);
+        strStart = strValue;
     } else {
         return false;
     }

@@ -1,23 +1,46 @@
-// The speed and level options that every velofon command takes, parsed and
-// checked in one place, and how they are handed to the engine.
+// The speed, level and start options that every velofon command takes,
+// parsed and checked in one place, and how they are handed to the engine.
 #pragma once
 
 #include "engine/SpeedSteps.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+// A time as the user wrote it, kept exact: "0.29" of a second at 44100 Hz is
+// frame 12789, which a double would round down to 12788.
+struct SStartTime {
+    uint64_t nWholeSeconds = 0;
+    std::string strDecimals; // the digits after the decimal point
+
+    // The time times nRate, rounded down; never overflows (see ParseStartTime).
+    uint64_t Frame(uint32_t nRate) const;
+};
+
+// "90", "90.5", "1:30", "1:30.25", "1:02:03", "1:02:03.5": seconds, M:SS or
+// H:MM:SS, with decimals on the seconds. Throws std::invalid_argument with a
+// message for anything else, and for times whose frame at the highest rate a
+// file can declare would not fit 64 bits.
+SStartTime ParseStartTime(const std::string& strTime);
 
 struct SPlaybackOptions {
     int nSpeedIdx = kDefaultSpeedIndex; // 0..30 for 1.0x..4.0x
     int nMixing = kDefaultMixing;       // percent
     int nAlpha = 0;                     // percent, 0 = tones off
+    SStartTime start;                   // of the first input only
+    std::string strStart;               // as given, for messages
 
     double Speed() const { return SpeedOfIndex(nSpeedIdx); }
     void ApplyLevels(CSpeedEngine& engine) const { ::ApplyLevels(engine, nMixing, nAlpha); }
+    // Moves the engine, which has just opened strInput, to where the input
+    // starts: the --start time for the first input, the beginning for the
+    // others. False, after a warning, when --start lies at or past its end.
+    bool SeekToStart(CSpeedEngine& engine, const std::string& strInput, bool bFirstInput) const;
 
     // Takes argv[i] (and its value, advancing i) when it is one of
-    // --speed-index, --speed, --mixing, --alpha, as "--opt V" or "--opt=V".
+    // --speed-index, --speed, --mixing, --alpha, --start, as "--opt V" or "--opt=V".
     // Returns false when argv[i] is not one of them; throws std::invalid_argument
     // with a message for a missing or bad value, or for --speed after
     // --speed-index (or the other way round).

@@ -21,7 +21,8 @@
 namespace {
 
 const char kRenderUsageLine[] =
-    "usage: velofon render [--speed-index K | --speed S] [--mixing P] [--alpha P] [--raw] -o OUT IN [IN ...]\n";
+    "usage: velofon render [--speed-index K | --speed S] [--mixing P] [--alpha P] [--start TIME] [--raw]\n"
+    "                      -o OUT IN [IN ...]\n";
 
 const char kRenderHelp[] =
     "\n"
@@ -104,9 +105,11 @@ public:
     int Run()
     {
         int nStatus = kExitOk;
-        for (const std::string& strInput : m_args.line.astrInputs) {
+        const std::vector<std::string>& astrInputs = m_args.line.astrInputs;
+        for (size_t nInput = 0; nInput < astrInputs.size(); ++nInput) {
+            const std::string& strInput = astrInputs[nInput];
             std::string strReason;
-            if (!RenderFile(strInput, strReason)) {
+            if (!RenderFile(strInput, nInput == 0, strReason)) {
                 if (!m_output.GetError().empty() || WasInterrupted())
                     return kExitSkipped;
                 m_progress.Clear();
@@ -123,19 +126,21 @@ public:
     bool RenderedAny() const { return m_bRenderedAny; }
 
 private:
-    bool RenderFile(const std::string& strInput, std::string& strReason)
+    // A start at or past the end renders nothing of the file, as a file
+    // without samples does.
+    bool RenderFile(const std::string& strInput, bool bFirstInput, std::string& strReason)
     {
         CSpeedEngine& engine = *m_pEngine;
         if (!engine.Open(strInput, m_args.line.options.Speed())) {
             strReason = engine.GetOpenErrorText();
             return false;
         }
-        engine.Seek(0);
+        const bool bAnySound = m_args.line.options.SeekToStart(engine, strInput, bFirstInput);
         const uint32_t nRate = engine.GetFormat()->nSamplesPerSec;
         const uint64_t nFileBytes = SizeOf(strInput);
         WarnOfAnotherRate(strInput, nRate);
         m_output.SetSampleRate(nRate);
-        for (uint32_t nBytes; (nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer)) > 0;) {
+        for (uint32_t nBytes; bAnySound && (nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer)) > 0;) {
             if (!m_output.Write(m_abBuffer, nBytes) || WasInterrupted())
                 break;
             WarnOfCappedSizes();

@@ -12,3 +12,11 @@ std::string BaseName(const std::string& strPath)
     const size_t nSlash = strPath.rfind('/');
     return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
+
+std::string FormatTime(uint64_t nSeconds)
+{
+    char strTime[48];
+    std::snprintf(strTime, sizeof strTime, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(nSeconds / 3600),
+        static_cast<unsigned long long>(nSeconds / 60 % 60), static_cast<unsigned long long>(nSeconds % 60));
+    return strTime;
+}

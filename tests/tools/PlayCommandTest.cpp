@@ -94,6 +94,12 @@ int DisplayColumns(const std::string& str)
 const std::string kLongName = "\u65E5\u672C\u8A9E\u306E\u8B1B\u7FA9-a-lecture-on-listening-faster-recorded-in-the-"
                               "small-hall-part-seven-of-twelve-take-2-mono.wav";
 
+// Keys a test types on the terminal once strAfter has shown there.
+struct SKeyCue {
+    std::string strAfter;
+    std::string strKeys;
+};
+
 class PlayCommandTest : public ::testing::Test {
 protected:
     std::string Sound(const std::string& strName, uint16_t nChannels, uint32_t nRate, uint16_t nBlockAlign, double dSeconds)
@@ -118,10 +124,13 @@ protected:
         return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
     }
 
-    // Runs velofon with standard error on a pseudo-terminal nColumns wide,
-    // standard input and output elsewhere; keeps what reached the terminal in
-    // m_strErr.
-    int RunOnTerminal(int nColumns, std::vector<std::string> astrArgs)
+    // Runs velofon with standard input and error on a pseudo-terminal
+    // nColumns wide, standard output elsewhere, with the SDL driver given
+    // (disk plays into device.raw); types the keys of each cue once its text
+    // has reached the terminal after the keys before. Keeps what reached the
+    // terminal in m_strErr.
+    int RunOnTerminal(int nColumns, std::vector<std::string> astrArgs, const std::string& strDriver = "dummy",
+        const std::vector<SKeyCue>& aCues = {})
     {
         m_strErr.clear();
         winsize size {};
@@ -135,7 +144,8 @@ protected:
         }
         // A COLUMNS left over from another terminal must not win over the
         // terminal's own width.
-        CChildEnvironment environment({"SDL_AUDIODRIVER=dummy", "LC_ALL=C.UTF-8", "COLUMNS=7"});
+        CChildEnvironment environment(
+            {"SDL_AUDIODRIVER=" + strDriver, "SDL_DISKAUDIOFILE=" + Path("device.raw"), "LC_ALL=C.UTF-8", "COLUMNS=7"});
         astrArgs.insert(astrArgs.begin(), VELOFON_EXE);
         std::vector<char*> apArgs;
         for (std::string& strArg : astrArgs)
@@ -143,7 +153,7 @@ protected:
         apArgs.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, nSlave, STDIN_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, nSlave, STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, nSlave);
@@ -160,7 +170,15 @@ protected:
         // Read until the terminal's last writer has gone (EIO), or give up.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         char abChunk[4096];
+        size_t nCue = 0;
+        size_t nCueFrom = 0;
         while (std::chrono::steady_clock::now() < deadline) {
+            if (nCue < aCues.size() && m_strErr.find(aCues[nCue].strAfter, nCueFrom) != std::string::npos) {
+                EXPECT_EQ(::write(nMaster, aCues[nCue].strKeys.data(), aCues[nCue].strKeys.size()),
+                    static_cast<ssize_t>(aCues[nCue].strKeys.size()));
+                nCueFrom = m_strErr.size();
+                ++nCue;
+            }
             pollfd poll {nMaster, POLLIN, 0};
             if (::poll(&poll, 1, 100) <= 0)
                 continue;
@@ -172,6 +190,7 @@ protected:
         ::close(nMaster);
         if (std::chrono::steady_clock::now() >= deadline)
             ::kill(nPid, SIGKILL);
+        EXPECT_EQ(nCue, aCues.size()) << "cues left untyped";
         int nStatus = 0;
         ::waitpid(nPid, &nStatus, 0);
         return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
@@ -225,6 +244,17 @@ STerminalLines ReplayTerminal(const std::string& strOut)
     return lines;
 }
 
+// The lines drawn, without the lines the disk driver logs as it opens.
+std::vector<std::string> ProgressLines(const std::string& strOut)
+{
+    std::vector<std::string> astrLines;
+    for (const std::string& strLine : ReplayTerminal(strOut).astrDrawn) {
+        if (strLine.rfind("CRITICAL: ", 0) != 0)
+            astrLines.push_back(strLine);
+    }
+    return astrLines;
+}
+
 TEST_F(PlayCommandTest, TheSoundSystemGetsExactlyTheRenderedFrames)
 {
     struct SCase {
@@ -257,6 +287,9 @@ TEST_F(PlayCommandTest, UnplayableFilesAreSkippedAndTheRestPlays)
     EXPECT_EQ(m_strErr.find("empty.wav"), std::string::npos) << "a file without sound is no error";
     EXPECT_EQ(Run("dummy", "play " + strEmpty + " " + strGood), 0) << m_strErr;
     EXPECT_EQ(Run("dummy", "play --speed 5 " + strGood), 2);
+    EXPECT_EQ(Run("dummy", "play --start 0:01 " + strGood + " " + strGood), 0);
+    EXPECT_NE(m_strErr.find("velofon: warning: --start 0:01 is at or past the end of " + strGood), std::string::npos)
+        << m_strErr;
 }
 
 TEST_F(PlayCommandTest, NoSoundDeviceIsOneLineAndStatusOne)
@@ -407,6 +440,52 @@ TEST_F(PlayCommandTest, TheProgressLineFitsTheTerminalAndFollowsTheSound)
         }
         EXPECT_EQ(strLastElapsed, "00:00:02") << c.nColumns;
     }
+}
+
+// Space pauses; Shift+Left, 60 seconds back from the start at 5 seconds,
+// lands on the first frame while the pause holds; space plays on from there.
+// The device gets the start's sound up to the pause, then the whole file's.
+TEST_F(PlayCommandTest, AJumpCutsOffTheQueueAndPlaysOnFromItsFrame)
+{
+    const std::string strFile = Sound("talk.wav", 1, 8000, 2, 16.0);
+    ASSERT_EQ(RunOnTerminal(80, {"play", "--speed", "4", "--start", "5", strFile}, "disk",
+                  {{"00:00:05 / 00:00:16", " "}, {"[paused]", "\033[1;2D"}, {"00:00:00 / 00:00:16  [paused]", " "}}),
+        0) << m_strErr;
+    const std::vector<std::string> astrLines = ProgressLines(m_strErr);
+    ASSERT_FALSE(astrLines.empty());
+    EXPECT_NE(astrLines.front().find("00:00:05 / 00:00:16"), std::string::npos) << astrLines.front();
+    EXPECT_NE(astrLines.back().find("00:00:16 / 00:00:16"), std::string::npos) << astrLines.back();
+
+    const Bytes abDevice = WithoutOuterSilence(ReadWholeFile(Path("device.raw")));
+    ASSERT_EQ(Run("disk", "render --raw --speed 4 -o " + Path("whole.raw") + " " + strFile), 0);
+    ASSERT_EQ(Run("disk", "render --raw --speed 4 --start 5 -o " + Path("started.raw") + " " + strFile), 0);
+    const Bytes abWhole = WithoutOuterSilence(ReadWholeFile(Path("whole.raw")));
+    const Bytes abStarted = WithoutOuterSilence(ReadWholeFile(Path("started.raw")));
+    ASSERT_GE(abDevice.size(), abWhole.size());
+    EXPECT_TRUE(std::equal(abWhole.begin(), abWhole.end(), abDevice.end() - static_cast<std::ptrdiff_t>(abWhole.size())));
+    const Bytes abBeforeJump = WithoutOuterSilence(Bytes(abDevice.begin(), abDevice.end() - static_cast<std::ptrdiff_t>(abWhole.size())));
+    ASSERT_LE(abBeforeJump.size(), abStarted.size());
+    EXPECT_TRUE(std::equal(abBeforeJump.begin(), abBeforeJump.end(), abStarted.begin()));
+}
+
+// '<' on the first input and '>' on the last do nothing. The device is
+// opened anew for each input, and the disk driver starts its file anew.
+TEST_F(PlayCommandTest, LessAndGreaterGoToThePreviousAndNextInput)
+{
+    const std::string strFirst = Sound("first.wav", 1, 8000, 2, 30.0);
+    const std::string strSecond = Sound("second.wav", 2, 11025, 4, 4.0);
+    ASSERT_EQ(RunOnTerminal(80, {"play", "--speed", "2", strFirst, strSecond}, "disk",
+                  {{"first.wav", "<>"}, {"second.wav", "<"}, {"first.wav", ">"}, {"second.wav", ">"}}),
+        0) << m_strErr;
+    std::vector<std::string> astrNames;
+    for (const std::string& strLine : ProgressLines(m_strErr)) {
+        const std::string strName = strLine.find("first.wav") != std::string::npos ? "first" : "second";
+        if (astrNames.empty() || astrNames.back() != strName)
+            astrNames.push_back(strName);
+    }
+    EXPECT_EQ(astrNames, std::vector<std::string>({"first", "second", "first", "second"}));
+    ASSERT_EQ(Run("disk", "render --raw --speed 2 -o " + Path("second.raw") + " " + strSecond), 0);
+    EXPECT_TRUE(WithoutOuterSilence(ReadWholeFile(Path("device.raw"))) == WithoutOuterSilence(ReadWholeFile(Path("second.raw"))));
 }
 
 } // namespace

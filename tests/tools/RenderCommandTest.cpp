@@ -49,7 +49,8 @@ TEST_F(RenderCommandTest, UsageErrorsExitWithTwo)
              "render --mixing 101 -o x.wav " + strIn, "render --alpha 51 -o x.wav " + strIn,
              "render --alpha -o x.wav " + strIn, "render --loud -o x.wav " + strIn,
              "render --speed 2.0 --speed-index 3 -o x.wav " + strIn, "play --speed-index=3 --speed=2.0 " + strIn,
-             "render -o x.wav --output y.wav " + strIn }) {
+             "render -o x.wav --output y.wav " + strIn, "render --start 1:60 -o x.wav " + strIn,
+             "play --start=-1 " + strIn, "render -o x.wav " + strIn + " --start" }) {
         EXPECT_EQ(Run(strArgs), 2) << strArgs;
         EXPECT_NE(m_strErr.find("velofon: "), std::string::npos) << strArgs;
     }
@@ -174,6 +175,54 @@ TEST_F(RenderCommandTest, WhenEveryInputIsSkippedTheOutputStaysAsItWas)
     EXPECT_TRUE(ReadWholeFile(strOut) == abYesterday);
     EXPECT_EQ(Run("render -o - " + Out("typo.wav") + " >" + Out("piped.wav")), 1);
     EXPECT_TRUE(ReadWholeFile(Out("piped.wav")).empty()) << "not even a header";
+}
+
+// --start moves the first input's reader to its frame and nothing else: the
+// engine then makes what it makes of a copy whose sound begins there. Later
+// inputs play from their beginning.
+TEST_F(RenderCommandTest, StartRendersTheFirstInputAsIfCutThere)
+{
+    struct SCase {
+        uint16_t nChannels;
+        uint32_t nRate;
+        uint16_t nBlockAlign;
+        std::string strStart;
+        size_t nCutFrames;
+        std::string strOptions;
+    };
+    const SCase aCases[] = {
+        { 1, 22050, 2, "1.5", 33075, "" },
+        { 2, 11025, 2, "0:01.25", 13781, "--speed 3.1 --alpha 30" },
+        { 2, 44100, 4, "0:00:00.29", 12789, "--speed 1.0 --mixing 90" },
+    };
+    for (const SCase& c : aCases) {
+        Bytes abData(c.nRate * c.nBlockAlign * 3);
+        for (size_t i = 0; i < abData.size(); ++i)
+            abData[i] = static_cast<uint8_t>((i * i) >> 5);
+        const std::string strWhole = m_dir.Write("whole.wav", MakeWav(c.nChannels, c.nRate, c.nBlockAlign, abData));
+        const std::string strCut = m_dir.Write("cut.wav",
+            MakeWav(c.nChannels, c.nRate, c.nBlockAlign, Bytes(abData.begin() + c.nCutFrames * c.nBlockAlign, abData.end())));
+        ASSERT_EQ(Run("render --raw " + c.strOptions + " --start " + c.strStart + " -o " + Out("started.raw") + " "
+                      + strWhole + " " + strWhole), 0) << m_strErr;
+        ASSERT_EQ(Run("render --raw " + c.strOptions + " -o " + Out("cut.raw") + " " + strCut + " " + strWhole), 0);
+        EXPECT_GT(ReadWholeFile(Out("cut.raw")).size(), c.nRate * 4u) << c.strStart;
+        EXPECT_TRUE(ReadWholeFile(Out("started.raw")) == ReadWholeFile(Out("cut.raw"))) << c.strStart;
+    }
+}
+
+TEST_F(RenderCommandTest, AStartAtOrPastTheEndLeavesTheFirstInputOut)
+{
+    const std::string strShort = Speech("short.wav", 1, 8000, 16000);
+    const std::string strNext = Speech("next.wav", 1, 8000, 20000);
+    ASSERT_EQ(Run("render --raw -o " + Out("next.raw") + " " + strNext), 0);
+    for (const std::string strStart : { "1", "2:00:00" }) {
+        EXPECT_EQ(Run("render --raw --start " + strStart + " -o " + Out("o.raw") + " " + strShort + " " + strNext), 0);
+        EXPECT_NE(m_strErr.find("velofon: warning: --start " + strStart + " is at or past the end of " + strShort),
+            std::string::npos) << m_strErr;
+        EXPECT_TRUE(ReadWholeFile(Out("o.raw")) == ReadWholeFile(Out("next.raw"))) << strStart;
+    }
+    EXPECT_EQ(Run("render --raw --start 0.9999 -o " + Out("o.raw") + " " + strShort), 0);
+    EXPECT_EQ(m_strErr.find("warning"), std::string::npos) << m_strErr;
 }
 
 // Every signal that ends a run takes its unfinished file with it. The input is
