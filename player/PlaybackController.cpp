@@ -358,6 +358,7 @@ void CPlaybackController::RestartStalledOutput()
     if (!m_bResumeRequest && !m_bJumpPending) {
         m_nJumpFrame = HeardFrame();
         m_bJumpPending = true;
+        m_bPausedAtJump = false;
     }
     m_bDeviceRestart = true;
     CutOffOutput();
@@ -417,6 +418,11 @@ void CPlaybackController::OnRunEnded()
         m_bJumpPending = false;
         m_bResumeRequest = false;
         if (StartFile(CurrentFile(), EStartAt::Frame, m_nJumpFrame)) {
+            // A jump made while paused stays paused, at its new place.
+            if (m_bPausedAtJump) {
+                m_output.TogglePause();
+                m_view.ShowPlayButton(true);
+            }
             SyncListSelection();
             UpdateCaption();
             if (m_pObserver)

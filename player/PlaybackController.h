@@ -233,6 +233,7 @@ private:
     bool m_bOutputFailed = false;
     // A jump within the current entry waits for the output to drain.
     bool m_bJumpPending = false;
+    bool m_bPausedAtJump = false;
     uint64_t m_nJumpFrame = 0;
     // The run was cut off because the output stalled; it restarts on a
     // reopened device.

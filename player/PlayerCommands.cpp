@@ -184,13 +184,22 @@ void CPlaybackController::OnStepEntry(int nDelta)
     const int nCount = m_PlayList.GetCount();
     if (nCount == 0)
         return;
-    const int nFrom = m_nPlayState == PS_RUNNING && m_nCurrent >= 0 ? m_nCurrent : FirstSelectedRow();
-    const int nRow = std::clamp(nFrom < 0 ? 0 : nFrom + nDelta, 0, nCount - 1);
-    for (int i = 0; i < nCount; ++i)
-        m_view.SelectRow(i, i == nRow);
-    m_view.ShowRow(nRow);
+    const bool bRunning = m_nPlayState == PS_RUNNING && m_nCurrent >= 0;
+    const int nFrom = bRunning ? m_nCurrent : FirstSelectedRow();
+    int nRow = nFrom < 0 ? 0 : nFrom + nDelta;
+    if (bRunning && nRow >= nCount) {
+        // Past the last entry the list starts over when it repeats, and
+        // otherwise ends, as at the end of its last file.
+        if (m_nRepeat != REPEAT_ALL) {
+            OnStop();
+            return;
+        }
+        nRow = 0;
+    }
+    nRow = std::clamp(nRow, 0, nCount - 1);
+    SelectOnly(nRow);
     // While a run goes on the step plays the entry, as a double-click does.
-    if (m_nPlayState == PS_RUNNING && nRow != m_nCurrent)
+    if (bRunning && nRow != m_nCurrent)
         OnDblclkPlayList();
 }
 

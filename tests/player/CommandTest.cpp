@@ -44,7 +44,7 @@ TEST_F(CommandTest, PreviousAndNextPlayTheNeighbourWhilePlaying)
         int nPlaying;
     };
     const SCase aCases[] = {
-        {{1}, EC::NextEntry, 2}, {{2}, EC::NextEntry, 2},     {{0}, EC::PreviousEntry, 1},
+        {{1}, EC::NextEntry, 2}, {{0}, EC::PreviousEntry, 1},
         {{}, EC::PreviousEntry, 0}, {{0}, EC::PreviousEntry, 0}, {{2}, EC::NextEntry, 1},
     };
     for (const SCase& c : aCases) {
@@ -60,6 +60,19 @@ TEST_F(CommandTest, PreviousAndNextPlayTheNeighbourWhilePlaying)
         EXPECT_EQ(View().SelectedRows(), std::vector<int>{c.nPlaying}) << &c - aCases;
         EXPECT_EQ(View().m_nShownRow, c.nPlaying) << &c - aCases;
     }
+
+    // Past the last entry the list starts over when it repeats, else it ends.
+    Post(EC::SetRepeat, REPEAT_ALL);
+    Post(EC::NextEntry);
+    Post(EC::NextEntry);
+    EXPECT_EQ(Current(), 0);
+    Post(EC::SetRepeat, REPEAT_NONE);
+    Post(EC::PreviousEntry);
+    EXPECT_EQ(Current(), 0);
+    Post(EC::NextEntry);
+    Post(EC::NextEntry);
+    Post(EC::NextEntry);
+    EXPECT_EQ(State(), PS_IDLE);
 }
 
 TEST_F(CommandTest, SpeedButtonsMoveTheIndexWithinItsBoundsAndSave)

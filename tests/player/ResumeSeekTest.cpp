@@ -106,7 +106,12 @@ TEST_F(ResumeSeekTest, JumpsLandOnTheExactFrameAndAddUpWhileARestartIsUnderWay)
 
     Post(EC::SeekBy, -600);
     ExpectPlaysFrom(strA, 0);
+    // A jump while paused lands paused; Play goes on from there.
+    Post(EC::Play);
     Post(EC::SeekTo, 12345);
+    EXPECT_TRUE(Controller().IsPaused());
+    EXPECT_TRUE(View().m_bPlayShown);
+    Post(EC::Play);
     ExpectPlaysFrom(strA, 12345);
 }
 
