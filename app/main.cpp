@@ -14,6 +14,7 @@
 #include "platform/desktop/EndSignals.h"
 #include "platform/desktop/HandOver.h"
 #include "platform/events/MessageQueue.h"
+#include "platform/settings/PositionStore.h"
 #include "platform/settings/ProfileStore.h"
 #include "player/PlaybackController.h"
 #include "ui/Fonts.h"
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -186,6 +188,11 @@ int main(int argc, char** argv)
     CWaveOutput output;
     CVelofonPocketView view;
     CPlaybackController controller(engine, output, profile, view);
+    // Where each file was left lives beside the settings.
+    CPositionStore positions;
+    if (!profile.GetPath().empty())
+        positions.SetPath(std::filesystem::path(profile.GetPath()).replace_filename("VelofonPocket.positions"));
+    controller.SetPositionStore(&positions);
     view.SetController(controller);
     view.SetExitHandler([] { RequestExit(0); });
 
