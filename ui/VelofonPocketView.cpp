@@ -120,9 +120,13 @@ CVelofonPocketView::CVelofonPocketView()
     xclass(kWindowClass);
     icon(GetImage(IDI_ICON_LARGE));
     callback(OnClose);
+    Fl::add_handler(OnDropElsewhere);
 }
 
-CVelofonPocketView::~CVelofonPocketView() = default;
+CVelofonPocketView::~CVelofonPocketView()
+{
+    Fl::remove_handler(OnDropElsewhere);
+}
 
 void CVelofonPocketView::SetController(CPlaybackController& controller)
 {
@@ -306,6 +310,21 @@ int CVelofonPocketView::HandleDrop(int nEvent)
     default:
         return 0;
     }
+}
+
+// When the drag's grab ends, the toolkit makes the part under the mouse the
+// widget below it, often before the drop arrives, which then goes to that
+// part. A part that refuses it hands it to the window.
+int CVelofonPocketView::OnDropElsewhere(int nEvent)
+{
+    Fl_Widget* pBelow = Fl::belowmouse();
+    if (nEvent != FL_DND_RELEASE || !pBelow)
+        return 0;
+    auto* pView = dynamic_cast<CVelofonPocketView*>(pBelow->top_window());
+    if (!pView || !pView->HandleDrop(nEvent))
+        return 0;
+    Fl::belowmouse(pView);
+    return 1;
 }
 
 int CVelofonPocketView::handle(int nEvent)

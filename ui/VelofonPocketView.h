@@ -85,6 +85,8 @@ protected:
 private:
     static void OnButton(Fl_Widget* pButton, void* pCommand);
     static void OnClose(Fl_Widget* pWindow, void*);
+    // The toolkit's handler of events no widget used: the drops of this window.
+    static int OnDropElsewhere(int nEvent);
 
     void Post(EPlayerCommand eCommand, int64_t nValue = 0);
     // Something plays whose length is known: the progress bar can jump in it.
