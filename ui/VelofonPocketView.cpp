@@ -15,9 +15,9 @@
 #include "PaintProgress.h"
 #include "PlayListBox.h"
 #include "SettingDlg.h"
-#include "UriList.h"
 
 #include "engine/SpeedSteps.h"
+#include "platform/desktop/UriList.h"
 #include "player/PlaybackController.h"
 
 #include <FL/Fl.H>
