@@ -84,11 +84,6 @@ int ParseArgs(int argc, char** argv, SRenderArgs& args)
     return -1;
 }
 
-bool IsSameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 class CRenderRun {
 public:
     CRenderRun(const SRenderArgs& args, CRenderOutput& output)

@@ -3,13 +3,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr size_t kBufferBytes = 1 << 20;
+// The random part of a hidden name, as long as mkstemp's.
+constexpr size_t kRandomChars = 6;
+constexpr int kLinkTries = 100;
 
 void StoreU16(unsigned char* p, uint16_t n)
 {
@@ -23,7 +29,170 @@ void StoreU32(unsigned char* p, uint32_t n)
     StoreU16(p + 2, static_cast<uint16_t>(n >> 16));
 }
 
+// Whether the file open as hFile still has the name strPath.
+bool HasName(int hFile, const std::string& strPath)
+{
+    struct stat stOpen {};
+    struct stat stNamed {};
+    return ::fstat(hFile, &stOpen) == 0 && ::lstat(strPath.c_str(), &stNamed) == 0 && IsSameFile(stOpen, stNamed);
+}
+
+std::string RandomChars()
+{
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+    std::string str;
+    for (size_t i = 0; i < kRandomChars; ++i)
+        str += kChars[pick(random)];
+    return str;
+}
+
 } // namespace
+
+bool IsSameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool CPendingFile::Open(const std::string& strFolder, const std::string& strName, bool bAllowUnnamed)
+{
+    Discard();
+    m_strFolder = strFolder.empty() || strFolder.back() == '/' ? strFolder : strFolder + "/";
+    m_strName = strName;
+    RemoveLeftovers();
+    if (bAllowUnnamed) {
+        m_hFile = ::open(FolderToOpen().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        // Locked like a hidden file, for the moment it has a name in Commit.
+        if (m_hFile >= 0)
+            ::flock(m_hFile, LOCK_EX);
+        // Some file systems (older ones, some FUSE ones) have no unnamed files.
+        if (m_hFile >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+            return m_hFile >= 0;
+    }
+    return OpenNamed();
+}
+
+bool CPendingFile::OpenNamed()
+{
+    for (;;) {
+        std::string strTemplate = m_strFolder + TempPrefix() + std::string(kRandomChars, 'X');
+        m_hFile = ::mkostemp(strTemplate.data(), O_CLOEXEC);
+        if (m_hFile < 0)
+            return false;
+        m_strTemp = strTemplate;
+        // Until it is locked another run may take it for a leftover and remove
+        // it; it is kept only if it still has its name once locked. Where the
+        // file system has no locks, no run can take a lock to remove it either.
+        ::flock(m_hFile, LOCK_EX);
+        if (HasName(m_hFile, m_strTemp))
+            break;
+        ::close(m_hFile);
+        m_hFile = -1;
+        m_strTemp.clear();
+    }
+    // mkstemp makes the file private; give it the permissions a new file normally gets.
+    const mode_t nMask = ::umask(0);
+    ::umask(nMask);
+    ::fchmod(m_hFile, 0666 & ~nMask);
+    return true;
+}
+
+// Hidden files of this target whose lock can be taken were left by runs that
+// died; a run under way holds its lock to the end.
+void CPendingFile::RemoveLeftovers() const
+{
+    DIR* pFolder = ::opendir(FolderToOpen().c_str());
+    if (!pFolder)
+        return;
+    const std::string strPrefix = TempPrefix();
+    while (const dirent* pEntry = ::readdir(pFolder)) {
+        const std::string strEntry = pEntry->d_name;
+        if (strEntry.size() != strPrefix.size() + kRandomChars || strEntry.compare(0, strPrefix.size(), strPrefix) != 0)
+            continue;
+        const std::string strPath = m_strFolder + strEntry;
+        const int hLeftover = ::open(strPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (hLeftover < 0)
+            continue;
+        struct stat st {};
+        // Once locked the name is checked again: its run may have just moved
+        // it into place, and another run taken the name.
+        if (::fstat(hLeftover, &st) == 0 && S_ISREG(st.st_mode) && ::flock(hLeftover, LOCK_EX | LOCK_NB) == 0
+            && HasName(hLeftover, strPath))
+            ::unlink(strPath.c_str());
+        ::close(hLeftover);
+    }
+    ::closedir(pFolder);
+}
+
+// The unnamed file gets a hidden name beside the target, which rename then
+// moves over the target: a link cannot replace a file.
+bool CPendingFile::LinkUnnamed()
+{
+    // linkat with AT_EMPTY_PATH would link the file itself, but needs a
+    // privilege (CAP_DAC_READ_SEARCH) ordinary users lack; the file's entry in
+    // /proc needs none. Without /proc, AT_EMPTY_PATH is what is left.
+    const std::string strSelf = "/proc/self/fd/" + std::to_string(m_hFile);
+    for (int nTry = 0; nTry < kLinkTries; ++nTry) {
+        const std::string strTemp = m_strFolder + TempPrefix() + RandomChars();
+        int nLinked = ::linkat(AT_FDCWD, strSelf.c_str(), AT_FDCWD, strTemp.c_str(), AT_SYMLINK_FOLLOW);
+        if (nLinked != 0 && errno == ENOENT)
+            nLinked = ::linkat(m_hFile, "", AT_FDCWD, strTemp.c_str(), AT_EMPTY_PATH);
+        if (nLinked == 0) {
+            m_strTemp = strTemp;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+// Without it a power cut could undo the rename: the old file would be back.
+bool CPendingFile::SyncFolder() const
+{
+    const int hFolder = ::open(FolderToOpen().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (hFolder < 0)
+        return false;
+    // Some file systems cannot sync a folder, and need not.
+    const bool bSynced = ::fsync(hFolder) == 0 || errno == EINVAL;
+    const int nError = errno;
+    ::close(hFolder);
+    errno = nError;
+    return bSynced;
+}
+
+bool CPendingFile::Commit()
+{
+    if (::fsync(m_hFile) != 0 || (m_strTemp.empty() && !LinkUnnamed())
+        || ::rename(m_strTemp.c_str(), (m_strFolder + m_strName).c_str()) != 0)
+        return FailAndDiscard();
+    m_strTemp.clear();
+    // Closed only now: the lock guards the hidden name up to the rename. The
+    // data is on disk, so closing can report nothing new.
+    ::close(m_hFile);
+    m_hFile = -1;
+    return SyncFolder();
+}
+
+bool CPendingFile::FailAndDiscard()
+{
+    const int nError = errno;
+    Discard();
+    errno = nError;
+    return false;
+}
+
+// The name goes before the lock.
+void CPendingFile::Discard()
+{
+    if (!m_strTemp.empty())
+        ::unlink(m_strTemp.c_str());
+    m_strTemp.clear();
+    if (m_hFile >= 0)
+        ::close(m_hFile);
+    m_hFile = -1;
+}
 
 CRenderOutput::CRenderOutput(bool bRaw, uint32_t nDefaultRate)
     : m_bRaw(bRaw)
@@ -60,18 +229,10 @@ bool CRenderOutput::Open(const std::string& strPath)
         m_bOwnsFile = true;
     } else {
         const size_t nSlash = strPath.rfind('/');
-        const std::string strDir = nSlash == std::string::npos ? "" : strPath.substr(0, nSlash + 1);
-        const std::string strBase = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
-        std::string strTemplate = strDir + "." + strBase + ".XXXXXX";
-        m_hFile = ::mkstemp(strTemplate.data());
-        if (m_hFile < 0)
+        const std::string strFolder = nSlash == std::string::npos ? "" : strPath.substr(0, nSlash + 1);
+        if (!m_pending.Open(strFolder, strPath.substr(strFolder.size())))
             return Fail();
-        m_bOwnsFile = true;
-        m_strTemp = strTemplate;
-        // mkstemp makes the file private; give it the permissions a new file normally gets.
-        const mode_t nMask = ::umask(0);
-        ::umask(nMask);
-        ::fchmod(m_hFile, 0666 & ~nMask);
+        m_hFile = m_pending.GetHandle();
     }
     // Only a regular file can have its header completed afterwards.
     struct stat st {};
@@ -170,27 +331,21 @@ bool CRenderOutput::Commit()
         if (::pwrite(m_hFile, abHeader, kHeaderBytes, m_nHeaderOffset) != static_cast<ssize_t>(kHeaderBytes))
             return Fail();
     }
+    if (m_pending.IsOpen()) {
+        m_hFile = -1;
+        return m_pending.Commit() || Fail();
+    }
     if (!m_bOwnsFile)
         return true;
-    if (::close(m_hFile) != 0) {
-        m_hFile = -1;
-        return Fail();
-    }
+    const bool bClosed = ::close(m_hFile) == 0;
     m_hFile = -1;
-    if (m_strTemp.empty())
-        return true;
-    if (::rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0)
-        return Fail();
-    m_strTemp.clear();
-    return true;
+    return bClosed || Fail();
 }
 
 void CRenderOutput::Abort()
 {
+    m_pending.Discard();
     if (m_bOwnsFile && m_hFile >= 0)
         ::close(m_hFile);
     m_hFile = -1;
-    if (!m_strTemp.empty())
-        ::unlink(m_strTemp.c_str());
-    m_strTemp.clear();
 }

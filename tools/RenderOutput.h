@@ -1,13 +1,57 @@
 // Where `velofon render` writes: a canonical 16-bit stereo WAV or raw frames,
-// to standard output or to a temporary file beside the target that is renamed
-// over it only when the run completes, so a failed run never leaves half a file.
-// A target that is there and is no regular file (a device, a FIFO) is written
-// in place.
+// to standard output or to a file that takes the target's name only when the
+// run completes, so that no failure, signal, kill or power cut leaves half a
+// file. A target that is there and is no regular file (a device, a FIFO) is
+// written in place.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
+
+// Whether two names or handles lead to one file.
+bool IsSameFile(const struct stat& a, const struct stat& b);
+
+// A file that gets its name only once it is complete and on disk. Where the
+// file system allows, it has no name at all while written, so a run that dies
+// leaves nothing behind. Elsewhere it is a hidden file .NAME.velofon-XXXXXX
+// beside the target, locked while written: the lock tells a run under way
+// from a leftover, which the next run for the same target removes.
+class CPendingFile {
+public:
+    CPendingFile() = default;
+    CPendingFile(const CPendingFile&) = delete;
+    CPendingFile& operator=(const CPendingFile&) = delete;
+    ~CPendingFile() { Discard(); }
+
+    // strFolder "" is the current folder. bAllowUnnamed false takes the road
+    // of file systems without unnamed files. False with errno on failure.
+    bool Open(const std::string& strFolder, const std::string& strName, bool bAllowUnnamed = true);
+    bool IsOpen() const { return m_hFile >= 0; }
+    int GetHandle() const { return m_hFile; }
+    // The hidden name while written, empty for an unnamed file.
+    const std::string& GetTempPath() const { return m_strTemp; }
+    // Puts the file on disk in place of the target. False with errno on
+    // failure: the file is gone then, or in place but perhaps not for good
+    // when only the folder could not be synced.
+    bool Commit();
+    void Discard();
+
+private:
+    std::string FolderToOpen() const { return m_strFolder.empty() ? "." : m_strFolder; }
+    std::string TempPrefix() const { return "." + m_strName + ".velofon-"; }
+    void RemoveLeftovers() const;
+    bool OpenNamed();
+    bool LinkUnnamed();
+    bool SyncFolder() const;
+    bool FailAndDiscard();
+
+    std::string m_strFolder; // empty, or ending in '/'
+    std::string m_strName;
+    int m_hFile = -1;
+    std::string m_strTemp;
+};
 
 class CRenderOutput {
 public:
@@ -48,11 +92,11 @@ private:
     bool m_bRateSet = false;
     bool m_bHeaderWritten = false;
     int m_hFile = -1;
-    bool m_bOwnsFile = false;
+    bool m_bOwnsFile = false; // a device or a FIFO opened in place
+    CPendingFile m_pending;
     int64_t m_nHeaderOffset = -1; // where the header can be patched, -1 when unseekable
     uint64_t m_nDataBytes = 0;
     std::string m_strTarget;
-    std::string m_strTemp;
     std::vector<unsigned char> m_abBuffer;
     size_t m_nBuffered = 0;
     std::string m_strError;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,59 @@ protected:
     }
 
     std::string Out(const std::string& strName) const { return m_dir.Path() + "/" + strName; }
+
+    std::set<std::string> Names() const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+
+    // A sparse file of 2 GiB, declared as a streaming writer declares it, so
+    // that a run is still going when the test ends it.
+    std::string LongInput()
+    {
+        Bytes abHeader = MakeWav(2, 44100, 4, Bytes());
+        PutU32(abHeader, 40, 0xFFFFFFFFu);
+        const std::string strIn = m_dir.Write("long.wav", abHeader);
+        EXPECT_EQ(::truncate(strIn.c_str(), off_t{ 1 } << 31), 0);
+        return strIn;
+    }
+
+    // Starts a render of strIn into o.wav; returns once the unfinished output
+    // holds sound.
+    pid_t StartRender(const std::string& strIn)
+    {
+        const std::string strOut = Out("o.wav");
+        const pid_t nPid = ::fork();
+        if (nPid == 0) {
+            ::execl(VELOFON_EXE, VELOFON_EXE, "render", "--speed", "1", "-o", strOut.c_str(), strIn.c_str(),
+                static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        EXPECT_GT(nPid, 0);
+        for (int nTry = 0; nTry < 2000 && !IsWritingHere(nPid, strIn); ++nTry)
+            ::usleep(5000);
+        EXPECT_TRUE(IsWritingHere(nPid, strIn));
+        return nPid;
+    }
+
+    // Whether the process holds a file of this folder open, other than
+    // strIn, that is no longer empty, whether it has a name or not.
+    bool IsWritingHere(pid_t nPid, const std::string& strIn) const
+    {
+        const std::filesystem::path folder = std::filesystem::canonical(m_dir.Path());
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(nPid) + "/fd", error)) {
+            const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), error);
+            struct stat st {};
+            if (target.parent_path() == folder && target != std::filesystem::canonical(strIn)
+                && ::stat(entry.path().c_str(), &st) == 0 && st.st_size > 0)
+                return true;
+        }
+        return false;
+    }
 
     CTempDir m_dir;
     std::string m_strErr;
@@ -159,10 +213,7 @@ TEST_F(RenderCommandTest, RefusesToOverwriteAnInputAndLeavesNoTemporaryFile)
     EXPECT_EQ(Run("render -o " + m_dir.Path() + "/no-such-folder/o.wav " + strIn), 1);
     EXPECT_NE(m_strErr.find("velofon: cannot write " + m_dir.Path() + "/no-such-folder/o.wav: No such file or directory"),
         std::string::npos) << m_strErr;
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
-        names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, std::set<std::string>({ "in.wav", "o.wav", "stderr.txt" }));
+    EXPECT_EQ(Names(), std::set<std::string>({ "in.wav", "o.wav", "stderr.txt" }));
 }
 
 TEST_F(RenderCommandTest, WhenEveryInputIsSkippedTheOutputStaysAsItWas)
@@ -225,40 +276,33 @@ TEST_F(RenderCommandTest, AStartAtOrPastTheEndLeavesTheFirstInputOut)
     EXPECT_EQ(m_strErr.find("warning"), std::string::npos) << m_strErr;
 }
 
-// Every signal that ends a run takes its unfinished file with it. The input is
-// a sparse file of 2 GiB, declared as a streaming writer declares it, so that
-// the run is still going when the signal comes.
-TEST_F(RenderCommandTest, SignalsRemoveTheUnfinishedOutput)
+// Every signal that ends a run takes its unfinished file with it, and SIGKILL,
+// which gives no chance to, finds a file without a name: nothing is left
+// beside the output, and yesterday's output stays whole.
+TEST_F(RenderCommandTest, NoSignalLeavesAnythingBesideTheOutput)
 {
-    Bytes abHeader = MakeWav(2, 44100, 4, Bytes());
-    PutU32(abHeader, 40, 0xFFFFFFFFu);
-    const std::string strIn = m_dir.Write("long.wav", abHeader);
-    ASSERT_EQ(::truncate(strIn.c_str(), off_t{ 1 } << 31), 0);
-    for (int nSignal : { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM }) {
-        const std::string strOut = Out("o.wav");
-        const pid_t nPid = ::fork();
-        ASSERT_GE(nPid, 0);
-        if (nPid == 0) {
-            ::execl(VELOFON_EXE, VELOFON_EXE, "render", "--speed", "1", "-o", strOut.c_str(), strIn.c_str(),
-                static_cast<char*>(nullptr));
-            ::_exit(127);
+    const Bytes abYesterday = ReadWholeFile(Speech("yesterday.wav", 1, 8000, 9000));
+    const std::string strIn = LongInput();
+    for (int nSignal : { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGKILL }) {
+        for (bool bYesterday : { false, true }) {
+            std::set<std::string> expected = { "long.wav", "yesterday.wav" };
+            if (bYesterday) {
+                m_dir.Write("o.wav", abYesterday);
+                expected.insert("o.wav");
+            }
+            const pid_t nPid = StartRender(strIn);
+            ::kill(nPid, nSignal);
+            int nStatus = 0;
+            ASSERT_EQ(::waitpid(nPid, &nStatus, 0), nPid);
+            const bool bEnded = nSignal == SIGKILL ? WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == SIGKILL
+                                                   : WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 128 + nSignal;
+            EXPECT_TRUE(bEnded) << "signal " << nSignal;
+            EXPECT_EQ(Names(), expected) << "signal " << nSignal;
+            if (bYesterday) {
+                EXPECT_TRUE(ReadWholeFile(Out("o.wav")) == abYesterday) << "signal " << nSignal;
+            }
+            std::filesystem::remove(Out("o.wav"));
         }
-        // The unfinished file is there as soon as the run writes.
-        auto unfinished = [this] {
-            for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
-                if (entry.path().filename().string().rfind(".o.wav.", 0) == 0)
-                    return true;
-            return false;
-        };
-        for (int nTry = 0; nTry < 2000 && !unfinished(); ++nTry)
-            ::usleep(5000);
-        EXPECT_TRUE(unfinished()) << "signal " << nSignal;
-        ::kill(nPid, nSignal);
-        int nStatus = 0;
-        ASSERT_EQ(::waitpid(nPid, &nStatus, 0), nPid);
-        EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 128 + nSignal) << "signal " << nSignal;
-        EXPECT_FALSE(unfinished()) << "signal " << nSignal;
-        EXPECT_FALSE(std::filesystem::exists(strOut)) << "signal " << nSignal;
     }
 }
 
