@@ -21,6 +21,7 @@
 
 class CPositionStore;
 class CProfileStore;
+class CSettingsFile;
 class CSpeedEngine;
 class CWaveOutput;
 class CControllerProbe;
@@ -87,9 +88,12 @@ class CPlaybackController : public CMessageTarget {
 public:
     CPlaybackController(CSpeedEngine& engine, CWaveOutput& output, CProfileStore& profile, IPlayerView& view);
 
-    // Loads the settings and the playlist and shows them: once, at start.
+    // Loads the settings and the playlist and shows them: once, at start,
+    // with a message for damaged files and for files this session cannot save.
     void Start();
     void LoadSettings();
+    // A save that fails is told once, and again only after one succeeded;
+    // the next change tries again.
     void SaveSettings();
 
     // Queues a command for the next pump (or the loop).
@@ -197,6 +201,9 @@ private:
     void RememberLastPlayed(const std::string& strPath);
     void ShowTime(uint64_t nFrame);
     void SelectOnly(int nRow);
+    void ShowFileProblems();
+    // strWhat names what the file holds, for the message.
+    void ReportSave(bool bSaved, const CSettingsFile& file, const char* strWhat, bool& bFailureShown);
     void NotifyObserver();
 
     CSpeedEngine& m_engine;
@@ -218,6 +225,9 @@ private:
     int m_nWaitSec = 0;
     std::string m_strBrowseFolder;
     std::string m_strLastPlayed;
+    // A failed save of the file was told, and no save has succeeded since.
+    bool m_bSettingsFailureShown = false;
+    bool m_bPositionsFailureShown = false;
 
     // Playback.
     int m_nPlayState = PS_IDLE;

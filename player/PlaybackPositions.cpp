@@ -82,14 +82,15 @@ void CPlaybackController::RememberPosition()
     const std::string strPath = CurrentFile();
     if (!m_pPositions || m_nPlayState != PS_RUNNING || strPath.empty())
         return;
-    m_pPositions->Store(strPath, {GetHeardFrame(), GetLengthFrames()});
+    ReportSave(m_pPositions->Store(strPath, {GetHeardFrame(), GetLengthFrames()}), m_pPositions->GetFile(), "再生位置",
+        m_bPositionsFailureShown);
 }
 
 void CPlaybackController::ForgetPosition()
 {
     const std::string strPath = CurrentFile();
     if (m_pPositions && !strPath.empty())
-        m_pPositions->Forget(strPath);
+        ReportSave(m_pPositions->Forget(strPath), m_pPositions->GetFile(), "再生位置", m_bPositionsFailureShown);
 }
 
 uint64_t CPlaybackController::LastHeardFrame(const std::string& strPath) const

@@ -1,8 +1,9 @@
 // The view's settings and playlist in the profile: read once at start,
-// written whole after each change.
+// written whole after each change; and what the player tells of its files.
 #include "PlaybackController.h"
 
 #include "engine/SpeedEngine.h"
+#include "platform/settings/PositionStore.h"
 #include "platform/settings/ProfileStore.h"
 
 #include <algorithm>
@@ -67,9 +68,50 @@ void CPlaybackController::Start()
     const int nLastPlayed = m_strLastPlayed.empty() ? -1 : m_PlayList.IndexOf(m_strLastPlayed);
     if (nLastPlayed >= 0)
         SelectOnly(nLastPlayed);
-    if (m_profile.IsDamaged())
-        m_view.ShowMessage("設定ファイルを読み込めなかったため、初期設定で起動しました。\n元のファイルは "
-            + m_profile.GetPath() + ".damaged として残します。");
+    ShowFileProblems();
+}
+
+// Everything the start found, in one message: damaged files, which the first
+// save keeps aside, and files this session cannot save, whose failed saves
+// are not told again.
+void CPlaybackController::ShowFileProblems()
+{
+    const CSettingsFile& settings = m_profile.GetFile();
+    const CSettingsFile* pPositions = m_pPositions ? &m_pPositions->GetFile() : nullptr;
+    const std::string& strSettingsReason = settings.GetReadOnlyReason();
+    const std::string strPositionsReason = pPositions ? pPositions->GetReadOnlyReason() : "";
+    m_bSettingsFailureShown = !strSettingsReason.empty();
+    m_bPositionsFailureShown = !strPositionsReason.empty();
+    std::string strMessage;
+    const auto add = [&strMessage](const std::string& strProblem) {
+        strMessage += (strMessage.empty() ? "" : "\n\n") + strProblem;
+    };
+    // Without the lock both share one reason.
+    if (!strSettingsReason.empty())
+        add(strSettingsReason + "\nこの起動中は" + (strPositionsReason == strSettingsReason ? "設定と再生位置" : "設定")
+            + "を保存しません。");
+    if (!strPositionsReason.empty() && strPositionsReason != strSettingsReason)
+        add(strPositionsReason + "\nこの起動中は再生位置を保存しません。");
+    if (strSettingsReason.empty() && !settings.GetDamagedCopy().empty())
+        add("設定ファイルが壊れていたため、初期設定で起動しました。\n元のファイルは " + settings.GetDamagedCopy()
+            + " として残します。");
+    if (pPositions && strPositionsReason.empty() && !pPositions->GetDamagedCopy().empty())
+        add("再生位置のファイルが壊れていたため、再生位置なしで起動しました。\n元のファイルは "
+            + pPositions->GetDamagedCopy() + " として残します。");
+    if (!strMessage.empty())
+        m_view.ShowMessage(strMessage);
+}
+
+void CPlaybackController::ReportSave(bool bSaved, const CSettingsFile& file, const char* strWhat, bool& bFailureShown)
+{
+    if (bSaved || bFailureShown) {
+        bFailureShown = !bSaved;
+        return;
+    }
+    // Set before the message shows: its loop may run another save.
+    bFailureShown = true;
+    m_view.ShowMessage(std::string(strWhat) + "を保存できませんでした。\n" + file.GetError()
+        + "\n次に変更したときにもう一度保存します。");
 }
 
 void CPlaybackController::LoadSettings()
@@ -104,7 +146,7 @@ void CPlaybackController::LoadSettings()
 void CPlaybackController::SaveSettings()
 {
     // One replace of the settings file for the whole set.
-    CProfileBatch batch(m_profile);
+    m_profile.BeginBatch();
     m_profile.WriteProfileInt(kSettingsSection, "SpeedIdx", m_nSpeedIdx);
     m_profile.WriteProfileInt(kSettingsSection, "Repeat", m_nRepeat);
     m_profile.WriteProfileInt(kSettingsSection, "MixingVolume", m_nMixingVolume);
@@ -117,4 +159,5 @@ void CPlaybackController::SaveSettings()
     m_profile.WriteProfileInt(kSettingsSection, "PlayListCount", nCount);
     for (int i = 0; i < nCount; ++i)
         m_profile.WriteProfileString(kSettingsSection, PlayFileEntryName(i), m_PlayList.GetPath(i));
+    ReportSave(m_profile.EndBatch(), m_profile.GetFile(), "設定", m_bSettingsFailureShown);
 }

@@ -1,7 +1,5 @@
 #include "PositionStore.h"
 
-#include "SettingsFile.h"
-
 #include <charconv>
 #include <list>
 #include <string_view>
@@ -112,16 +110,11 @@ CPositionStore::~CPositionStore() = default;
 
 void CPositionStore::SetPath(const std::string& strPath)
 {
-    m_strPath = strPath;
     m_bDirty = false;
-    m_bKeepDamagedFile = false;
     m_pEntries->Clear();
-    std::string strContent;
-    if (m_strPath.empty() || !ReadSettingsFile(m_strPath, kMaxFileSize, strContent, m_bKeepDamagedFile))
-        return;
-    if (!m_pEntries->Load(strContent)) {
+    if (!m_pEntries->Load(m_file.Open(strPath, kMaxFileSize))) {
         m_pEntries->Clear();
-        m_bKeepDamagedFile = true;
+        m_file.SetDamaged();
     }
 }
 
@@ -135,7 +128,7 @@ std::optional<CPositionStore::SPosition> CPositionStore::Find(const std::string&
 
 bool CPositionStore::Store(const std::string& strFile, const SPosition& position)
 {
-    if (m_strPath.empty())
+    if (GetPath().empty())
         return false;
     SEntries& entries = *m_pEntries;
     const auto it = entries.index.find(strFile);
@@ -176,7 +169,7 @@ bool CPositionStore::Save()
         strContent += std::to_string(entry.position.nFrame) + "\t" + std::to_string(entry.position.nLengthFrames) +
                       "\t" + EscapeBytes(entry.strFile) + "\n";
     }
-    if (!ReplaceSettingsFile(m_strPath, strContent, m_bKeepDamagedFile))
+    if (!m_file.Replace(strContent))
         return false;
     m_bDirty = false;
     return true;

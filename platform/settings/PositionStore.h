@@ -1,10 +1,13 @@
 // Where the listener stopped in each file: a file of its own beside the
 // settings file, keyed by the file's path, in frames of the file's own time
 // (so positions survive speed changes). It holds the most recently used
-// entries only, and is replaced atomically at each change, like the settings.
-// A missing file reads as empty; a damaged one too, and is kept aside as
-// <file>.damaged at the first change. User-interface thread only.
+// entries only, and is replaced at each change, like the settings and with
+// the same care (CSettingsFile): a missing, damaged or unreadable file reads
+// as empty, a damaged one is kept aside and an unreadable one left alone.
+// User-interface thread only.
 #pragma once
+
+#include "SettingsFile.h"
 
 #include <cstdint>
 #include <memory>
@@ -30,7 +33,11 @@ public:
     // Chooses the file and reads it, dropping what was in memory; until then
     // (and with an empty path) nothing is found and stores fail.
     void SetPath(const std::string& strPath);
-    const std::string& GetPath() const { return m_strPath; }
+    const std::string& GetPath() const { return m_file.GetPath(); }
+    // What became of the file: damaged, read-only, why the last save failed.
+    const CSettingsFile& GetFile() const { return m_file; }
+    // Nothing is written for the rest of the session (see CSettingsFile).
+    void SetReadOnly(const std::string& strReason) { m_file.SetReadOnly(strReason); }
 
     // Looking an entry up leaves its place in the order of use.
     std::optional<SPosition> Find(const std::string& strFile) const;
@@ -47,8 +54,7 @@ private:
 
     struct SEntries;
     std::unique_ptr<SEntries> m_pEntries;
-    std::string m_strPath;
+    CSettingsFile m_file;
     // Memory holds changes the file does not have yet (a save failed).
     bool m_bDirty = false;
-    bool m_bKeepDamagedFile = false;
 };

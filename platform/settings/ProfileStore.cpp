@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <glib.h>
+#include <pwd.h>
+#include <unistd.h>
 
 struct CProfileStore::SKeyFile {
     GKeyFile* pFile = g_key_file_new();
@@ -26,17 +28,30 @@ constexpr size_t kMaxFileSize = 32 * 1024 * 1024;
 constexpr GKeyFileFlags kLoadFlags =
     static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS);
 
+// The user database's home folder; empty when it has none that is absolute.
+std::string UserDatabaseHome()
+{
+    struct passwd entry {};
+    struct passwd* pEntry = nullptr;
+    char achBuffer[4096];
+    if (::getpwuid_r(::getuid(), &entry, achBuffer, sizeof achBuffer, &pEntry) != 0 || !pEntry ||
+        !pEntry->pw_dir || pEntry->pw_dir[0] != '/')
+        return {};
+    return pEntry->pw_dir;
+}
+
+// Empty when no absolute folder is known.
 std::string ConfigFolder()
 {
     // GLib's g_get_user_config_dir() keeps its first answer for the life of
     // the process, so the variables are read afresh here. A relative path is
-    // not a valid XDG folder.
+    // not a valid XDG folder, nor a home.
     const char* pConfig = std::getenv("XDG_CONFIG_HOME");
     if (pConfig && pConfig[0] == '/')
         return pConfig;
     const char* pHome = std::getenv("HOME");
-    const std::string strHome = pHome && pHome[0] ? pHome : g_get_home_dir();
-    return strHome + "/.config";
+    const std::string strHome = pHome && pHome[0] == '/' ? pHome : UserDatabaseHome();
+    return strHome.empty() ? strHome : strHome + "/.config";
 }
 
 bool IsFolderName(const std::string& str)
@@ -58,13 +73,10 @@ bool IsKeyFileName(const std::string& str, bool bEntry)
     return !bEntry || (str.front() != '#' && str.front() != ' ' && str.back() != ' ');
 }
 
-// bDamaged tells that a file is there but could not be taken as settings.
-GKeyFile* LoadKeyFile(const std::string& strPath, bool& bDamaged)
+// Nothing when the content is no key file.
+GKeyFile* LoadKeyFile(const std::string& strContent)
 {
     GKeyFile* pFile = g_key_file_new();
-    std::string strContent;
-    if (!ReadSettingsFile(strPath, kMaxFileSize, strContent, bDamaged))
-        return pFile;
     // Some editors start a file with a byte order mark, which GLib takes for a
     // broken line.
     const size_t nStart = strContent.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
@@ -76,10 +88,8 @@ GKeyFile* LoadKeyFile(const std::string& strPath, bool& bDamaged)
     if (strContent.find('\0') != std::string::npos ||
         !g_key_file_load_from_data(pFile, strContent.data() + nStart, strContent.size() - nStart, kLoadFlags,
                                    nullptr)) {
-        // A half-read file would be a mix; damaged reads as defaults.
         g_key_file_free(pFile);
-        pFile = g_key_file_new();
-        bDamaged = true;
+        return nullptr;
     }
     return pFile;
 }
@@ -158,17 +168,27 @@ CProfileStore::CProfileStore()
 
 CProfileStore::~CProfileStore() = default;
 
+std::string CProfileStore::LocationOf(const std::string& strKey, const std::string& strAppName)
+{
+    const std::string strFolder = ConfigFolder();
+    if (strFolder.empty() || !IsFolderName(strKey) || !IsFolderName(strAppName))
+        return {};
+    gchar* pPath = g_build_filename(strFolder.c_str(), strKey.c_str(), (strAppName + ".conf").c_str(), nullptr);
+    const std::string strPath = pPath;
+    g_free(pPath);
+    return strPath;
+}
+
 void CProfileStore::SetLocation(const std::string& strKey, const std::string& strAppName)
 {
-    m_strPath.clear();
     m_bDirty = false;
-    m_pKeyFile->Reset(g_key_file_new());
-    if (!IsFolderName(strKey) || !IsFolderName(strAppName))
-        return;
-    gchar* pPath = g_build_filename(ConfigFolder().c_str(), strKey.c_str(), (strAppName + ".conf").c_str(), nullptr);
-    m_strPath = pPath;
-    g_free(pPath);
-    m_pKeyFile->Reset(LoadKeyFile(m_strPath, m_bKeepDamagedFile));
+    GKeyFile* pFile = LoadKeyFile(m_file.Open(LocationOf(strKey, strAppName), kMaxFileSize));
+    // A damaged file reads as defaults.
+    if (!pFile) {
+        m_file.SetDamaged();
+        pFile = g_key_file_new();
+    }
+    m_pKeyFile->Reset(pFile);
 }
 
 int CProfileStore::GetProfileInt(const std::string& strSection, const std::string& strEntry, int nDefault) const
@@ -225,7 +245,7 @@ bool CProfileStore::WriteProfileString(const std::string& strSection, const std:
 
 bool CProfileStore::Store(const std::string& strSection, const std::string& strEntry, const std::string& strRawValue)
 {
-    if (m_strPath.empty() || !IsKeyFileName(strSection, false) || !IsKeyFileName(strEntry, true))
+    if (GetPath().empty() || !IsKeyFileName(strSection, false) || !IsKeyFileName(strEntry, true))
         return false;
     GKeyFile* pFile = m_pKeyFile->pFile;
     // GLib refuses to load a file whose first group has an Encoding key with
@@ -268,7 +288,7 @@ bool CProfileStore::Save()
 {
     gsize nSize = 0;
     gchar* pData = g_key_file_to_data(m_pKeyFile->pFile, &nSize, nullptr);
-    const bool bSaved = ReplaceSettingsFile(m_strPath, std::string(pData, nSize), m_bKeepDamagedFile);
+    const bool bSaved = m_file.Replace(std::string(pData, nSize));
     g_free(pData);
     if (bSaved)
         m_bDirty = false;

@@ -1,19 +1,20 @@
 // The per-user profile that stands in for the handheld platform's registry:
 // one key file, $XDG_CONFIG_HOME/<registry key>/<application name>.conf
-// (~/.config when the variable is unset, empty or not absolute), one group per
-// section. GLib's key file does the parsing, the escaping of strings
-// (newlines, backslashes, leading spaces survive) and the atomic replace: a
-// temporary file is written, flushed to disk when it replaces an existing
-// file, and renamed, so a crash or a kill at any moment leaves the old or the
-// new settings, never a broken file. Strings the key file cannot carry as
-// they are (bytes that are not UTF-8, control characters) are stored with
-// \xHH escapes of our own, so any path survives.
+// (~/.config when the variable is unset, empty or not absolute, and the home
+// folder of the user database when $HOME is too), one group per section.
+// GLib's key file does the parsing and the escaping of strings (newlines,
+// backslashes, leading spaces survive); CSettingsFile the reading, the atomic
+// replace and what becomes of damaged, unreadable and read-only files.
+// Strings the key file cannot carry as they are (bytes that are not UTF-8,
+// control characters) are stored with \xHH escapes of our own, so any path
+// survives.
 //
 // Integers are written as unsigned 32-bit decimals and read back as 32-bit
 // values. A missing, unreadable or damaged file reads as defaults and never
-// stops the program; a damaged or unreadable one is kept beside the new
-// file as <file>.damaged when the settings are first saved. User-interface thread only.
+// stops the program. User-interface thread only.
 #pragma once
+
+#include "SettingsFile.h"
 
 #include <memory>
 #include <string>
@@ -26,15 +27,18 @@ public:
     CProfileStore(const CProfileStore&) = delete;
     CProfileStore& operator=(const CProfileStore&) = delete;
 
-    // Chooses the file for registry key strKey and application strAppName and
-    // reads it, dropping values not yet saved; until then (and when a name is
-    // empty, "." or "..", or holds a '/') every read gives its default and
-    // writes fail.
+    // The key file's full path for registry key strKey and application
+    // strAppName; empty when a name is empty, "." or "..", or holds a '/'.
+    static std::string LocationOf(const std::string& strKey, const std::string& strAppName);
+    // Chooses that file and reads it, dropping values not yet saved; until
+    // then (and without a path) every read gives its default and writes fail.
     void SetLocation(const std::string& strKey, const std::string& strAppName);
     // The key file's full path; empty before SetLocation.
-    const std::string& GetPath() const { return m_strPath; }
-    // The file was there but held no settings (it is kept aside at the first save).
-    bool IsDamaged() const { return m_bKeepDamagedFile; }
+    const std::string& GetPath() const { return m_file.GetPath(); }
+    // What became of the file: damaged, read-only, why the last save failed.
+    const CSettingsFile& GetFile() const { return m_file; }
+    // Nothing is written for the rest of the session (see CSettingsFile).
+    void SetReadOnly(const std::string& strReason) { m_file.SetReadOnly(strReason); }
 
     // The stored value taken as a 32-bit integer, or nDefault when the value
     // is missing or not a whole number that fits in 32 bits.
@@ -45,7 +49,8 @@ public:
     std::vector<std::string> GetEntryNames(const std::string& strSection) const;
     // Store the value (an integer as its unsigned 32-bit pattern) and replace
     // the file when that changes it, unless a batch is open. False when the
-    // file cannot be written; the value is kept in memory all the same. False,
+    // file cannot be written (GetFile() tells why); the value is kept in
+    // memory all the same. False,
     // and nothing stored, for a section or entry name the file cannot hold
     // (empty, not UTF-8, control characters, '[', ']', an entry with '=', a
     // leading '#' or spaces at its ends, and "Encoding" in the first section
@@ -65,12 +70,9 @@ private:
 
     struct SKeyFile;
     std::unique_ptr<SKeyFile> m_pKeyFile;
-    std::string m_strPath;
+    CSettingsFile m_file;
     int m_nBatchDepth = 0;
     bool m_bDirty = false;
-    // The file on disk is there but not settings; the first save keeps it
-    // as <file>.damaged before replacing it.
-    bool m_bKeepDamagedFile = false;
 };
 
 // Opens a batch for the lifetime of the object.

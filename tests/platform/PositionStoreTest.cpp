@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -101,26 +102,44 @@ TEST_F(PositionStoreTest, ADamagedFileIsKeptAsideAndReadsAsEmpty)
                                        strFirst + "\n1\t2\t/a\n",
                                        strFirst + std::string("1\t2\t/a\0\n", 9),
                                        "VelofonPocket positions 2\n"};
+    // Each under a name of its own.
+    int nCopy = 0;
     for (const std::string& strText : astrDamaged) {
         WriteText(strText);
-        std::filesystem::remove(FilePath() + ".damaged");
+        const std::string strCopy = FilePath() + ".damaged" + (nCopy++ > 0 ? "." + std::to_string(nCopy) : "");
         CPositionStore& store = Reopen();
         EXPECT_FALSE(store.Find("/a").has_value()) << strText;
+        EXPECT_EQ(store.GetFile().GetDamagedCopy(), strCopy);
         EXPECT_TRUE(store.Store("/b", {5, 6}));
-        EXPECT_EQ(ReadText(FilePath() + ".damaged"), strText);
+        EXPECT_EQ(ReadText(strCopy), strText);
         ExpectFound(Reopen(), "/b", 5);
     }
     // Missing or empty reads as empty, and nothing is kept aside.
     for (const char* strText : {static_cast<const char*>(""), static_cast<const char*>(nullptr)}) {
-        std::filesystem::remove(FilePath() + ".damaged");
         if (strText)
             WriteText(strText);
         else
             std::filesystem::remove(FilePath());
         EXPECT_FALSE(Reopen().Find("/b").has_value());
+        EXPECT_TRUE(m_store.GetFile().GetDamagedCopy().empty());
         EXPECT_TRUE(m_store.Store("/b", {5, 6}));
-        EXPECT_FALSE(std::filesystem::exists(FilePath() + ".damaged"));
     }
+    EXPECT_FALSE(std::filesystem::exists(FilePath() + ".damaged." + std::to_string(nCopy + 1)));
+}
+
+TEST_F(PositionStoreTest, AFileThatCannotBeReadIsNeitherReplacedNorKeptAside)
+{
+    // A link to itself cannot be read, by root either.
+    std::filesystem::create_directories(std::filesystem::path(FilePath()).parent_path());
+    ASSERT_EQ(::symlink(FilePath().c_str(), FilePath().c_str()), 0);
+    CPositionStore& store = Reopen();
+    const std::string strReason = FilePath() + ": Too many levels of symbolic links";
+    EXPECT_EQ(store.GetFile().GetReadOnlyReason(), strReason);
+    EXPECT_FALSE(store.Store("/a", {1, 2}));
+    EXPECT_EQ(store.GetFile().GetError(), strReason);
+    ExpectFound(store, "/a", 1);
+    EXPECT_TRUE(std::filesystem::is_symlink(FilePath()));
+    EXPECT_FALSE(std::filesystem::exists(FilePath() + ".damaged"));
 }
 
 TEST_F(PositionStoreTest, AForgottenEntryStaysForgotten)
@@ -141,6 +160,7 @@ TEST_F(PositionStoreTest, AFolderThatCannotBeWrittenFailsTheStore)
     m_dir.Write("config", Bytes {'x'});
     CPositionStore& store = Reopen();
     EXPECT_FALSE(store.Store("/a", {1, 2}));
+    EXPECT_EQ(store.GetFile().GetError(), m_dir.Path() + "/config: Not a directory");
     ExpectFound(store, "/a", 1);
     EXPECT_FALSE(store.Forget("/a"));
 

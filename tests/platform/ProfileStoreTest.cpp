@@ -1,10 +1,12 @@
 // The settings key file: where it lives, how integers and strings come back,
-// files written or damaged by others, batches, failed writes and kills in the
-// middle of a save.
+// files written or damaged by others, batches, failed writes, kills in the
+// middle of a save, and files that cannot be read or written.
 #include "platform/settings/ProfileStore.h"
 
+#include "AsNobody.h"
 #include "WavBytes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -16,10 +18,13 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <poll.h>
+#include <pwd.h>
 #include <random>
 #include <signal.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -82,13 +87,9 @@ bool Exists(const std::string& strPath)
     return ::lstat(strPath.c_str(), &st) == 0;
 }
 
-bool IsRoot()
-{
-    return ::geteuid() == 0;
-}
-
-// Counts how often the file is written or renamed into place, through
-// inotify on its folder; a save that goes through a temporary file counts once.
+// Counts how often the file is made or a new one renamed into its place, as
+// every save does, through inotify on its folder. The temporary files' events
+// come between, so that inotify does not merge those of the file.
 class CFileChangeCounter {
 public:
     explicit CFileChangeCounter(const std::string& strPath)
@@ -97,7 +98,7 @@ public:
     {
         const std::string strFolder = std::filesystem::path(strPath).parent_path().string();
         m_bWatching = m_hInotify >= 0
-            && ::inotify_add_watch(m_hInotify, strFolder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) >= 0;
+            && ::inotify_add_watch(m_hInotify, strFolder.c_str(), IN_MOVED_TO | IN_CREATE) >= 0;
     }
     ~CFileChangeCounter()
     {
@@ -214,6 +215,19 @@ TEST_F(ProfileLocationTest, UnsetEmptyOrRelativeVariableMeansDotConfigInHome)
     store.SetLocation(kKey, kApp);
     ASSERT_TRUE(store.WriteProfileInt("Settings", "Volume", 3));
     EXPECT_TRUE(Exists(strExpected));
+}
+
+TEST_F(ProfileLocationTest, UnsetEmptyOrRelativeHomeMeansTheUserDatabasesHome)
+{
+    m_xdgConfig.Set(nullptr);
+    const passwd* pUser = ::getpwuid(::getuid());
+    ASSERT_NE(pUser, nullptr);
+    for (const char* strHome : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        SCOPED_TRACE(strHome ? std::string("HOME=\"") + strHome + "\"" : "HOME unset");
+        CEnvOverride home("HOME", strHome);
+        EXPECT_EQ(CProfileStore::LocationOf(kKey, kApp),
+                  std::string(pUser->pw_dir) + "/.config/" + kKey + "/" + kApp + ".conf");
+    }
 }
 
 TEST_F(ProfileLocationTest, ReadingCreatesNothingAndTheFirstWriteMakesPrivateFolders)
@@ -630,22 +644,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 using UnreadableProfileTest = ProfileStoreTest;
 
-TEST_F(UnreadableProfileTest, FileWithoutReadPermissionReadsAsDefaultsAndTheNextWriteReplacesIt)
-{
-    if (IsRoot())
-        GTEST_SKIP() << "root reads the file whatever its permissions";
-    WriteText(FilePath(), "[Settings]\nVolume=5\n");
-    ASSERT_EQ(::chmod(FilePath().c_str(), 0), 0);
-    {
-        const auto pStore = Open();
-        EXPECT_EQ(pStore->GetProfileInt("Settings", "Volume", -7), -7);
-        ASSERT_TRUE(pStore->WriteProfileInt("Settings", "Speed", 12));
-    }
-    const auto pStore = Open();
-    EXPECT_EQ(pStore->GetProfileInt("Settings", "Speed", 0), 12);
-    EXPECT_EQ(pStore->GetProfileInt("Settings", "Volume", -7), -7);
-}
-
 TEST_F(UnreadableProfileTest, FifoInPlaceOfTheFileNeitherBlocksNorStaysThere)
 {
     std::filesystem::create_directories(Folder());
@@ -764,25 +762,6 @@ TEST_F(ProfileBatchTest, UnmatchedEndBatchOpensNothing)
 // Failed writes
 
 using ProfileWriteFailureTest = ProfileStoreTest;
-
-TEST_F(ProfileWriteFailureTest, ReadOnlyFolderFailsTheWriteAndKeepsTheValueInMemory)
-{
-    if (IsRoot())
-        GTEST_SKIP() << "root writes into read-only folders";
-    const auto pStore = Open();
-    ASSERT_TRUE(pStore->WriteProfileInt("Settings", "Volume", 1));
-    ASSERT_EQ(::chmod(Folder().c_str(), 0500), 0);
-
-    EXPECT_FALSE(pStore->WriteProfileInt("Settings", "Volume", 2));
-    EXPECT_EQ(pStore->GetProfileInt("Settings", "Volume", 0), 2);
-    EXPECT_EQ(Open()->GetProfileInt("Settings", "Volume", 0), 1);
-
-    ASSERT_EQ(::chmod(Folder().c_str(), 0700), 0);
-    EXPECT_TRUE(pStore->WriteProfileInt("Settings", "Speed", 3));
-    const auto pReader = Open();
-    EXPECT_EQ(pReader->GetProfileInt("Settings", "Volume", 0), 2);
-    EXPECT_EQ(pReader->GetProfileInt("Settings", "Speed", 0), 3);
-}
 
 TEST_F(ProfileWriteFailureTest, FileInTheWayOfTheFolderFailsTheWriteUntilItIsGone)
 {
@@ -948,6 +927,226 @@ TEST_F(ProfileCrashTest, KillDuringSavesLeavesOneCompleteSet)
     // Both sets reached the disk, so the kills met a file that kept changing.
     EXPECT_GT(nSeenA, 0);
     EXPECT_GT(nSeenB, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Damaged copies, files that cannot be read or written, links, leftovers
+
+class ProfileFileTest : public ProfileStoreTest {
+protected:
+    std::vector<std::string> FolderNames(const std::string& strFolder) const
+    {
+        std::vector<std::string> astrNames;
+        for (const auto& entry : std::filesystem::directory_iterator(strFolder))
+            astrNames.push_back(entry.path().filename().string());
+        std::sort(astrNames.begin(), astrNames.end());
+        return astrNames;
+    }
+    // Changes when anything replaces or changes the file.
+    std::string Identity() const
+    {
+        struct stat st {};
+        EXPECT_EQ(::lstat(FilePath().c_str(), &st), 0);
+        return std::to_string(st.st_ino) + " " + std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " "
+            + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    }
+};
+
+TEST_F(ProfileFileTest, EachDamagedFileIsKeptUnderANameOfItsOwn)
+{
+    const std::string astrDamaged[] = {"first damage\n", "second damage\n"};
+    const std::string astrCopies[] = {FilePath() + ".damaged", FilePath() + ".damaged.2"};
+    for (size_t i = 0; i < 2; ++i) {
+        WriteText(FilePath(), astrDamaged[i]);
+        const auto pStore = Open();
+        EXPECT_EQ(pStore->GetFile().GetDamagedCopy(), astrCopies[i]);
+        ASSERT_TRUE(pStore->WriteProfileInt("Settings", "Volume", 1));
+        EXPECT_EQ(pStore->GetFile().GetDamagedCopy(), "");
+    }
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(ReadText(astrCopies[i]), astrDamaged[i]);
+}
+
+struct SReadOnly {
+    const char* strName;
+    bool bAsNobody;
+    void (*pfnPrepare)(const std::string& strFile);
+    // The system's reason after the file's name; empty for a session
+    // without the single-instance lock.
+    const char* strReason;
+};
+
+void PrintTo(const SReadOnly& readOnly, std::ostream* pStream)
+{
+    *pStream << readOnly.strName;
+}
+
+class ReadOnlyProfileTest : public ProfileFileTest, public ::testing::WithParamInterface<SReadOnly> {};
+
+TEST_P(ReadOnlyProfileTest, WritesFailWithTheReasonAndTouchNothing)
+{
+    if (GetParam().bAsNobody && RanAgainAsNobody())
+        return;
+    WriteText(FilePath(), "[Settings]\nVolume=5\n");
+    const std::string strLeftover = Folder() + "/." + kApp + ".conf.tmp-x1y2z3";
+    WriteText(strLeftover, "left by a kill");
+    GetParam().pfnPrepare(FilePath());
+    const std::string strIdentity = Identity();
+    const bool bFileReason = *GetParam().strReason != '\0';
+    const std::string strReason = bFileReason ? FilePath() + ": " + GetParam().strReason : "lock: taken";
+    CProfileStore store;
+    if (!bFileReason)
+        store.SetReadOnly(strReason);
+    store.SetLocation(kKey, kApp);
+
+    EXPECT_EQ(store.GetFile().GetReadOnlyReason(), strReason);
+    EXPECT_EQ(store.GetProfileInt("Settings", "Volume", -7), bFileReason ? -7 : 5);
+    EXPECT_FALSE(store.WriteProfileInt("Settings", "Volume", 9));
+    EXPECT_EQ(store.GetFile().GetError(), strReason);
+    EXPECT_EQ(store.GetProfileInt("Settings", "Volume", 0), 9);
+    EXPECT_EQ(Identity(), strIdentity);
+    EXPECT_EQ(FolderNames(Folder()).size(), 2u);
+    EXPECT_TRUE(Exists(strLeftover));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ReadOnlyProfileTest,
+    ::testing::Values(
+        SReadOnly{"WithoutReadPermission", true,
+                  [](const std::string& strFile) { EXPECT_EQ(::chmod(strFile.c_str(), 0200), 0); },
+                  "Permission denied"},
+        SReadOnly{"LinkLoop", false,
+                  [](const std::string& strFile) {
+                      EXPECT_EQ(::unlink(strFile.c_str()), 0);
+                      EXPECT_EQ(::symlink(strFile.c_str(), strFile.c_str()), 0);
+                  },
+                  "Too many levels of symbolic links"},
+        SReadOnly{"WithoutTheInstanceLock", false, [](const std::string&) {}, ""}),
+    [](const ::testing::TestParamInfo<SReadOnly>& info) { return std::string(info.param.strName); });
+
+// A full disk, as a limit of the file size makes it.
+void LimitFileSize(rlim_t nBytes)
+{
+    rlimit limit {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    limit.rlim_cur = nBytes == RLIM_INFINITY ? limit.rlim_max : nBytes;
+    ::signal(SIGXFSZ, nBytes == RLIM_INFINITY ? SIG_DFL : SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+struct SSaveFailure {
+    const char* strName;
+    bool bAsNobody;
+    const char* strReason;
+    void (*pfnBreak)(const std::string& strFile);
+    void (*pfnRepair)(const std::string& strFile);
+};
+
+void PrintTo(const SSaveFailure& failure, std::ostream* pStream)
+{
+    *pStream << failure.strName;
+}
+
+class SaveFailureProfileTest : public ProfileFileTest, public ::testing::WithParamInterface<SSaveFailure> {};
+
+TEST_P(SaveFailureProfileTest, FailsNamingTheFileAndTheNextWriteRetries)
+{
+    if (GetParam().bAsNobody && RanAgainAsNobody())
+        return;
+    const auto pStore = Open();
+    ASSERT_TRUE(pStore->WriteProfileInt("Settings", "Volume", 1));
+    GetParam().pfnBreak(FilePath());
+    const std::string strIdentity = Identity();
+    const bool bWritten = pStore->WriteProfileInt("Settings", "Volume", 2);
+    const std::string strIdentityAfter = Identity();
+    const std::vector<std::string> astrNames = FolderNames(Folder());
+    GetParam().pfnRepair(FilePath());
+
+    EXPECT_FALSE(bWritten);
+    EXPECT_EQ(pStore->GetFile().GetError(), FilePath() + ": " + GetParam().strReason);
+    EXPECT_EQ(pStore->GetProfileInt("Settings", "Volume", 0), 2);
+    EXPECT_EQ(strIdentityAfter, strIdentity);
+    EXPECT_EQ(astrNames, std::vector<std::string>{std::string(kApp) + ".conf"});
+    EXPECT_EQ(Open()->GetProfileInt("Settings", "Volume", 0), 1);
+
+    EXPECT_TRUE(pStore->WriteProfileInt("Settings", "Speed", 3));
+    const auto pReader = Open();
+    EXPECT_EQ(pReader->GetProfileInt("Settings", "Volume", 0), 2);
+    EXPECT_EQ(pReader->GetProfileInt("Settings", "Speed", 0), 3);
+}
+
+std::string FolderOf(const std::string& strFile)
+{
+    return std::filesystem::path(strFile).parent_path().string();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SaveFailureProfileTest,
+    ::testing::Values(
+        SSaveFailure{"ReadOnlyFolder", true, "Permission denied",
+                     [](const std::string& strFile) { EXPECT_EQ(::chmod(FolderOf(strFile).c_str(), 0500), 0); },
+                     [](const std::string& strFile) { EXPECT_EQ(::chmod(FolderOf(strFile).c_str(), 0700), 0); }},
+        SSaveFailure{"ReadOnlyFile", false, "Permission denied",
+                     [](const std::string& strFile) { EXPECT_EQ(::chmod(strFile.c_str(), 0444), 0); },
+                     [](const std::string& strFile) { EXPECT_EQ(::chmod(strFile.c_str(), 0600), 0); }},
+        SSaveFailure{"FullDisk", false, "File too large", [](const std::string&) { LimitFileSize(8); },
+                     [](const std::string&) { LimitFileSize(RLIM_INFINITY); }}),
+    [](const ::testing::TestParamInfo<SSaveFailure>& info) { return std::string(info.param.strName); });
+
+TEST_F(ProfileFileTest, ALinkedFileIsWrittenThroughTheLinkAndKeepsItsMode)
+{
+    const std::string strTarget = m_dir.Path() + "/dotfiles/player.conf";
+    WriteText(strTarget, "[Settings]\nVolume=1\n");
+    ASSERT_EQ(::chmod(strTarget.c_str(), 0640), 0);
+    std::filesystem::create_directories(Folder());
+    ASSERT_EQ(::symlink("../../dotfiles/player.conf", FilePath().c_str()), 0);
+
+    ASSERT_TRUE(Open()->WriteProfileInt("Settings", "Volume", 2));
+    struct stat st {};
+    ASSERT_EQ(::lstat(FilePath().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(strTarget.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadText(strTarget), "[Settings]\nVolume=2\n");
+    EXPECT_EQ(FolderNames(m_dir.Path() + "/dotfiles"), std::vector<std::string>{"player.conf"});
+}
+
+TEST_F(ProfileFileTest, OpeningRemovesWhatInterruptedSavesLeftButNoSaveUnderWay)
+{
+    const std::string strPrefix = Folder() + "/." + kApp + ".conf.tmp-";
+    const std::string strLeftover = strPrefix + "AAAAAA";
+    const std::string strUnderWay = strPrefix + "BBBBBB";
+    // The user's own files that only look alike.
+    const std::string astrAlike[] = {strPrefix + "CCCCCCC", Folder() + "/" + kApp + ".conf.tmp-DDDDDD",
+                                     Folder() + "/.Other.conf.tmp-EEEEEE"};
+    for (const std::string& strPath : {strLeftover, strUnderWay, astrAlike[0], astrAlike[1], astrAlike[2]})
+        WriteText(strPath, "x");
+    // Another process saving holds its temporary file's lock.
+    int ahPipe[2];
+    ASSERT_EQ(::pipe2(ahPipe, O_CLOEXEC), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int hFile = ::open(strUnderWay.c_str(), O_RDWR);
+        if (hFile < 0 || ::flock(hFile, LOCK_EX) != 0 || ::write(ahPipe[1], "l", 1) != 1)
+            ::_exit(1);
+        for (;;)
+            ::pause();
+    }
+    ASSERT_GT(pid, 0);
+    CChildGuard child(pid);
+    ::close(ahPipe[1]);
+    char chLocked = 0;
+    ASSERT_EQ(::read(ahPipe[0], &chLocked, 1), 1);
+    ::close(ahPipe[0]);
+
+    Open();
+    EXPECT_FALSE(Exists(strLeftover));
+    EXPECT_TRUE(Exists(strUnderWay));
+    for (const std::string& strPath : astrAlike)
+        EXPECT_TRUE(Exists(strPath)) << strPath;
+    child.Kill();
+    Open();
+    EXPECT_FALSE(Exists(strUnderWay));
 }
 
 } // namespace

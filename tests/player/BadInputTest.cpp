@@ -412,6 +412,43 @@ TEST_F(BadInputTest, AFolderOrAFifoInPlaceOfTheSettingsFile)
     EXPECT_EQ(Start().GetPlayList().GetPath(0), strSound);
 }
 
+TEST_F(BadInputTest, AFailedSaveIsToldOnceUntilASaveSucceeds)
+{
+    Start();
+    // A folder in the file's place fails every save, for root too.
+    std::filesystem::remove(SettingsPath());
+    std::filesystem::create_directories(SettingsPath());
+    AddAndSave(Sound("a.wav"));
+    AddAndSave(Sound("b.wav"));
+    ASSERT_EQ(View().m_astrMessages.size(), 1u);
+    EXPECT_NE(View().m_astrMessages[0].find(SettingsPath() + ": Is a directory"), std::string::npos)
+        << View().m_astrMessages[0];
+    // The next change saves everything; a failure after that is told anew.
+    std::filesystem::remove(SettingsPath());
+    AddAndSave(Sound("c.wav"));
+    EXPECT_EQ(StoredInt("PlayListCount"), 3);
+    std::filesystem::remove(SettingsPath());
+    std::filesystem::create_directories(SettingsPath());
+    AddAndSave(Sound("d.wav"));
+    EXPECT_EQ(View().m_astrMessages.size(), 2u);
+}
+
+TEST_F(BadInputTest, ASettingsFileThatCannotBeReadIsToldOnceAndLeftAlone)
+{
+    // A link to itself cannot be read, by root either.
+    ASSERT_EQ(::symlink(SettingsPath().c_str(), SettingsPath().c_str()), 0);
+    Start();
+    ASSERT_EQ(View().m_astrMessages.size(), 1u);
+    EXPECT_NE(View().m_astrMessages[0].find(SettingsPath() + ": Too many levels of symbolic links"), std::string::npos)
+        << View().m_astrMessages[0];
+    AddAndSave(Sound("s.wav"));
+    Post(EC::Play);
+    EXPECT_EQ(Playing(), "s.wav");
+    Drain();
+    EXPECT_EQ(View().m_astrMessages.size(), 1u);
+    EXPECT_TRUE(std::filesystem::is_symlink(SettingsPath()));
+}
+
 // ---------------------------------------------------------------------------
 // Values far out of range
 
