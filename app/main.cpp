@@ -1,6 +1,7 @@
-// VelofonPocket: the player. One instance per user; it runs until it is asked
-// to end (終了, Ctrl+Q, closing its window, or a signal from the session),
-// never because its window was minimised, unmapped or left on another desktop.
+// VelofonPocket: the player. One instance per settings file; it runs until it
+// is asked to end (終了, Ctrl+Q, closing its window, or a signal from the
+// session), never because its window was minimised, unmapped or left on
+// another desktop.
 //
 // The objects live on main's stack and go in the reverse order of their
 // making: the controller first, then the form, the wave output device with
@@ -34,7 +35,10 @@ namespace {
 // The settings folder and file, and the window class that the desktop entry's
 // StartupWMClass names.
 const char kAppName[] = "VelofonPocket";
-const char kInstanceMutexName[] = "Velofon(z4YVP2N5)Pocket";
+// Beside the settings file: one player per settings file, whatever the
+// runtime folder.
+const char kLockFileName[] = "VelofonPocket.lock";
+const char kPositionsFileName[] = "VelofonPocket.positions";
 // Every title the player's window takes holds this word.
 const char kWindowSearchText[] = "Kuroto";
 
@@ -55,17 +59,17 @@ bool BringToFrontWhenMatching(XWINDOW hWnd, intptr_t /*lParam*/)
     return true;
 }
 
-// True when another player runs. A lock file that cannot be made at all
-// lets this one run.
-bool AnotherPlayerRuns()
+// A file in the settings folder; empty without a settings file.
+std::string BesideSettings(const std::string& strSettingsPath, const char* strName)
 {
-    return CreateNamedMutex(kInstanceMutexName) && GetLastErrorOfMutex() == ERROR_ALREADY_EXISTS;
+    return strSettingsPath.empty() ? strSettingsPath
+                                   : std::filesystem::path(strSettingsPath).replace_filename(strName).string();
 }
 
 // A second start: the running player takes the paths and comes to the front.
-int HandOverToRunningPlayer(const std::vector<std::string>& astrPaths)
+int HandOverToRunningPlayer(const std::string& strLockPath, const std::vector<std::string>& astrPaths)
 {
-    const bool bTaken = astrPaths.empty() || HandOver(GetNamedMutexPath(kInstanceMutexName), astrPaths);
+    const bool bTaken = astrPaths.empty() || HandOver(strLockPath, astrPaths);
     EnumTopLevelWindows(BringToFrontWhenMatching, 0);
     if (!bTaken)
         std::fprintf(stderr, "VelofonPocket: the running player did not take the files\n");
@@ -170,9 +174,13 @@ int main(int argc, char** argv)
     const SPlayerCommandLine commandLine = ParseCommandLine(argc, argv);
     if (commandLine.nExitStatus >= 0)
         return commandLine.nExitStatus;
-    if (AnotherPlayerRuns())
-        return HandOverToRunningPlayer(commandLine.astrPaths);
-    const int hHandOver = ListenForHandOver(GetNamedMutexPath(kInstanceMutexName));
+    const std::string strSettingsPath = CProfileStore::LocationOf(kAppName, kAppName);
+    const std::string strLockPath = BesideSettings(strSettingsPath, kLockFileName);
+    int nLockError = 0;
+    const EInstanceLock eLock = LockSingleInstance(strLockPath, nLockError);
+    if (eLock == EInstanceLock::HeldByAnother)
+        return HandOverToRunningPlayer(strLockPath, commandLine.astrPaths);
+    const int hHandOver = eLock == EInstanceLock::Ours ? ListenForHandOver(strLockPath) : -1;
 
     const int hEndSignals = CatchEndSignals();
     Fl::lock(); // lets the audio thread wake the toolkit
@@ -183,15 +191,21 @@ int main(int argc, char** argv)
     Fl_Window::default_xclass(kAppName);
 
     CProfileStore profile;
+    // Where each file was left lives beside the settings.
+    CPositionStore positions;
+    // Without the lock another player may be writing the same files: this
+    // one plays but writes none, and says so at the start.
+    if (eLock != EInstanceLock::Ours) {
+        const std::string strReason = (strLockPath.empty() ? "$HOME" : strLockPath) + ": " + std::strerror(nLockError);
+        profile.SetReadOnly(strReason);
+        positions.SetReadOnly(strReason);
+    }
     profile.SetLocation(kAppName, kAppName);
+    positions.SetPath(BesideSettings(profile.GetPath(), kPositionsFileName));
     CSpeedEngine engine(kInitialSpeed);
     CWaveOutput output;
     CVelofonPocketView view;
     CPlaybackController controller(engine, output, profile, view);
-    // Where each file was left lives beside the settings.
-    CPositionStore positions;
-    if (!profile.GetPath().empty())
-        positions.SetPath(std::filesystem::path(profile.GetPath()).replace_filename("VelofonPocket.positions"));
     controller.SetPositionStore(&positions);
     view.SetController(controller);
     view.SetExitHandler([] { RequestExit(0); });

@@ -1,14 +1,13 @@
 // Services of the desktop session that the player needs outside its own
-// windows: the named mutex that marks a running instance, the other
+// windows: the single-instance lock that marks a running player, the other
 // programs' top-level windows (to bring a running player to the front), the
 // executable's path, opening a document with its default program, keeping
 // the screen awake while sound plays, and the desktop's font resolution.
 //
-// The mutex is a lock file named after it in $XDG_RUNTIME_DIR (else in the
-// system's temporary folder, one per user), locked with flock for the life of
-// the process. Windows are reached through Xlib on a connection of this
-// module's own; without a display, enumeration finds nothing and the rest do
-// nothing. That connection follows $DISPLAY: it is reopened when the variable
+// The lock is a file, locked with flock for the life of the process; the
+// player keeps it beside its settings file. Windows are reached through Xlib
+// on a connection of this module's own; without a display, enumeration finds
+// nothing and the rest do nothing. That connection follows $DISPLAY: it is reopened when the variable
 // changes or the server went away. While one of these functions runs, X
 // errors of that connection are caught (the program's handlers are restored
 // afterwards). User-interface thread only.
@@ -20,17 +19,13 @@
 // A top-level window of any program on the X display.
 using XWINDOW = unsigned long;
 
-constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
-
-// Creates (or opens) the named mutex and locks it for this process. Returns
-// false only when the lock file cannot be made at all. GetLastErrorOfMutex
-// then tells ERROR_ALREADY_EXISTS when another process holds it, else 0.
-// An empty name makes an unnamed mutex, which nobody else can find. A slash
-// in the name stands for an underscore in the file name.
-bool CreateNamedMutex(const std::string& strName);
-uint32_t GetLastErrorOfMutex();
-// The lock file that CreateNamedMutex uses for strName.
-std::string GetNamedMutexPath(const std::string& strName);
+enum class EInstanceLock { Ours, HeldByAnother, Unavailable };
+// Locks the file at strPath for the life of the process (the kernel drops the
+// lock however the process ends), making it (mode 0600) and its folders
+// (0700) when missing. Unavailable, with the system's error in nError, when
+// it cannot be made or locked: a missing folder that cannot be made, a
+// read-only one, a link, FIFO or folder in its place, another user's file.
+EInstanceLock LockSingleInstance(const std::string& strPath, int& nError);
 
 // Calls pfnVisit for every top-level window (the root window's children and,
 // for window-manager frames, the client window inside them, in stacking

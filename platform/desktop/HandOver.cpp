@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -26,17 +27,12 @@ constexpr milliseconds kConnectRetry(50);
 // folders may hold up.
 constexpr int kAcknowledgeTimeoutSeconds = 20;
 
-std::string SocketPath(const std::string& strLockPath)
-{
-    return strLockPath + ".sock";
-}
-
 // False when the path does not fit into an address.
 bool MakeAddress(const std::string& strPath, sockaddr_un& address)
 {
     address = {};
     address.sun_family = AF_UNIX;
-    if (strPath.size() >= sizeof address.sun_path)
+    if (strPath.empty() || strPath.size() >= sizeof address.sun_path)
         return false;
     std::memcpy(address.sun_path, strPath.c_str(), strPath.size() + 1);
     return true;
@@ -149,9 +145,23 @@ int ConnectToPlayer(const std::string& strPath)
 
 } // namespace
 
+std::string GetHandOverSocketPath(const std::string& strLockPath)
+{
+    struct stat status {};
+    if (::stat(strLockPath.c_str(), &status) != 0)
+        return {};
+    // The temporary folder is shared by all users, hence the user in the name.
+    const char* strRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const char* strTemp = std::getenv("TMPDIR");
+    const std::string strFolder = strRuntime && strRuntime[0] == '/' ? strRuntime
+        : strTemp && strTemp[0] == '/' ? strTemp : "/tmp";
+    return strFolder + "/" + strLockPath.substr(strLockPath.rfind('/') + 1) + "-" + std::to_string(::geteuid()) + "-" +
+        std::to_string(status.st_dev) + "-" + std::to_string(status.st_ino) + ".sock";
+}
+
 int ListenForHandOver(const std::string& strLockPath)
 {
-    const std::string strPath = SocketPath(strLockPath);
+    const std::string strPath = GetHandOverSocketPath(strLockPath);
     sockaddr_un address;
     if (!MakeAddress(strPath, address))
         return -1;
@@ -190,7 +200,7 @@ bool HandOver(const std::string& strLockPath, const std::vector<std::string>& as
         strMessage += strPath + '\0';
     if (strMessage.size() > kMaxHandOverBytes)
         return false;
-    const CSocket connection(ConnectToPlayer(SocketPath(strLockPath)));
+    const CSocket connection(ConnectToPlayer(GetHandOverSocketPath(strLockPath)));
     if (connection.Get() < 0)
         return false;
     const timeval timeout {kAcknowledgeTimeoutSeconds, 0};

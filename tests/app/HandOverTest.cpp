@@ -7,6 +7,7 @@
 #include "platform/desktop/HandOver.h"
 
 #include <csignal>
+#include <filesystem>
 #include <spawn.h>
 #include <string>
 #include <sys/socket.h>
@@ -29,8 +30,12 @@ protected:
         }
     }
 
-    // Beside the lock file that app/main.cpp names.
-    std::string SocketPath() const { return m_dir.Path() + "/runtime/Velofon(z4YVP2N5)Pocket.lock.sock"; }
+    // In the player's runtime folder, found from the lock beside its settings.
+    std::string SocketPath() const
+    {
+        const std::string strSocket = GetHandOverSocketPath(SettingsFolder() + "/VelofonPocket.lock");
+        return Path("runtime/") + std::filesystem::path(strSocket).filename().string();
+    }
 
     std::string MakeSound(const std::string& strName) { return m_dir.Write(strName, Mono16Wav(22050, 1.0, 140)); }
 

@@ -1,8 +1,11 @@
-// The desktop session: the named mutex across processes, other programs'
-// windows on an X server of the test's own, the executable's path and
-// opening a document through a stand-in xdg-open.
+// The desktop session: the single-instance lock across processes and the
+// hand-over socket it leads to, other programs' windows on an X server of the
+// test's own, the executable's path and opening a document through a
+// stand-in xdg-open.
 #include "platform/desktop/Desktop.h"
+#include "platform/desktop/HandOver.h"
 
+#include "AsNobody.h"
 #include "XvfbDisplay.h"
 
 #include <cerrno>
@@ -87,14 +90,6 @@ private:
     std::string m_strPath;
 };
 
-// Names no real instance uses, different in every run and every call.
-std::string UniqueMutexName()
-{
-    static int g_nCounter = 0;
-    return "VelofonPocketTest-" + std::to_string(::getpid()) + "-"
-        + std::to_string(CClock::now().time_since_epoch().count()) + "-" + std::to_string(++g_nCounter);
-}
-
 std::string ReadWholeFile(const std::string& strPath)
 {
     std::ifstream file(strPath, std::ios::binary);
@@ -114,18 +109,15 @@ bool WaitForFile(const std::string& strPath, std::chrono::seconds timeout)
     return true;
 }
 
-// ---------------------------------------------------------------- named mutex
+// ---------------------------------------------------------------- single-instance lock
 
-// What a probing process saw, as its exit status.
-enum EProbe { kProbeFree = 0, kProbeAlreadyExists = 1, kProbeFailed = 2 };
-
-int ProbeInChildProcess(const std::string& strName)
+// What another process finds: the lock's state as its exit status.
+int ProbeInChildProcess(const std::string& strPath)
 {
     const pid_t nPid = ::fork();
     if (nPid == 0) {
-        if (!CreateNamedMutex(strName))
-            ::_exit(kProbeFailed);
-        ::_exit(GetLastErrorOfMutex() == ERROR_ALREADY_EXISTS ? kProbeAlreadyExists : kProbeFree);
+        int nError = 0;
+        ::_exit(static_cast<int>(LockSingleInstance(strPath, nError)));
     }
     if (nPid < 0)
         return -1;
@@ -135,50 +127,31 @@ int ProbeInChildProcess(const std::string& strName)
     return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
-class NamedMutexTest : public ::testing::Test {
+constexpr int kProbeOurs = static_cast<int>(EInstanceLock::Ours);
+constexpr int kProbeHeld = static_cast<int>(EInstanceLock::HeldByAnother);
+
+class InstanceLockTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { ASSERT_FALSE(m_dir.Path().empty()); }
+    // In a settings folder that is not there yet.
+    std::string LockPath(const std::string& strFolder = "settings") const
     {
-        ASSERT_FALSE(m_dir.Path().empty());
-        m_pRuntimeDir = std::make_unique<CEnvironmentOverride>("XDG_RUNTIME_DIR", m_dir.Path().c_str());
+        return m_dir.Path() + "/" + strFolder + "/VelofonPocket.lock";
     }
-    void TearDown() override { m_pRuntimeDir.reset(); }
 
     CTempDir m_dir;
-    std::unique_ptr<CEnvironmentOverride> m_pRuntimeDir;
 };
 
-TEST_F(NamedMutexTest, LockFileLivesInRuntimeDirElseInTempDirWithUid)
+TEST_F(InstanceLockTest, OtherProcessSeesItHeldUntilTheHolderDies)
 {
-    const std::string strName = "Velofon(z4YVP2N5)Pocket";
-    EXPECT_EQ(GetNamedMutexPath(strName), m_dir.Path() + "/" + strName + ".lock");
-
-    CTempDir tempDir;
-    const std::string strUid = std::to_string(::geteuid());
-    {
-        CEnvironmentOverride noRuntime("XDG_RUNTIME_DIR", nullptr);
-        CEnvironmentOverride temp("TMPDIR", tempDir.Path().c_str());
-        EXPECT_EQ(GetNamedMutexPath(strName), tempDir.Path() + "/" + strName + "-" + strUid + ".lock");
-    }
-    {
-        // Relative folders are not trusted; the system's one is used.
-        CEnvironmentOverride relativeRuntime("XDG_RUNTIME_DIR", "relative/dir");
-        CEnvironmentOverride noTemp("TMPDIR", nullptr);
-        EXPECT_EQ(GetNamedMutexPath(strName), "/tmp/" + strName + "-" + strUid + ".lock");
-    }
-    EXPECT_EQ(GetNamedMutexPath("a/../b"), m_dir.Path() + "/a_.._b.lock");
-}
-
-TEST_F(NamedMutexTest, OtherProcessSeesAlreadyExistsUntilTheHolderDies)
-{
-    const std::string strName = UniqueMutexName();
     int ahPipe[2];
     ASSERT_EQ(::pipe(ahPipe), 0);
     const pid_t nHolder = ::fork();
     ASSERT_GE(nHolder, 0);
     if (nHolder == 0) {
         ::close(ahPipe[0]);
-        const char chResult = CreateNamedMutex(strName) && GetLastErrorOfMutex() == 0 ? 'y' : 'n';
+        int nError = 0;
+        const char chResult = LockSingleInstance(LockPath(), nError) == EInstanceLock::Ours ? 'y' : 'n';
         if (::write(ahPipe[1], &chResult, 1) != 1)
             ::_exit(1);
         for (;;)
@@ -190,78 +163,123 @@ TEST_F(NamedMutexTest, OtherProcessSeesAlreadyExistsUntilTheHolderDies)
     ::close(ahPipe[0]);
     EXPECT_EQ(chResult, 'y');
 
-    EXPECT_EQ(ProbeInChildProcess(strName), kProbeAlreadyExists);
-    EXPECT_EQ(ProbeInChildProcess(strName), kProbeAlreadyExists);
-
+    EXPECT_EQ(ProbeInChildProcess(LockPath()), kProbeHeld);
     struct stat st {};
-    ASSERT_EQ(::lstat(GetNamedMutexPath(strName).c_str(), &st), 0);
+    ASSERT_EQ(::lstat(LockPath().c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((m_dir.Path() + "/settings").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     // Killed without any chance to clean up: the kernel still drops the lock.
     ASSERT_EQ(::kill(nHolder, SIGKILL), 0);
     ASSERT_EQ(::waitpid(nHolder, nullptr, 0), nHolder);
-    EXPECT_EQ(ProbeInChildProcess(strName), kProbeFree);
+    EXPECT_EQ(ProbeInChildProcess(LockPath()), kProbeOurs);
 }
 
-TEST_F(NamedMutexTest, ThisProcessHoldsItForItsWholeLife)
+TEST_F(InstanceLockTest, ThisProcessHoldsItForItsWholeLife)
 {
-    const std::string strName = UniqueMutexName();
-    ASSERT_TRUE(CreateNamedMutex(strName));
-    EXPECT_EQ(GetLastErrorOfMutex(), 0u);
-    EXPECT_EQ(ProbeInChildProcess(strName), kProbeAlreadyExists);
-    // A second call of the same process counts as another opener.
-    ASSERT_TRUE(CreateNamedMutex(strName));
-    EXPECT_EQ(GetLastErrorOfMutex(), ERROR_ALREADY_EXISTS);
-    // Nor is the lock file of another name affected.
-    ASSERT_TRUE(CreateNamedMutex(UniqueMutexName()));
-    EXPECT_EQ(GetLastErrorOfMutex(), 0u);
-    EXPECT_EQ(ProbeInChildProcess(strName), kProbeAlreadyExists);
+    int nError = -1;
+    ASSERT_EQ(LockSingleInstance(LockPath(), nError), EInstanceLock::Ours);
+    EXPECT_EQ(nError, 0);
+    EXPECT_EQ(ProbeInChildProcess(LockPath()), kProbeHeld);
+    // A second call of the same process counts as another player.
+    EXPECT_EQ(LockSingleInstance(LockPath(), nError), EInstanceLock::HeldByAnother);
+    // The lock of another settings folder is another lock.
+    EXPECT_EQ(LockSingleInstance(LockPath("other"), nError), EInstanceLock::Ours);
+    EXPECT_EQ(ProbeInChildProcess(LockPath()), kProbeHeld);
 }
 
-TEST_F(NamedMutexTest, RefusesALinkPlantedInItsPlace)
+// Whatever keeps the lock from being had is told, with the system's reason.
+struct SLockFallback {
+    const char* strName;
+    bool bAsNobody;
+    void (*pfnPrepare)(const std::string& strLockPath);
+    int nError;
+};
+
+void PrintTo(const SLockFallback& fallback, std::ostream* pStream)
 {
-    const std::string strName = UniqueMutexName();
-    const std::string strTarget = m_dir.Path() + "/target";
-    ASSERT_EQ(::symlink(strTarget.c_str(), GetNamedMutexPath(strName).c_str()), 0);
-    EXPECT_FALSE(CreateNamedMutex(strName));
-    EXPECT_EQ(GetLastErrorOfMutex(), 0u);
-    EXPECT_FALSE(fs::exists(strTarget)); // not created through the link
-
-    // Nor when the link leads to an existing file of ours.
-    const std::string strOther = UniqueMutexName();
-    { std::ofstream(strTarget) << "keep"; }
-    ASSERT_EQ(::symlink(strTarget.c_str(), GetNamedMutexPath(strOther).c_str()), 0);
-    EXPECT_FALSE(CreateNamedMutex(strOther));
-    EXPECT_EQ(ReadWholeFile(strTarget), "keep");
+    *pStream << fallback.strName;
 }
 
-TEST_F(NamedMutexTest, RefusesWhatIsNoRegularFile)
+class LockFallbackTest : public InstanceLockTest, public ::testing::WithParamInterface<SLockFallback> {};
+
+TEST_P(LockFallbackTest, IsUnavailableWithTheReason)
 {
-    const std::string strFifo = UniqueMutexName();
-    ASSERT_EQ(::mkfifo(GetNamedMutexPath(strFifo).c_str(), 0600), 0);
-    EXPECT_FALSE(CreateNamedMutex(strFifo)); // and does not hang on it
-
-    const std::string strDir = UniqueMutexName();
-    ASSERT_TRUE(fs::create_directory(GetNamedMutexPath(strDir)));
-    EXPECT_FALSE(CreateNamedMutex(strDir));
+    if (GetParam().bAsNobody && RanAgainAsNobody())
+        return;
+    ASSERT_TRUE(fs::create_directory(m_dir.Path() + "/settings"));
+    GetParam().pfnPrepare(LockPath());
+    int nError = 0;
+    EXPECT_EQ(LockSingleInstance(LockPath(), nError), EInstanceLock::Unavailable);
+    EXPECT_EQ(nError, GetParam().nError) << std::strerror(nError);
+    EXPECT_FALSE(fs::exists(m_dir.Path() + "/target")); // not made through a link
 }
 
-TEST_F(NamedMutexTest, RefusesAFileOfAnotherUser)
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LockFallbackTest,
+    ::testing::Values(
+        SLockFallback{"ReadOnlyFolder", true,
+            [](const std::string& strPath) {
+                EXPECT_EQ(::chmod(fs::path(strPath).parent_path().c_str(), 0500), 0);
+            },
+            EACCES},
+        SLockFallback{"FolderThatCannotBeMade", false,
+            [](const std::string& strPath) {
+                const fs::path settings = fs::path(strPath).parent_path();
+                fs::remove(settings);
+                std::ofstream(settings.string()) << "a file where the folder should be";
+            },
+            ENOTDIR},
+        SLockFallback{"LinkInItsPlace", false,
+            [](const std::string& strPath) {
+                const std::string strTarget = fs::path(strPath).parent_path().parent_path().string() + "/target";
+                EXPECT_EQ(::symlink(strTarget.c_str(), strPath.c_str()), 0);
+            },
+            ELOOP},
+        SLockFallback{"FifoInItsPlace", false,
+            [](const std::string& strPath) { EXPECT_EQ(::mkfifo(strPath.c_str(), 0600), 0); }, ENOLCK},
+        SLockFallback{"FolderInItsPlace", false,
+            [](const std::string& strPath) { EXPECT_TRUE(fs::create_directory(strPath)); }, EISDIR}),
+    [](const ::testing::TestParamInfo<SLockFallback>& info) { return std::string(info.param.strName); });
+
+TEST_F(InstanceLockTest, RefusesAFileOfAnotherUser)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "giving a file away needs root";
-    const std::string strName = UniqueMutexName();
-    const std::string strPath = GetNamedMutexPath(strName);
-    { std::ofstream(strPath) << ""; }
-    ASSERT_EQ(::chown(strPath.c_str(), 65534, 65534), 0);
-    EXPECT_FALSE(CreateNamedMutex(strName));
+    ASSERT_TRUE(fs::create_directory(m_dir.Path() + "/settings"));
+    { std::ofstream(LockPath()) << ""; }
+    ASSERT_EQ(::chown(LockPath().c_str(), 65534, 65534), 0);
+    int nError = 0;
+    EXPECT_EQ(LockSingleInstance(LockPath(), nError), EInstanceLock::Unavailable);
+    EXPECT_EQ(nError, ENOLCK);
 }
 
-TEST_F(NamedMutexTest, MissingFolderMeansNoMutex)
+TEST_F(InstanceLockTest, TheHandOverSocketIsFoundFromTheLockFileInTheRuntimeFolder)
 {
-    CEnvironmentOverride runtime("XDG_RUNTIME_DIR", (m_dir.Path() + "/missing").c_str());
-    EXPECT_FALSE(CreateNamedMutex(UniqueMutexName()));
+    int nError = 0;
+    ASSERT_EQ(LockSingleInstance(LockPath(), nError), EInstanceLock::Ours);
+    ASSERT_EQ(LockSingleInstance(LockPath("other"), nError), EInstanceLock::Ours);
+    ASSERT_EQ(::symlink("settings", (m_dir.Path() + "/linked").c_str()), 0);
+    const std::string strUser = std::to_string(::geteuid());
+    const std::string strName = "/VelofonPocket.lock-" + strUser + "-";
+    CEnvironmentOverride runtime("XDG_RUNTIME_DIR", m_dir.Path().c_str());
+    const std::string strSocket = GetHandOverSocketPath(LockPath());
+    EXPECT_EQ(strSocket.rfind(m_dir.Path() + strName, 0), 0u) << strSocket;
+    EXPECT_EQ(GetHandOverSocketPath(LockPath("linked")), strSocket);
+    EXPECT_NE(GetHandOverSocketPath(LockPath("other")), strSocket);
+    EXPECT_EQ(GetHandOverSocketPath(LockPath("missing")), "");
+
+    // Without an absolute runtime folder, the temporary one.
+    const std::string strFile = fs::path(strSocket).filename().string();
+    CEnvironmentOverride relativeRuntime("XDG_RUNTIME_DIR", "relative/dir");
+    {
+        CEnvironmentOverride temp("TMPDIR", m_dir.Path().c_str());
+        EXPECT_EQ(GetHandOverSocketPath(LockPath()), strSocket);
+    }
+    CEnvironmentOverride noTemp("TMPDIR", nullptr);
+    EXPECT_EQ(GetHandOverSocketPath(LockPath()), "/tmp/" + strFile);
 }
 
 // ---------------------------------------------------------------- windows
