@@ -90,6 +90,11 @@ bool CWaveOutput::Close()
     return true;
 }
 
+bool CWaveOutput::IsDeviceLost() const
+{
+    return !m_bClosed && WaveOutIsDeviceLost(m_hWaveOut);
+}
+
 bool CWaveOutput::Start(HWND /*hWnd*/)
 {
     m_nState = WOS_RUNNING;

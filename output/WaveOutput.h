@@ -57,6 +57,9 @@ public:
     bool Close();
 
     int GetState() const { return m_nState; }
+    // True when the sound system stopped the open output's device on its
+    // own; what is written to it from then on goes nowhere.
+    bool IsDeviceLost() const;
     // Bytes of the current run's buffers that have come back, played (or
     // handed back unplayed by Reset): where the sound is, behind what the
     // engine has read.

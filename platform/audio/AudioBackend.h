@@ -71,6 +71,10 @@ public:
     // False when no sound device can be opened; GetError says why.
     virtual bool Open(CWaveOutStream& stream) = 0;
     virtual void SetPaused(CWaveOutStream& stream, bool bPaused) = 0;
+    // False once the sound system has stopped the stream's device on its
+    // own: unplugged, its server gone, a write that failed. Pull may go on
+    // being called all the same, into nothing.
+    virtual bool IsDeviceAlive(CWaveOutStream& stream) = 0;
     // Stops pulling; once it returns, nothing touches the stream any more.
     virtual void Close(CWaveOutStream& stream) = 0;
     virtual std::string GetError() const = 0;

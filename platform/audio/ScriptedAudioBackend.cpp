@@ -17,6 +17,7 @@ bool CScriptedAudioBackend::Open(CWaveOutStream& stream)
         return false;
     m_pStream = &stream;
     m_bPaused = false;
+    m_bDeviceLost = false;
     ++m_nOpenCount;
     m_nLastSampleRate = stream.GetSampleRate();
     return true;
@@ -26,6 +27,11 @@ void CScriptedAudioBackend::SetPaused(CWaveOutStream& stream, bool bPaused)
 {
     if (&stream == m_pStream)
         m_bPaused = bPaused;
+}
+
+bool CScriptedAudioBackend::IsDeviceAlive(CWaveOutStream& stream)
+{
+    return &stream != m_pStream || !m_bDeviceLost;
 }
 
 void CScriptedAudioBackend::Close(CWaveOutStream& stream)

@@ -15,11 +15,15 @@ public:
 
     bool Open(CWaveOutStream& stream) override;
     void SetPaused(CWaveOutStream& stream, bool bPaused) override;
+    bool IsDeviceAlive(CWaveOutStream& stream) override;
     void Close(CWaveOutStream& stream) override;
     std::string GetError() const override;
 
     // The next opens fail as a machine without a sound device does.
     void SetOpenFails(bool bFails) { m_bOpenFails = bFails; }
+    // The open output's device stops as an unplugged one does: it goes on
+    // taking sound, into nothing. The next open gets a working one.
+    void LoseDevice() { m_bDeviceLost = true; }
 
     // Plays the rest of the buffer at the head of the open output's queue, so
     // that its MM_WOM_DONE is posted. False when nothing is queued, the output
@@ -40,6 +44,7 @@ public:
 private:
     CWaveOutStream* m_pStream = nullptr;
     bool m_bOpenFails = false;
+    bool m_bDeviceLost = false;
     bool m_bPaused = false;
     int m_nOpenCount = 0;
     uint32_t m_nLastSampleRate = 0;

@@ -76,6 +76,14 @@ public:
             SDL_PauseAudioDevice(found->second.nId, bPaused ? 1 : 0);
     }
 
+    // SDL marks a device it lost as stopped, and goes on calling its callback
+    // in the device's time; its SDL_AUDIODEVICEREMOVED event says no more.
+    bool IsDeviceAlive(CWaveOutStream& stream) override
+    {
+        const auto found = m_aDevices.find(stream.GetHandle());
+        return found == m_aDevices.end() || SDL_GetAudioDeviceStatus(found->second.nId) != SDL_AUDIO_STOPPED;
+    }
+
     void Close(CWaveOutStream& stream) override
     {
         const auto found = m_aDevices.find(stream.GetHandle());

@@ -341,3 +341,9 @@ std::string WaveOutGetBackendError()
 {
     return Outputs().strLastError;
 }
+
+bool WaveOutIsDeviceLost(HWAVEOUT hwo)
+{
+    const auto found = Outputs().streams.find(hwo);
+    return found != Outputs().streams.end() && !found->second.pBackend->IsDeviceAlive(*found->second.pStream);
+}

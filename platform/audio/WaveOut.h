@@ -84,3 +84,7 @@ MMRESULT waveOutClose(HWAVEOUT hwo);
 
 // The sound system's own words for the last failed open.
 std::string WaveOutGetBackendError();
+// True when the sound system has stopped the open output's device on its
+// own (unplugged, its server gone, a write that failed). Its buffers may go
+// on coming back, played into nothing. False for a handle that is not open.
+bool WaveOutIsDeviceLost(HWAVEOUT hwo);
