@@ -133,6 +133,14 @@ void Wake()
     Fl::awake(OnAwake, nullptr);
 }
 
+// The controller's clock, which finds a sound device that has gone silent:
+// such a device sends nothing to look at.
+void OnTickTimer(void* pController)
+{
+    static_cast<CPlaybackController*>(pController)->Post(EPlayerCommand::Tick);
+    Fl::repeat_timeout(kPlayerTickMs / 1000.0, OnTickTimer, pController);
+}
+
 // ---- ending ----
 
 // Every window goes, so that the loops of open dialogs end and the main
@@ -220,12 +228,14 @@ int main(int argc, char** argv)
     view.OpenPaths(commandLine.astrPaths);
     if (hHandOver >= 0)
         Fl::add_fd(hHandOver, OnHandOver, &view);
+    Fl::add_timeout(kPlayerTickMs / 1000.0, OnTickTimer, &controller);
     // The desktop's media keys and sound menus, when a session bus runs.
     CMediaControlsAdapter mediaControls(controller, engine, [&view] { view.show(); }, [] { RequestExit(0); });
     const int nStatus = RunUntilExit();
 
     // The sound device closes before the buffers it plays from are freed.
     controller.OnStop();
+    Fl::remove_timeout(OnTickTimer, &controller);
     if (hEndSignals >= 0)
         Fl::remove_fd(hEndSignals);
     if (hHandOver >= 0)

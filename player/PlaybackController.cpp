@@ -18,11 +18,15 @@ const char kTimeZero[] = "00:00:00";
 const char kCaptionWord[] = "Kuroto";
 const char kStoppedFileName[] = " . . . . . . . . . . . . . . . . . . . . . . . . . . . . ";
 const char kDeviceLostMessage[] = "サウンドデバイスが応答しないため、再生を停止しました。";
+const char kNoDeviceMessage[] = "サウンドデバイスを開けないため、再生できません。";
 
 namespace {
 
 // The stall that the watchdog tolerates between two notifications.
 constexpr int kWatchdogSeconds = 4;
+// A Tick this much later than the one before means the program itself did
+// not run (suspended, stopped, blocked), so the device could not be heard.
+constexpr int kLateTickMs = 4 * kPlayerTickMs;
 // While waiting between files the loop sleeps at most this long between two
 // looks at the queue, instead of spinning the processor.
 constexpr int kWaitPollMs = 10;
@@ -68,7 +72,9 @@ void CPlaybackController::OnPlay()
         if (nSelected >= 0)
             m_nCurrent = nSelected - 1;
         bool bStarted = false;
-        for (int nAttempt = 0; nAttempt < m_PlayList.GetCount() && !bStarted; ++nAttempt) {
+        m_bOutputFailed = false;
+        // Without a sound device no entry plays: the first try tells.
+        for (int nAttempt = 0; nAttempt < m_PlayList.GetCount() && !bStarted && !m_bOutputFailed; ++nAttempt) {
             const std::string strPath = NextFile();
             // The end of the list ends the command; an empty line is an
             // entry that cannot be played and is passed over.
@@ -79,9 +85,11 @@ void CPlaybackController::OnPlay()
         if (bStarted) {
             SyncListSelection();
             UpdateCaption();
-            m_nOldSec2 = SecondsOfDay();
+            NoteDeviceHeard();
         } else {
             EndRun();
+            if (m_bOutputFailed)
+                TellNoDevice();
         }
         return;
     }
@@ -90,14 +98,14 @@ void CPlaybackController::OnPlay()
     m_view.ShowPlayButton(!bResume);
     UpdateCaption();
     if (bResume)
-        m_nOldSec2 = SecondsOfDay();
+        NoteDeviceHeard();
 }
 
 void CPlaybackController::CutOffOutput()
 {
     if (m_output.m_bPaused) {
         m_output.TogglePause();
-        m_nOldSec2 = SecondsOfDay();
+        NoteDeviceHeard();
     }
     // The returned buffers only drain: refilled from the closed engine they
     // would play what it still holds.
@@ -149,9 +157,11 @@ void CPlaybackController::OnDblclkPlayList()
         m_view.EnablePlay(true);
     }
     m_nCurrent = nSelected;
-    StartFile(CurrentFile(), EStartAt::LastHeard);
+    const bool bStarted = StartFile(CurrentFile(), EStartAt::LastHeard);
     SyncListSelection();
     UpdateCaption();
+    if (!bStarted && m_bOutputFailed)
+        TellNoDevice();
 }
 
 bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, uint64_t nWhere)
@@ -178,7 +188,7 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
         m_view.SetFileName(FileNameOfPath(strPath));
         m_bOutputFailed = !m_output.Open(GetSafeHwnd(), m_engine.GetFormat());
         if (!m_bOutputFailed && m_output.Start(GetSafeHwnd())) {
-            m_nOldSec2 = SecondsOfDay();
+            NoteDeviceHeard();
             m_nLastPositionSave = m_nOldSec2;
             RememberLastPlayed(strPath);
             return true;
@@ -342,10 +352,53 @@ int CPlaybackController::WatchdogSeconds() const
 
 bool CPlaybackController::CheckWatchdog()
 {
-    const int nNow = SecondsOfDay();
-    const bool bStalled = m_nPlayState == PS_RUNNING && !m_output.m_bPaused && nNow - m_nOldSec2 > WatchdogSeconds();
-    m_nOldSec2 = nNow;
-    return bStalled;
+    const int nLastSecond = m_nOldSec2;
+    NoteDeviceHeard();
+    return m_nPlayState == PS_RUNNING && !m_output.m_bPaused && m_nOldSec2 - nLastSecond > WatchdogSeconds();
+}
+
+void CPlaybackController::NoteDeviceHeard()
+{
+    m_nLastNoticeMs = MillisecondsOfDay();
+    m_nOldSec2 = m_nLastNoticeMs / 1000;
+}
+
+void CPlaybackController::OnTick()
+{
+    const int nNow = MillisecondsOfDay();
+    const int nSinceTick = (nNow - m_nLastTickMs + kMillisecondsPerDay) % kMillisecondsPerDay;
+    m_nLastTickMs = nNow;
+    if (m_nPlayState != PS_RUNNING || m_output.m_bPaused)
+        return;
+    // A device that died sends no notification to check; only the clock
+    // tells. The silence counts from a late Tick on: the device is not to
+    // blame for the time the program did not run, and a late notification
+    // still restarts the output.
+    if (nSinceTick > kLateTickMs) {
+        m_nLastNoticeMs = nNow;
+        return;
+    }
+    if ((nNow - m_nLastNoticeMs + kMillisecondsPerDay) % kMillisecondsPerDay > 1000 * WatchdogSeconds())
+        LoseDevice();
+}
+
+void CPlaybackController::LoseDevice()
+{
+    TRACE_POINT("device lost");
+    OnStop();
+    m_view.ShowMessage(kDeviceLostMessage);
+}
+
+void CPlaybackController::EndRunWithoutDevice()
+{
+    EndRun();
+    m_nPending = -1;
+    m_view.ShowMessage(kDeviceLostMessage);
+}
+
+void CPlaybackController::TellNoDevice()
+{
+    m_view.ShowMessage(std::string(kNoDeviceMessage) + "\n" + WaveOutGetBackendError());
 }
 
 void CPlaybackController::RestartStalledOutput()
@@ -360,7 +413,6 @@ void CPlaybackController::RestartStalledOutput()
         m_bJumpPending = true;
         m_bPausedAtJump = false;
     }
-    m_bDeviceRestart = true;
     CutOffOutput();
 }
 
@@ -395,6 +447,12 @@ void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
     }
     KeepDisplayAwake();
     const bool bStalled = CheckWatchdog();
+    // A late notification restarts the output instead: a device that a
+    // suspend left stopped may play again once reopened.
+    if (!bStalled && m_nPlayState == PS_RUNNING && m_output.IsDeviceLost()) {
+        LoseDevice();
+        return;
+    }
     if (m_output.Refill(reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR*>(lParam))) {
         // After the refill, so that the late buffer counts as heard.
         if (bStalled)
@@ -412,8 +470,6 @@ void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
 void CPlaybackController::OnRunEnded()
 {
     ResetToIdle(false);
-    const bool bDeviceRestart = m_bDeviceRestart;
-    m_bDeviceRestart = false;
     if (m_bJumpPending) {
         m_bJumpPending = false;
         m_bResumeRequest = false;
@@ -440,10 +496,8 @@ void CPlaybackController::OnRunEnded()
             return;
         }
     }
-    if (bDeviceRestart && m_bOutputFailed) {
-        EndRun();
-        m_nPending = -1;
-        m_view.ShowMessage(kDeviceLostMessage);
+    if (m_bOutputFailed) {
+        EndRunWithoutDevice();
         return;
     }
     if (m_nPending != -1) {
@@ -452,6 +506,8 @@ void CPlaybackController::OnRunEnded()
         StartFile(CurrentFile(), EStartAt::LastHeard);
         SyncListSelection();
         UpdateCaption();
+        if (m_bOutputFailed)
+            EndRunWithoutDevice();
         return;
     }
     // The entry played to its end: next time it starts from the beginning.
@@ -464,9 +520,13 @@ void CPlaybackController::OnRunEnded()
         m_bWaitTakenOver = false;
         return;
     }
-    for (int nAttempt = 0; nAttempt < m_PlayList.GetCount(); ++nAttempt) {
+    m_bOutputFailed = false;
+    for (int nAttempt = 0; nAttempt < m_PlayList.GetCount() && !m_bOutputFailed; ++nAttempt) {
         if (PlayNext())
             return;
     }
-    EndRun();
+    if (m_bOutputFailed)
+        EndRunWithoutDevice();
+    else
+        EndRun();
 }

@@ -41,8 +41,15 @@ extern const char kStoppedFileName[];
 extern const char kAlphaQuestion[];
 // The word after the play state in the window title: "PLAY-Kuroto".
 extern const char kCaptionWord[];
-// Said when the sound device stalled and cannot be opened again.
+// Said when the sound device stops playing during a run: the sound system
+// stopped it, it has returned nothing for seconds, or it cannot be opened
+// again after a stall or for the next entry.
 extern const char kDeviceLostMessage[];
+// Said, with the sound system's reason, when Play finds no sound device.
+extern const char kNoDeviceMessage[];
+
+// How often the program posts Tick while it runs.
+constexpr int kPlayerTickMs = 500;
 
 // The profile entry of playlist entry nIndex: "PlayFile%05d".
 std::string PlayFileEntryName(int nIndex);
@@ -69,6 +76,7 @@ enum class EPlayerCommand : unsigned {
     Resume,        // plays when stopped or paused; nothing while playing
     Pause,         // pauses while playing; nothing otherwise
     SetSpeedIndex, // value: the speed step
+    Tick,          // every kPlayerTickMs: finds a device that has gone silent
 };
 
 // What outside controls (the desktop's media controls) follow: called on the
@@ -154,6 +162,16 @@ private:
     // Resets a stalled output: the drained run restarts from what was heard
     // on a reopened device, or stops when none opens.
     void RestartStalledOutput();
+    // The device was heard from (a notification, a start, the end of a
+    // pause): the watchdog and the silence count start again.
+    void NoteDeviceHeard();
+    // Stops a run whose device has stopped playing, and says so.
+    void LoseDevice();
+    // A start within a run found no device: the run ends, and says so.
+    void EndRunWithoutDevice();
+    // Says that a start the user asked for found no device, and why.
+    void TellNoDevice();
+    void OnTick();
     void ShowPosition();
     // The ring drained: restarts at a new speed, starts the chosen entry,
     // waits, or goes on to the next entry.
@@ -245,9 +263,10 @@ private:
     bool m_bJumpPending = false;
     bool m_bPausedAtJump = false;
     uint64_t m_nJumpFrame = 0;
-    // The run was cut off because the output stalled; it restarts on a
-    // reopened device.
-    bool m_bDeviceRestart = false;
+    // Milliseconds of the day of the last notification (or start), and of
+    // the last Tick.
+    int m_nLastNoticeMs = 0;
+    int m_nLastTickMs = 0;
     int m_nSpeedHoldoff = 0;
     // A speed step made during the hold-off restarts the sound when it ends.
     bool m_bSpeedRestartDeferred = false;

@@ -110,6 +110,9 @@ void CPlaybackController::RunCommand(EPlayerCommand eCommand, int64_t nValue)
         if (ClampSpeedIndex(nLevel) != m_nSpeedIdx)
             ChangeSpeed(ClampSpeedIndex(nLevel) - m_nSpeedIdx);
         break;
+    case EPlayerCommand::Tick:
+        OnTick();
+        break;
     }
 }
 

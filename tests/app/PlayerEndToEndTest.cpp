@@ -437,6 +437,30 @@ TEST_F(PlayerEndToEndTest, WithoutRepeatBothFilesPlayOnceWithTheWaitBetween)
     EXPECT_EQ(Setting("Repeat"), "0");
 }
 
+// ---- the sound device ----
+
+// The disk driver writing to a full disk: the sound system stops the device
+// at its first period and goes on taking sound, into nothing. Without a
+// driver no device opens at all. Either way Play ends in a message box, and
+// the window shows the player stopped.
+TEST_F(PlayerEndToEndTest, ADeviceThatStopsOrDoesNotOpenEndsPlayWithAMessage)
+{
+    const std::string strFile = m_dir.Write("lecture.wav", Mono16Wav(kLongRate, 8.0, 110));
+    for (const char* strEnvironment : {"SDL_DISKAUDIOFILE=/dev/full", "SDL_AUDIODRIVER=no-such-driver"}) {
+        EndPlayer();
+        PrepareSettings({strFile});
+        StartPlayer({strEnvironment});
+        ASSERT_FALSE(HasFatalFailure());
+        Click(kPlayPauseButton);
+        XWINDOW hBox = 0;
+        EXPECT_TRUE(WaitUntil(
+            [&] { return (hBox = FindWindowTitled("VelofonPocket")) != 0 && !ShownPlace(hBox).IsEmpty(); },
+            kUiTimeout))
+            << strEnvironment << ": no message box" << Report();
+        EXPECT_EQ(Title(), "STOP-Kuroto") << strEnvironment;
+    }
+}
+
 // ---- menus and dialogs ----
 
 TEST_F(PlayerEndToEndTest, RepeatAndMixingMenusSaveTheChosenItem)
