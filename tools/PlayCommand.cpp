@@ -39,8 +39,9 @@ const char kPlayHelp[] =
 
 const char kPlayExitHelp[] =
     "\n"
-    "exit status: 0 every input played, 1 an input skipped or no sound device,\n"
-    "2 usage error, 128+N stopped by signal N (130 for Ctrl+C).\n";
+    "exit status: 0 every input played, 1 an input skipped, no sound device or\n"
+    "one that stopped playing, 2 usage error, 128+N stopped by signal N (130\n"
+    "for Ctrl+C).\n";
 
 constexpr int kPollMs = 50;
 // 16-bit stereo.
@@ -175,7 +176,10 @@ private:
                 m_eResult = EFileResult::Interrupted;
                 StopRun();
             }
-            if (m_eResult == EFileResult::Played && !m_pOutput->m_bPaused && now - m_lastNotice > stallLimit) {
+            // A device that the sound system stopped may go on taking sound,
+            // into nothing; one that is dead returns nothing.
+            const bool bSilent = !m_pOutput->m_bPaused && now - m_lastNotice > stallLimit;
+            if (m_eResult == EFileResult::Played && (bSilent || m_pOutput->IsDeviceLost())) {
                 m_eResult = EFileResult::Stalled;
                 m_progress.Clear();
                 std::fputs("velofon: the sound device stopped playing\n", stderr);

@@ -113,11 +113,13 @@ protected:
 
     std::string Path(const std::string& strName) const { return m_dir.Path() + "/" + strName; }
 
-    // Runs velofon with the SDL driver given; keeps standard error in m_strErr.
-    int Run(const std::string& strDriver, const std::string& strArgs)
+    // Runs velofon with the SDL driver given (disk plays into strDevice,
+    // device.raw when empty); keeps standard error in m_strErr.
+    int Run(const std::string& strDriver, const std::string& strArgs, const std::string& strDevice = "")
     {
-        const std::string strCommand = "SDL_AUDIODRIVER=" + strDriver + " SDL_DISKAUDIOFILE='" + Path("device.raw") +
-            "' " + VELOFON_EXE + " " + strArgs + " </dev/null 2>'" + Path("stderr.txt") + "'";
+        const std::string strCommand = "SDL_AUDIODRIVER=" + strDriver + " SDL_DISKAUDIOFILE='" +
+            (strDevice.empty() ? Path("device.raw") : strDevice) + "' " + VELOFON_EXE + " " + strArgs +
+            " </dev/null 2>'" + Path("stderr.txt") + "'";
         const int nStatus = std::system(strCommand.c_str());
         const Bytes abErr = ReadWholeFile(Path("stderr.txt"));
         m_strErr.assign(abErr.begin(), abErr.end());
@@ -292,12 +294,28 @@ TEST_F(PlayCommandTest, UnplayableFilesAreSkippedAndTheRestPlays)
         << m_strErr;
 }
 
-TEST_F(PlayCommandTest, NoSoundDeviceIsOneLineAndStatusOne)
+// A device that writes to a full disk is stopped by the sound system at its
+// first period, and goes on taking sound into nothing.
+TEST_F(PlayCommandTest, NoSoundDeviceOrOneThatStopsIsOneLineAndStatusOne)
 {
-    const std::string strGood = Sound("good.wav", 1, 8000, 2, 0.5);
-    EXPECT_EQ(Run("no-such-driver", "play " + strGood + " " + strGood), 1);
-    EXPECT_EQ(m_strErr.rfind("velofon: no sound device can be opened: ", 0), 0u) << m_strErr;
-    EXPECT_EQ(std::count(m_strErr.begin(), m_strErr.end(), '\n'), 1) << m_strErr;
+    const std::string strGood = Sound("good.wav", 1, 8000, 2, 3.0);
+    struct SCase {
+        const char* strDriver;
+        const char* strDevice;
+        const char* strLine;
+    };
+    const SCase aCases[] = {
+        {"no-such-driver", "", "velofon: no sound device can be opened: "},
+        {"disk", "/dev/full", "velofon: the sound device stopped playing\n"},
+    };
+    for (const SCase& c : aCases) {
+        EXPECT_EQ(Run(c.strDriver, "play " + strGood + " " + strGood, c.strDevice), 1) << c.strDriver;
+        // The disk driver's own warnings come first.
+        const size_t nAt = m_strErr.find("velofon: ");
+        ASSERT_NE(nAt, std::string::npos) << m_strErr;
+        EXPECT_EQ(m_strErr.compare(nAt, std::strlen(c.strLine), c.strLine), 0) << m_strErr;
+        EXPECT_EQ(std::count(m_strErr.begin() + static_cast<long>(nAt), m_strErr.end(), '\n'), 1) << m_strErr;
+    }
 }
 
 TEST_F(PlayCommandTest, CtrlCStopsCleanlyInTheMiddle)
