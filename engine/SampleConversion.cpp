@@ -39,7 +39,7 @@ VELOFON_HOT_LOOP int32_t CSpeedEngine::ConvertSamples(int16_t* pDest, int32_t nF
 // the processor lays whole segments even at the end of the data.
 int32_t CSpeedEngine::ReadSegment(int16_t* pDest, int32_t nFrames)
 {
-    const int32_t nConverted = ConvertSamples(pDest, nFrames);
+    const int32_t nConverted = ReadStream(pDest, nFrames);
     std::memset(pDest + nConverted, 0, sizeof(int16_t) * (nFrames - nConverted));
     return nConverted;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -85,6 +86,15 @@ bool CSpeedEngine::ComputeGeometry(int32_t nSampleRate, double dSpeed, SGeometry
 
 void CSpeedEngine::Prepare(const SGeometry& geometry)
 {
+    m_bClearActive = m_bClearSpeech;
+    m_bSkipActive = m_bSkipSilence;
+    if (m_bClearActive)
+        m_ClearStretcher.Prepare(m_nSampleRate, static_cast<int32_t>(std::lround(m_dSpeed * 10)));
+    if (m_bSkipActive)
+        m_PauseShortener.Reset(m_nSampleRate);
+    m_nMarks = 0;
+    m_nOutputFrames = 0;
+    m_bStreamStarted = false;
     m_bEndOfInput = 0;
     m_nHop = geometry.nHop;
     m_nSegLen = geometry.nSegLen;
@@ -192,6 +202,22 @@ void CSpeedEngine::AgeTracks()
 
 uint32_t CSpeedEngine::Fill(void* pBuffer, uint32_t nCapacity)
 {
+    if (!m_bStreamStarted) {
+        m_nStreamOrigin = m_SoundFile.GetPositionFrames();
+        m_bStreamStarted = true;
+    }
+    const uint64_t nStartFrame = GetNextOutputFrame();
+    const uint32_t nBytes = m_bClearActive ? FillClear(pBuffer, nCapacity) : FillExact(pBuffer, nCapacity);
+    if (nBytes > 0) {
+        m_aMarks[m_nMarks % kMarkCount] = SOutputMark{m_nOutputFrames, nStartFrame};
+        ++m_nMarks;
+        m_nOutputFrames += nBytes / 4;
+    }
+    return nBytes;
+}
+
+uint32_t CSpeedEngine::FillExact(void* pBuffer, uint32_t nCapacity)
+{
     // Bytes of mono that fit; the staging array bounds larger buffers.
     const int64_t nLimit = std::min<int64_t>(nCapacity / 2, sizeof m_asMono);
     int32_t nProduced = 0;
@@ -218,13 +244,89 @@ uint32_t CSpeedEngine::Fill(void* pBuffer, uint32_t nCapacity)
     return 2 * static_cast<uint32_t>(nProduced);
 }
 
-uint64_t HeardFrames(uint64_t nPlayedOutputFrames, int32_t nSegmentLength, int32_t nHop, uint64_t nTotalFrames)
+// The clear stretcher's output, with the Mixing gain.
+uint32_t CSpeedEngine::FillClear(void* pBuffer, uint32_t nCapacity)
 {
-    if (nHop <= 0 || nSegmentLength <= 0)
-        return 0;
-    const uint64_t nHop64 = static_cast<uint64_t>(nHop);
-    const uint64_t nSegment64 = static_cast<uint64_t>(nSegmentLength);
-    // Whole hops first, so that hours of sound cannot overflow the product.
-    const uint64_t nHeard = nPlayedOutputFrames / nHop64 * nSegment64 + nPlayedOutputFrames % nHop64 * nSegment64 / nHop64;
-    return std::min(nHeard, nTotalFrames);
+    const int32_t nWanted = static_cast<int32_t>(std::min<uint32_t>(nCapacity / 4, kMonoCapacity));
+    int32_t nDone = 0;
+    while (nDone < nWanted) {
+        nDone += m_ClearStretcher.Receive(m_asMono + nDone, nWanted - nDone);
+        if (nDone == nWanted || m_ClearStretcher.IsDone())
+            break;
+        const int32_t nRoom = std::min(m_ClearStretcher.GetRoom(), kMaxSegmentLength);
+        const int32_t nRead = nRoom > 0 ? ReadStream(m_asScratch, nRoom) : 0;
+        if (nRead > 0) {
+            m_ClearStretcher.Put(m_asScratch, nRead);
+        } else {
+            m_ClearStretcher.EndInput();
+            m_bEndOfInput = 1;
+        }
+    }
+    ApplyGain(m_asMono, nDone);
+    MakeStereo(m_asMono, pBuffer, 2 * nDone);
+    return 4 * static_cast<uint32_t>(nDone);
+}
+
+VELOFON_HOT_LOOP void CSpeedEngine::ApplyGain(int16_t* pSamples, int32_t nCount) const
+{
+    const int32_t nGain = std::clamp(m_nMixingGain, -kMaxMixingGain, kMaxMixingGain);
+    for (int32_t i = 0; i < nCount; ++i)
+        pSamples[i] = SaturateToInt16(pSamples[i] * nGain / 10);
+}
+
+int32_t CSpeedEngine::ReadStream(int16_t* pDest, int32_t nFrames)
+{
+    if (!m_bSkipActive)
+        return ConvertSamples(pDest, nFrames);
+    int32_t nDone = 0;
+    while (nDone < nFrames) {
+        nDone += m_PauseShortener.Receive(pDest + nDone, nFrames - nDone);
+        if (nDone == nFrames || m_PauseShortener.IsInputEnded())
+            break;
+        const int32_t nRoom = std::min(m_PauseShortener.GetRoom(), kMaxSegmentLength);
+        const int32_t nRead = nRoom > 0 ? ConvertSamples(m_asStreamStaging, nRoom) : 0;
+        if (nRead > 0)
+            m_PauseShortener.Put(m_asStreamStaging, nRead);
+        else
+            m_PauseShortener.EndInput();
+    }
+    return nDone;
+}
+
+uint64_t CSpeedEngine::FrameOfStream(int64_t nStreamSample) const
+{
+    const int64_t nSource = m_bSkipActive ? m_PauseShortener.SourceOf(nStreamSample) : nStreamSample;
+    return m_nStreamOrigin + static_cast<uint64_t>(std::max<int64_t>(0, nSource));
+}
+
+uint64_t CSpeedEngine::GetNextOutputFrame() const
+{
+    if (!m_bStreamStarted)
+        return m_SoundFile.GetPositionFrames();
+    if (m_bClearActive)
+        return FrameOfStream(m_ClearStretcher.GetNextOutputSource());
+    // Segment k, laid k hops into the output, starts k segments into the input.
+    const uint64_t nSegments = m_nHop > 0 ? m_nOutputFrames / static_cast<uint64_t>(m_nHop) : 0;
+    return FrameOfStream(static_cast<int64_t>(nSegments * static_cast<uint64_t>(m_nSegLen)));
+}
+
+uint64_t CSpeedEngine::HeardFrame(uint64_t nPlayedFrames) const
+{
+    const uint64_t nRead = m_SoundFile.GetPositionFrames();
+    if (m_nMarks == 0)
+        return std::min(GetNextOutputFrame(), nRead);
+    const int nOldest = std::max(0, m_nMarks - kMarkCount);
+    int nMark = m_nMarks - 1;
+    while (nMark > nOldest && m_aMarks[nMark % kMarkCount].nOutputFrame > nPlayedFrames)
+        --nMark;
+    const SOutputMark& mark = m_aMarks[nMark % kMarkCount];
+    const SOutputMark next = nMark + 1 < m_nMarks ? m_aMarks[(nMark + 1) % kMarkCount]
+                                                  : SOutputMark{m_nOutputFrames, GetNextOutputFrame()};
+    uint64_t nHeard = mark.nInputFrame;
+    if (nPlayedFrames > mark.nOutputFrame && next.nOutputFrame > mark.nOutputFrame && next.nInputFrame > mark.nInputFrame) {
+        // Within a buffer the input is taken to run evenly.
+        const uint64_t nInto = std::min(nPlayedFrames, next.nOutputFrame) - mark.nOutputFrame;
+        nHeard += nInto * (next.nInputFrame - mark.nInputFrame) / (next.nOutputFrame - mark.nOutputFrame);
+    }
+    return std::min(nHeard, nRead);
 }

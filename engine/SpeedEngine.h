@@ -6,12 +6,21 @@
 // with the Mixing gain, and turned into 16-bit stereo frames with the Alpha
 // tones. Fill is the one "receive"; Open, Seek and SetSpeed steer it.
 //
+// Two choices change the road, each from the next Open: the clear mode puts
+// CClearStretcher in place of the overlap-add (pitch-synchronous, pauses
+// compressed first), and skipping silence puts CPauseShortener between the
+// conversion and either stretch. With both off, every byte is as it always
+// was. Each filled buffer records the frame of the file it starts at, so that
+// what is heard maps back to the file in both modes (HeardFrame).
+//
 // Everything lives in this one object's fixed-size buffers: nothing is
 // allocated per file or per buffer, and every per-sample step is integer
 // arithmetic, so the output is the same byte for byte on every machine.
 // One thread only; there are no locks.
 #pragma once
 
+#include "ClearStretcher.h"
+#include "PauseShortener.h"
 #include "SoundFile.h"
 
 #include <cstdint>
@@ -62,6 +71,23 @@ public:
     uint64_t GetPosition() const { return m_SoundFile.GetPosition(); }
     // Takes effect at the next Open (the fade length follows at once).
     void SetSpeed(double dSpeed) { m_dSpeed = dSpeed; }
+    // The clear mode and the pause shortening, from the next Open.
+    void SetClearSpeech(bool bClear) { m_bClearSpeech = bClear; }
+    void SetSkipSilence(bool bSkip) { m_bSkipSilence = bSkip; }
+    bool IsClearSpeech() const { return m_bClearSpeech; }
+    bool IsSkipSilence() const { return m_bSkipSilence; }
+    // Whether the open file (the last one opened) plays in the clear mode.
+    bool IsClearActive() const { return m_bClearActive; }
+
+    // The frame of the file heard once nPlayedFrames of the output filled
+    // since Open have been played: from the record of where each buffer
+    // started, never past what the reader has read.
+    uint64_t HeardFrame(uint64_t nPlayedFrames) const;
+    // The frame of the file that the next output frame comes from: where a
+    // restart continues so that nothing is lost or heard twice.
+    uint64_t GetNextOutputFrame() const;
+    // Frames of the file that skipping silence has left out since Open.
+    uint64_t GetSkippedFrames() const { return m_bSkipActive ? static_cast<uint64_t>(m_PauseShortener.GetRemoved()) : 0; }
 
     EOpenError GetOpenError() const { return m_eOpenError; }
     // Why the last Open failed, in the words a user reads, naming the file's
@@ -92,6 +118,13 @@ private:
 
     // Time-stretch processor.
     void Prepare(const SGeometry& geometry);
+    uint32_t FillExact(void* pBuffer, uint32_t nCapacity);
+    uint32_t FillClear(void* pBuffer, uint32_t nCapacity);
+    void ApplyGain(int16_t* pSamples, int32_t nCount) const;
+    // The converted input, through the pause shortener when it is on: whole
+    // reads, fewer samples only at the end.
+    int32_t ReadStream(int16_t* pDest, int32_t nFrames);
+    uint64_t FrameOfStream(int64_t nStreamSample) const;
     int32_t ProduceSegment();
     void ApplyFades(int16_t* pSegment, int32_t nLength, int32_t nFadeLength);
     void MixHop(int16_t* pDest);
@@ -130,7 +163,30 @@ private:
     int16_t m_anFadeGain[kMaxSegmentLength] = {};
     int32_t m_nFadeGainLength = 0;
 
+    // The clear mode and the pause shortener, as chosen and as the open file uses them.
+    bool m_bClearSpeech = false;
+    bool m_bSkipSilence = false;
+    bool m_bClearActive = false;
+    bool m_bSkipActive = false;
+    CClearStretcher m_ClearStretcher;
+    CPauseShortener m_PauseShortener;
+
+    // Where the output filled since Open started: the frame of the file at
+    // each buffer's first frame, the newest kMarkCount of them.
+    struct SOutputMark {
+        uint64_t nOutputFrame;
+        uint64_t nInputFrame;
+    };
+    static constexpr int kMarkCount = 16;
+    SOutputMark m_aMarks[kMarkCount] = {};
+    int m_nMarks = 0;
+    uint64_t m_nOutputFrames = 0;
+    // The reader's frame when the stream began (the place of the Seek after Open).
+    uint64_t m_nStreamOrigin = 0;
+    bool m_bStreamStarted = false;
+
     uint8_t m_abStaging8[2 * kMaxSegmentLength] = {};
+    int16_t m_asStreamStaging[kMaxSegmentLength] = {};
     int16_t m_asStaging16[2 * kMaxSegmentLength] = {};
 
     double m_dToneHighPeriod = 0;
@@ -142,9 +198,3 @@ private:
     int16_t m_asLeftTone[kMaxTonePeriod] = {};
     int32_t m_nToneTableLevel = -1;
 };
-
-// The input frames heard once nPlayedOutputFrames of the engine's output have
-// come back from the sound device: its segments of nSegmentLength input
-// frames tile the input one hop of nHop output frames apart, so the ratio of
-// the two maps sound back to input. At most nTotalFrames; 0 without a hop.
-uint64_t HeardFrames(uint64_t nPlayedOutputFrames, int32_t nSegmentLength, int32_t nHop, uint64_t nTotalFrames);

@@ -1,6 +1,7 @@
 // Fuzz target for the WAV reader and the whole engine. The first bytes of an
 // input set what the player sets (speed, Mixing, Alpha, a seek position), the
-// rest is the file. One engine serves every input, as in the player: its
+// rest is the file. The file plays in the exact mode, then again in the clear
+// mode, with silence skipped or not. One engine serves every input, as in the player: its
 // buffers are fixed, and what one file leaves behind (the tone phase) carries
 // over to the next.
 #include "FuzzInput.h"
@@ -102,18 +103,45 @@ uint64_t MaxFills(const CSpeedEngine& engine, size_t nFileBytes)
 // than nMaxFills buffers.
 bool FillToEnd(CSpeedEngine& engine, uint8_t* pBuffer, uint64_t nMaxFills)
 {
+    uint64_t nLastHeard = 0;
     for (uint64_t nFill = 0; nFill <= nMaxFills; ++nFill) {
         const uint32_t n = engine.Fill(pBuffer, kBufferBytes);
         FUZZ_CHECK(n % 4 == 0 && n < kBufferBytes);
         if (n == 0)
             return true;
-        // Whole hops only.
-        FUZZ_CHECK(engine.GetHop() > 0 && n % (4 * static_cast<uint32_t>(engine.GetHop())) == 0);
+        // Whole hops only, in the exact mode.
+        FUZZ_CHECK(engine.IsClearActive()
+            || (engine.GetHop() > 0 && n % (4 * static_cast<uint32_t>(engine.GetHop())) == 0));
         // What the player shows while it plays.
         engine.GetPositionSec();
         engine.GetLengthSec();
+        // What is heard moves on with what is played.
+        const uint64_t nHeard = engine.HeardFrame(nFill * (kBufferBytes / 4));
+        FUZZ_CHECK(nHeard >= nLastHeard);
+        nLastHeard = nHeard;
     }
     return false;
+}
+
+// The clear mode's output of a file from nFrame on, to its end, as a hash;
+// its length is at most the input's (speeds start at 1.0), so the buffers
+// it fills are bounded by the file's size.
+uint64_t ClearHash(CSpeedEngine& engine, const std::string& strPath, double dSpeed, uint64_t nFrame,
+    uint8_t* pBuffer, size_t nFileBytes)
+{
+    if (!engine.Open(strPath, dSpeed))
+        return 0;
+    engine.SeekFrame(nFrame);
+    uint64_t nHash = 14695981039346656037u; // FNV-1a
+    const uint64_t nMaxFills = nFileBytes / (kBufferBytes / 4) + 4;
+    uint64_t nFill = 0;
+    for (uint32_t n; (n = engine.Fill(pBuffer, kBufferBytes)) > 0; ++nFill) {
+        FUZZ_CHECK(n % 4 == 0 && n <= kBufferBytes && nFill < nMaxFills);
+        for (uint32_t i = 0; i < n; ++i)
+            nHash = (nHash ^ pBuffer[i]) * 1099511628211u;
+    }
+    FUZZ_CHECK(engine.Close());
+    return nHash;
 }
 
 } // namespace
@@ -164,5 +192,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         FUZZ_CHECK(FillToEnd(s_engine, s_pBuffer, MaxFills(s_engine, nFileBytes)));
         FUZZ_CHECK(s_engine.Close());
     }
+
+    // The clear mode ends, and a start at a frame sounds the same however
+    // the engine got there (without the tones, whose phase runs on).
+    s_engine.SetClearSpeech(true);
+    s_engine.SetSkipSilence(pData[4] & 1);
+    s_engine.m_bAlpha = 0;
+    const uint64_t nFrame = nSeek / 4;
+    const uint64_t nHash = ClearHash(s_engine, strPath, dSpeed, nFrame, s_pBuffer, nFileBytes);
+    ClearHash(s_engine, strPath, dNextSpeed, 0, s_pBuffer, nFileBytes);
+    FUZZ_CHECK(ClearHash(s_engine, strPath, dSpeed, nFrame, s_pBuffer, nFileBytes) == nHash);
+    s_engine.SetClearSpeech(false);
+    s_engine.SetSkipSilence(false);
     return 0;
 }

@@ -18,11 +18,7 @@ constexpr uint64_t kOutputFrameBytes = 4;
 
 uint64_t CPlaybackController::HeardFrame() const
 {
-    const uint64_t nReadFrame = m_engine.SoundFile().GetPositionFrames();
-    if (nReadFrame < m_nRunStartFrame)
-        return nReadFrame;
-    return m_nRunStartFrame + HeardFrames(m_output.GetReturnedBytes() / kOutputFrameBytes,
-        m_engine.GetSegmentLength(), m_engine.GetHop(), nReadFrame - m_nRunStartFrame);
+    return m_engine.HeardFrame(m_output.GetReturnedBytes() / kOutputFrameBytes);
 }
 
 uint64_t CPlaybackController::GetHeardFrame() const

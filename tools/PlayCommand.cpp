@@ -24,7 +24,8 @@
 namespace {
 
 const char kPlayUsageLine[] =
-    "usage: velofon play [--speed-index K | --speed S] [--mixing P] [--alpha P] [--start TIME] IN [IN ...]\n";
+    "usage: velofon play [--speed-index K | --speed S] [--mixing P] [--alpha P] [--start TIME] [--clear]\n"
+    "                    [--skip-silence] IN [IN ...]\n";
 
 const char kPlayHelp[] =
     "\n"
@@ -67,7 +68,7 @@ public:
         , m_pOutput(std::make_unique<CWaveOutput>())
         , m_abUnplayable(line.astrInputs.size(), false)
     {
-        line.options.ApplyLevels(*m_pEngine);
+        line.options.ApplyTo(*m_pEngine);
     }
 
     // Returns the exit status.
@@ -311,8 +312,7 @@ private:
         const uint64_t nStart = std::min(m_nRunStartFrame, nTotal);
         if (m_bHeld)
             return nStart;
-        return nStart + HeardFrames(m_pOutput->GetReturnedBytes() / kOutputFrameBytes, engine.GetSegmentLength(),
-                            engine.GetHop(), nTotal - nStart);
+        return std::min(engine.HeardFrame(m_pOutput->GetReturnedBytes() / kOutputFrameBytes), nTotal);
     }
 
     void ShowProgress(const std::string& strName)

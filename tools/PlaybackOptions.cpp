@@ -19,7 +19,11 @@ const char kPlaybackOptionsHelp[] =
     "  --mixing P       speech level 0..100 percent, default 50\n"
     "  --alpha P        Alpha tone level 0..50 percent, default 0 (off)\n"
     "  --start TIME     start the first input at TIME: seconds (90, 90.5),\n"
-    "                   M:SS (1:30.25) or H:MM:SS (1:02:03)\n";
+    "                   M:SS (1:30.25) or H:MM:SS (1:02:03)\n"
+    "  --clear          clear mode: shortens speech by whole pitch periods and\n"
+    "                   pauses before words, for speech that stays clear at speed\n"
+    "  --skip-silence   shortens pauses of 150 ms or more beyond the speed, to\n"
+    "                   30 % of their length (at least 0.15 s, at most 0.7 s)\n";
 
 namespace {
 
@@ -116,6 +120,13 @@ SStartTime ParseStartTime(const std::string& strTime)
     return time;
 }
 
+void SPlaybackOptions::ApplyTo(CSpeedEngine& engine) const
+{
+    ApplyLevels(engine, nMixing, nAlpha);
+    engine.SetClearSpeech(bClear);
+    engine.SetSkipSilence(bSkipSilence);
+}
+
 bool SPlaybackOptions::SeekToStart(CSpeedEngine& engine, const std::string& strInput, bool bFirstInput) const
 {
     const uint64_t nFrame = bFirstInput ? start.Frame(engine.GetFormat()->nSamplesPerSec) : 0;
@@ -148,6 +159,14 @@ bool TakeOptionValue(int argc, char** argv, int& i, const char* strName, std::st
 
 bool SPlaybackOptions::Parse(int argc, char** argv, int& i)
 {
+    if (std::strcmp(argv[i], "--clear") == 0) {
+        bClear = true;
+        return true;
+    }
+    if (std::strcmp(argv[i], "--skip-silence") == 0) {
+        bSkipSilence = true;
+        return true;
+    }
     std::string strValue;
     const char* strSpeedOption = nullptr;
     if (TakeOptionValue(argc, argv, i, "--speed-index", strValue)) {

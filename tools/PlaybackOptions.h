@@ -32,15 +32,20 @@ struct SPlaybackOptions {
     SStartTime start;                   // of the first input only
     std::string strStart;               // as given, for messages
 
+    bool bClear = false;                // the clear mode
+    bool bSkipSilence = false;          // long pauses shortened
+
     double Speed() const { return SpeedOfIndex(nSpeedIdx); }
-    void ApplyLevels(CSpeedEngine& engine) const { ::ApplyLevels(engine, nMixing, nAlpha); }
+    // The levels and the modes, for the files the engine opens from now on.
+    void ApplyTo(CSpeedEngine& engine) const;
     // Moves the engine, which has just opened strInput, to where the input
     // starts: the --start time for the first input, the beginning for the
     // others. False, after a warning, when --start lies at or past its end.
     bool SeekToStart(CSpeedEngine& engine, const std::string& strInput, bool bFirstInput) const;
 
     // Takes argv[i] (and its value, advancing i) when it is one of
-    // --speed-index, --speed, --mixing, --alpha, --start, as "--opt V" or "--opt=V".
+    // --speed-index, --speed, --mixing, --alpha, --start, as "--opt V" or
+    // "--opt=V", or --clear or --skip-silence.
     // Returns false when argv[i] is not one of them; throws std::invalid_argument
     // with a message for a missing or bad value, or for --speed after
     // --speed-index (or the other way round).

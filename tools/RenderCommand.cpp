@@ -21,8 +21,8 @@
 namespace {
 
 const char kRenderUsageLine[] =
-    "usage: velofon render [--speed-index K | --speed S] [--mixing P] [--alpha P] [--start TIME] [--raw]\n"
-    "                      -o OUT IN [IN ...]\n";
+    "usage: velofon render [--speed-index K | --speed S] [--mixing P] [--alpha P] [--start TIME] [--clear]\n"
+    "                      [--skip-silence] [--raw] -o OUT IN [IN ...]\n";
 
 const char kRenderHelp[] =
     "\n"
@@ -91,7 +91,7 @@ public:
         , m_output(output)
         , m_pEngine(std::make_unique<CSpeedEngine>(2.0))
     {
-        args.line.options.ApplyLevels(*m_pEngine);
+        args.line.options.ApplyTo(*m_pEngine);
         for (const std::string& strInput : args.line.astrInputs)
             m_nTotalBytes += SizeOf(strInput);
     }
@@ -120,6 +120,20 @@ public:
 
     bool RenderedAny() const { return m_bRenderedAny; }
 
+    // "velofon: skipping silence saved ..." when it was on.
+    void ReportSavedTime() const
+    {
+        if (!m_args.line.options.bSkipSilence)
+            return;
+        // Tenths of a second: a prompt saves less than one.
+        const auto format = [](double dSeconds) {
+            const uint64_t nTenths = static_cast<uint64_t>(dSeconds * 10 + 0.5);
+            return FormatTime(nTenths / 10) + "." + std::to_string(nTenths % 10);
+        };
+        std::fprintf(stderr, "velofon: skipping silence saved %s of listening (%s of the recording)\n",
+            format(m_dSkippedSeconds / m_args.line.options.Speed()).c_str(), format(m_dSkippedSeconds).c_str());
+    }
+
 private:
     // A start at or past the end renders nothing of the file, as a file
     // without samples does.
@@ -142,6 +156,7 @@ private:
             m_progress.Show(Fraction(nFileBytes, engine.SoundFile()), BaseName(strInput));
         }
         engine.Close();
+        m_dSkippedSeconds += static_cast<double>(engine.GetSkippedFrames()) / nRate;
         m_nDoneBytes += nFileBytes;
         return m_output.GetError().empty() && !WasInterrupted();
     }
@@ -198,6 +213,7 @@ private:
     uint64_t m_nDoneBytes = 0;
     bool m_bRenderedAny = false;
     bool m_bWarnedOfCappedSizes = false;
+    double m_dSkippedSeconds = 0;
     unsigned char m_abBuffer[kFillBytes] = {};
 };
 
@@ -243,6 +259,7 @@ int RunRender(int argc, char** argv)
         std::fprintf(stderr, "velofon: %s\n", output.GetError().c_str());
         return kExitSkipped;
     }
+    run.ReportSavedTime();
     if (args.strOut != "-")
         std::fprintf(stderr, "velofon: wrote %s\n", args.strOut.c_str());
     return nStatus;

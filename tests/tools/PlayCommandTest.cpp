@@ -267,6 +267,7 @@ TEST_F(PlayCommandTest, TheSoundSystemGetsExactlyTheRenderedFrames)
         {Sound("mono16.wav", 1, 22050, 2, 1.2), "--speed 1.6 --mixing 80"},
         {Sound("stereo8.wav", 2, 11025, 2, 2.0), "--speed-index 27 --mixing 100 --alpha 45"},
         {Sound("stereo16.wav", 2, 44100, 4, 1.0), "--speed 2.3 --mixing 30 --alpha 10"},
+        {Sound("clear.wav", 1, 16000, 2, 3.0), "--clear --skip-silence --speed 1.8 --alpha 20"},
     };
     for (const SCase& c : aCases) {
         ASSERT_EQ(Run("disk", "play " + c.strOptions + " " + c.strFile), 0) << c.strFile << ": " << m_strErr;
@@ -396,28 +397,6 @@ TEST(PlayCommandProgressLine, FitsTheWidthKeepingTheTailAndShorteningTheNameThen
             EXPECT_NE(strLine.find(strTimes + "  [paused]"), std::string::npos) << nColumns;
         }
     }
-}
-
-TEST(PlayCommandProgressLine, HeardFramesFollowTheSoundThatCameBack)
-{
-    struct SCase {
-        uint64_t nPlayedOutputFrames;
-        int32_t nSegmentLength;
-        int32_t nHop;
-        uint64_t nTotalFrames;
-        uint64_t nExpected;
-    };
-    const SCase aCases[] = {
-        {0, 760, 380, 24000, 0},         // four buffers read ahead, nothing heard yet
-        {7500, 760, 380, 24000, 15000},  // one buffer back at 2x
-        {7500, 1000, 1000, 24000, 7500}, // at 1x
-        {7501, 999, 500, 24000, 14986},  // a part of a hop maps to a part of a segment
-        {60000, 760, 380, 24000, 24000}, // the last segment's fade and padding are not input
-        {7500, 0, 0, 24000, 0},          // no file open
-    };
-    for (const SCase& c : aCases)
-        EXPECT_EQ(HeardFrames(c.nPlayedOutputFrames, c.nSegmentLength, c.nHop, c.nTotalFrames), c.nExpected)
-            << c.nPlayedOutputFrames << " " << c.nSegmentLength << "/" << c.nHop;
 }
 
 // On a terminal the progress line fits the width, shows the time heard (not

@@ -245,6 +245,8 @@ TEST_F(RenderCommandTest, StartRendersTheFirstInputAsIfCutThere)
         { 1, 22050, 2, "1.5", 33075, "" },
         { 2, 11025, 2, "0:01.25", 13781, "--speed 3.1 --alpha 30" },
         { 2, 44100, 4, "0:00:00.29", 12789, "--speed 1.0 --mixing 90" },
+        { 1, 22050, 2, "1.25", 27562, "--clear --speed 2.5" },
+        { 2, 16000, 4, "0.5", 8000, "--clear --skip-silence --speed 3.7 --alpha 20" },
     };
     for (const SCase& c : aCases) {
         Bytes abData(c.nRate * c.nBlockAlign * 3);
@@ -259,6 +261,20 @@ TEST_F(RenderCommandTest, StartRendersTheFirstInputAsIfCutThere)
         EXPECT_GT(ReadWholeFile(Out("cut.raw")).size(), c.nRate * 4u) << c.strStart;
         EXPECT_TRUE(ReadWholeFile(Out("started.raw")) == ReadWholeFile(Out("cut.raw"))) << c.strStart;
     }
+}
+
+TEST_F(RenderCommandTest, SkippingSilenceTellsWhatItSaved)
+{
+    // A second of sound, two of silence, a second of sound: the pause keeps 0.6 s.
+    std::vector<int16_t> asSamples(4 * 8000);
+    for (size_t i = 0; i < asSamples.size(); ++i)
+        asSamples[i] = i < 8000 || i >= 3 * 8000 ? static_cast<int16_t>((i * 7919) % 16000 - 8000) : 0;
+    const std::string strIn = m_dir.Write("pause.wav", MakeWav(1, 8000, 2, Samples16(asSamples)));
+    ASSERT_EQ(Run("render --skip-silence -o " + Out("o.wav") + " " + strIn), 0) << m_strErr;
+    EXPECT_NE(m_strErr.find("velofon: skipping silence saved 00:00:00.7 of listening (00:00:01.4 of the recording)\n"),
+        std::string::npos) << m_strErr;
+    ASSERT_EQ(Run("render -o " + Out("o.wav") + " " + strIn), 0);
+    EXPECT_EQ(m_strErr.find("skipping silence"), std::string::npos);
 }
 
 TEST_F(RenderCommandTest, AStartAtOrPastTheEndLeavesTheFirstInputOut)
