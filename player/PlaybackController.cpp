@@ -19,6 +19,7 @@ const char kCaptionWord[] = "Kuroto";
 const char kStoppedFileName[] = " . . . . . . . . . . . . . . . . . . . . . . . . . . . . ";
 const char kDeviceLostMessage[] = "サウンドデバイスが応答しないため、再生を停止しました。";
 const char kNoDeviceMessage[] = "サウンドデバイスを開けないため、再生できません。";
+const char kSavedTimeTip[] = "無音の短縮で節約した時間 ";
 
 namespace {
 
@@ -173,6 +174,13 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
     UpdateStopButton();
     m_view.ShowPlayButton(false);
     m_output.m_pEngine = &m_engine;
+    // What skipping silence left out counts for the entry over its restarts.
+    if (strPath == m_strSavedPath) {
+        m_nSkippedFramesBefore += m_engine.GetSkippedFrames();
+    } else {
+        m_strSavedPath = strPath;
+        m_nSkippedFramesBefore = 0;
+    }
     if (m_engine.Open(strPath, SpeedOfIndex(m_nSpeedIdx))) {
         if (eAt == EStartAt::ReaderPosition)
             m_engine.Seek(nWhere);
@@ -336,7 +344,10 @@ void CPlaybackController::RequestSpeedRestart()
     if (m_bResumeRequest)
         return;
     m_bResumeRequest = true;
-    m_nResumePos = m_engine.GetPosition();
+    // The clear mode's reader runs seconds ahead of its sound; it continues
+    // where the written sound ends, so that nothing is lost or heard twice.
+    m_bResumeAtFrame = m_engine.IsClearActive();
+    m_nResumePos = m_bResumeAtFrame ? m_engine.GetNextOutputFrame() : m_engine.GetPosition();
     m_output.RequestStop();
 }
 
@@ -418,6 +429,7 @@ void CPlaybackController::RestartStalledOutput()
 
 void CPlaybackController::ShowPosition()
 {
+    ShowSavedTime();
     if (!m_bResumeRequest && !m_bJumpPending)
         ShowTime(HeardFrame());
     // A killed session loses at most this much of where the listener was.
@@ -426,6 +438,28 @@ void CPlaybackController::ShowPosition()
         m_nLastPositionSave = nNow;
         RememberPosition();
     }
+}
+
+uint64_t CPlaybackController::GetSavedMs() const
+{
+    const uint32_t nRate = GetSampleRate();
+    if (nRate == 0)
+        return 0;
+    const uint64_t nSkipped = m_nSkippedFramesBefore + m_engine.GetSkippedFrames();
+    // Listening time: the recording's time at the speed it plays.
+    return nSkipped * 10000 / (static_cast<uint64_t>(nRate) * static_cast<uint64_t>(m_nSpeedIdx + 10));
+}
+
+void CPlaybackController::ShowSavedTime()
+{
+    const uint64_t nSavedMs = GetSavedMs();
+    const std::string strTip = m_bSkipSilence || nSavedMs > 0
+        ? kSavedTimeTip + FormatTime(static_cast<uint32_t>(std::min<uint64_t>(nSavedMs / 1000, UINT32_MAX)))
+        : std::string();
+    if (strTip == m_strShownTip)
+        return;
+    m_strShownTip = strTip;
+    m_view.SetTimeTip(strTip);
 }
 
 void CPlaybackController::ShowTime(uint64_t nFrame)
@@ -485,11 +519,12 @@ void CPlaybackController::OnRunEnded()
                 m_pObserver->OnSeeked(m_nJumpFrame);
             return;
         }
-    } else if (m_bResumeRequest && !m_engine.m_bEndOfInput) {
+    } else if (m_bResumeRequest
+        && (m_bResumeAtFrame ? m_nResumePos < m_nRunLengthFrames : !m_engine.m_bEndOfInput)) {
         m_bResumeRequest = false;
         // The reader runs ahead of what is heard: when it had read the whole
         // file already, the restart finds nothing, and the file has ended.
-        if (StartFile(CurrentFile(), EStartAt::ReaderPosition, m_nResumePos)) {
+        if (StartFile(CurrentFile(), m_bResumeAtFrame ? EStartAt::Frame : EStartAt::ReaderPosition, m_nResumePos)) {
             SyncListSelection();
             UpdateCaption();
             m_nSpeedHoldoff = 2;

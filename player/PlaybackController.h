@@ -47,6 +47,8 @@ extern const char kCaptionWord[];
 extern const char kDeviceLostMessage[];
 // Said, with the sound system's reason, when Play finds no sound device.
 extern const char kNoDeviceMessage[];
+// The elapsed time's tooltip while skipping silence: this, then the time saved.
+extern const char kSavedTimeTip[];
 
 // How often the program posts Tick while it runs.
 constexpr int kPlayerTickMs = 500;
@@ -77,6 +79,8 @@ enum class EPlayerCommand : unsigned {
     Pause,         // pauses while playing; nothing otherwise
     SetSpeedIndex, // value: the speed step
     Tick,          // every kPlayerTickMs: finds a device that has gone silent
+    SetClearSpeech, // value: 1 on, 0 off
+    SetSkipSilence, // value: 1 on, 0 off
 };
 
 // What outside controls (the desktop's media controls) follow: called on the
@@ -122,6 +126,11 @@ public:
     int GetMixingVolume() const { return m_nMixingVolume; }
     int GetAlphaControl() const { return m_nAlphaControl; }
     int GetSpeedIndex() const { return m_nSpeedIdx; }
+    bool IsClearSpeech() const { return m_bClearSpeech; }
+    bool IsSkipSilence() const { return m_bSkipSilence; }
+    // The listening time that skipping silence has saved in the entry that
+    // plays, in milliseconds.
+    uint64_t GetSavedMs() const;
     const CPlayList& GetPlayList() const { return m_PlayList; }
     // The entry that plays, -1 when none does.
     int GetCurrentEntry() const { return m_nPlayState == PS_RUNNING ? m_nCurrent : -1; }
@@ -145,6 +154,8 @@ public:
     void OnMixing(int nLevel);
     void OnAlpha(int nLevel);
     void OnSetting();
+    void OnClearSpeech(bool bOn);
+    void OnSkipSilence(bool bOn);
     void OnSeekTo(uint64_t nFrame);
     void OnSeekBy(int64_t nSeconds);
     void OnOpenQueued();
@@ -195,6 +206,12 @@ private:
     // True when Stop ended the wait.
     bool WaitBetweenFiles();
     void RequestSpeedRestart();
+    // The sound changes (speed, mode): the file restarts at the new sound,
+    // after the hold-off when one runs.
+    void RestartForNewSound();
+    // Hands the modes to the engine for the files it opens from now on.
+    void ApplyModes();
+    void ShowSavedTime();
     // Resumes a paused output and has every buffer back at once, none refilled.
     void CutOffOutput();
     int FirstSelectedRow() const;
@@ -240,6 +257,8 @@ private:
     int m_nMixingVolume = kDefaultMixing;
     int m_nAlphaControl = 0;
     int m_nFileSelect = 1;
+    bool m_bClearSpeech = false;
+    bool m_bSkipSilence = false;
     int m_nWaitSec = 0;
     std::string m_strBrowseFolder;
     std::string m_strLastPlayed;
@@ -253,6 +272,14 @@ private:
     int m_nPending = -1;
     bool m_bResumeRequest = false;
     uint64_t m_nResumePos = 0;
+    // A clear-mode run resumes at the frame its written sound ends at, not
+    // at the reader's byte position: m_nResumePos is that frame then.
+    bool m_bResumeAtFrame = false;
+    // What skipping silence saved in the current entry's earlier runs, and
+    // the saved time last shown.
+    std::string m_strSavedPath;
+    uint64_t m_nSkippedFramesBefore = 0;
+    std::string m_strShownTip;
     // The frame the current run started at, for the heard position, and the
     // length of its file, which stays known while a jump has it closed.
     uint64_t m_nRunStartFrame = 0;

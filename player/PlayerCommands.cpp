@@ -113,6 +113,12 @@ void CPlaybackController::RunCommand(EPlayerCommand eCommand, int64_t nValue)
     case EPlayerCommand::Tick:
         OnTick();
         break;
+    case EPlayerCommand::SetClearSpeech:
+        OnClearSpeech(nValue != 0);
+        break;
+    case EPlayerCommand::SetSkipSilence:
+        OnSkipSilence(nValue != 0);
+        break;
     }
 }
 
@@ -121,12 +127,43 @@ void CPlaybackController::ChangeSpeed(int nDelta)
     m_nSpeedIdx = ClampSpeedIndex(m_nSpeedIdx + nDelta);
     m_view.SetSpeedText(SpeedText(m_nSpeedIdx));
     m_engine.SetSpeed(SpeedOfIndex(m_nSpeedIdx));
+    RestartForNewSound();
+    SaveSettings();
+}
+
+void CPlaybackController::RestartForNewSound()
+{
     // Right after a restart the reader is still far ahead of the sound; the
     // next restart waits until the hold-off ends rather than skip that far.
     if (m_nSpeedHoldoff != 0)
         m_bSpeedRestartDeferred = true;
     else
         RequestSpeedRestart();
+}
+
+void CPlaybackController::ApplyModes()
+{
+    m_engine.SetClearSpeech(m_bClearSpeech);
+    m_engine.SetSkipSilence(m_bSkipSilence);
+}
+
+void CPlaybackController::OnClearSpeech(bool bOn)
+{
+    if (bOn == m_bClearSpeech)
+        return;
+    m_bClearSpeech = bOn;
+    ApplyModes();
+    RestartForNewSound();
+    SaveSettings();
+}
+
+void CPlaybackController::OnSkipSilence(bool bOn)
+{
+    if (bOn == m_bSkipSilence)
+        return;
+    m_bSkipSilence = bOn;
+    ApplyModes();
+    RestartForNewSound();
     SaveSettings();
 }
 
@@ -238,9 +275,16 @@ bool CPlaybackController::ConfirmAlpha()
 
 void CPlaybackController::OnSetting()
 {
-    int nWaitMs = m_nWaitSec;
-    if (!m_view.ChooseWait(nWaitMs))
+    SPlayerSettings settings{m_nWaitSec, m_bClearSpeech, m_bSkipSilence};
+    if (!m_view.ChooseSettings(settings))
         return;
-    m_nWaitSec = nWaitMs;
+    m_nWaitSec = settings.nWaitMs;
+    const bool bModesChanged = settings.bClearSpeech != m_bClearSpeech || settings.bSkipSilence != m_bSkipSilence;
+    m_bClearSpeech = settings.bClearSpeech;
+    m_bSkipSilence = settings.bSkipSilence;
+    if (bModesChanged) {
+        ApplyModes();
+        RestartForNewSound();
+    }
     SaveSettings();
 }

@@ -6,6 +6,13 @@
 #include <string>
 #include <vector>
 
+// What the settings dialog sets.
+struct SPlayerSettings {
+    int nWaitMs = 0;            // the pause between files
+    bool bClearSpeech = false;  // the clear mode
+    bool bSkipSilence = false;  // long pauses shortened beyond the speed
+};
+
 class IPlayerView {
 public:
     virtual ~IPlayerView() = default;
@@ -18,6 +25,8 @@ public:
     virtual void SetSpeedText(const std::string& strText) = 0;
     virtual void SetFileName(const std::string& strText) = 0;
     virtual void SetTimeText(const std::string& strText) = 0;
+    // What the elapsed time tells when the pointer rests on it; empty for nothing.
+    virtual void SetTimeTip(const std::string& strTip) = 0;
     // The progress bar's range is 0..nMaximum (seconds of the file).
     virtual void SetProgressRange(int nMaximum) = 0;
     virtual void SetProgressPos(int nPosition) = 0;
@@ -41,6 +50,6 @@ public:
     // file mode when bFileMode is true; on OK fills astrPaths, sets bFileMode
     // and strFolder to the mode and folder it ended in and returns true.
     virtual bool ChooseFiles(bool& bFileMode, std::string& strFolder, std::vector<std::string>& astrPaths) = 0;
-    // The settings dialog for the pause between files; true on OK.
-    virtual bool ChooseWait(int& nWaitMs) = 0;
+    // The settings dialog: the pause between files and the two modes; true on OK.
+    virtual bool ChooseSettings(SPlayerSettings& settings) = 0;
 };

@@ -126,7 +126,11 @@ void CPlaybackController::LoadSettings()
     m_nWaitSec = nWait <= kShortestWait ? 0 : nWait;
     m_strBrowseFolder = profile.GetProfileString(kSettingsSection, "BrowseFolder", "");
     m_strLastPlayed = profile.GetProfileString(kSettingsSection, "LastPlayed", "");
+    // Settings written before the modes existed read as both off.
+    m_bClearSpeech = profile.GetProfileInt(kSettingsSection, "ClearSpeech", 0) != 0;
+    m_bSkipSilence = profile.GetProfileInt(kSettingsSection, "SkipSilence", 0) != 0;
     ApplyLevels(m_engine, m_nMixingVolume, m_nAlphaControl);
+    ApplyModes();
 
     const int nCount = profile.GetProfileInt(kSettingsSection, "PlayListCount", 0);
     // A missing entry loads as an empty line, up to the last stored entry.
@@ -155,6 +159,8 @@ void CPlaybackController::SaveSettings()
     m_profile.WriteProfileInt(kSettingsSection, "WaitSec", m_nWaitSec);
     m_profile.WriteProfileString(kSettingsSection, "BrowseFolder", m_strBrowseFolder);
     m_profile.WriteProfileString(kSettingsSection, "LastPlayed", m_strLastPlayed);
+    m_profile.WriteProfileInt(kSettingsSection, "ClearSpeech", m_bClearSpeech ? 1 : 0);
+    m_profile.WriteProfileInt(kSettingsSection, "SkipSilence", m_bSkipSilence ? 1 : 0);
     const int nCount = m_PlayList.GetCount();
     m_profile.WriteProfileInt(kSettingsSection, "PlayListCount", nCount);
     for (int i = 0; i < nCount; ++i)

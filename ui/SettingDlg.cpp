@@ -4,10 +4,13 @@ CSettingDlg::CSettingDlg()
     : CModalDialog(kSettingWidth, kSettingHeight, "設定")
     , m_FrameWait(FL_ENGRAVED_FRAME, 0, 0, 0, 0, "再生間隔")
     , m_ChoiceWait(0, 0, 0, 0)
+    , m_CheckClear(0, 0, 0, 0, "明瞭モード")
+    , m_CheckSkip(0, 0, 0, 0, "無音を短縮")
     , m_ButtonOk("OK")
     , m_ButtonCancel(0, 0, 0, 0, "Cancel")
 {
-    EndLayout({{&m_FrameWait, kSettingFrameRect}, {&m_ChoiceWait, kSettingWaitRect}, {&m_ButtonOk, kSettingOkRect},
+    EndLayout({{&m_FrameWait, kSettingFrameRect}, {&m_ChoiceWait, kSettingWaitRect},
+               {&m_CheckClear, kSettingClearRect}, {&m_CheckSkip, kSettingSkipRect}, {&m_ButtonOk, kSettingOkRect},
                {&m_ButtonCancel, kSettingCancelRect}},
               m_ButtonOk, m_ButtonCancel);
     m_FrameWait.align(FL_ALIGN_TOP_LEFT | FL_ALIGN_INSIDE);
@@ -23,6 +26,8 @@ void CSettingDlg::OnInitDialog()
             nRow = i;
     }
     m_ChoiceWait.value(nRow);
+    m_CheckClear.value(m_bClearSpeech ? 1 : 0);
+    m_CheckSkip.value(m_bSkipSilence ? 1 : 0);
 }
 
 void CSettingDlg::OnOK()
@@ -30,5 +35,7 @@ void CSettingDlg::OnOK()
     const int nRow = m_ChoiceWait.value();
     if (nRow >= 0 && nRow < kWaitTimeCount)
         m_nWaitMs = g_WaitTimes[nRow].nMs;
+    m_bClearSpeech = m_CheckClear.value() != 0;
+    m_bSkipSilence = m_CheckSkip.value() != 0;
     CModalDialog::OnOK();
 }

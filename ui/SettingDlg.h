@@ -1,9 +1,11 @@
-// CSettingDlg: the pause the player makes between two files of the list.
+// CSettingDlg: the pause the player makes between two files of the list,
+// and how it speeds speech up: the clear mode and the skipping of silence.
 #pragma once
 
 #include "ModalDialog.h"
 
 #include <FL/Fl_Box.H>
+#include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Choice.H>
 
 struct SWaitTime {
@@ -26,11 +28,15 @@ public:
     // The pause in milliseconds: the caller's value in, the choice out on OK.
     // A value not in the table shows as the first row.
     int m_nWaitMs = 0;
+    bool m_bClearSpeech = false;
+    bool m_bSkipSilence = false;
 
     // The parts, in the order the focus goes through them. The frame comes
     // first so that the choice draws over it.
     Fl_Box m_FrameWait;
     Fl_Choice m_ChoiceWait;
+    Fl_Check_Button m_CheckClear;
+    Fl_Check_Button m_CheckSkip;
     CDefaultButton m_ButtonOk;
     Fl_Button m_ButtonCancel;
 

@@ -271,6 +271,14 @@ bool CVelofonPocketView::HandlePlayerKey()
     case '>':
         Post(EPlayerCommand::NextEntry);
         return true;
+    case 'c':
+        if (m_pController)
+            Post(EPlayerCommand::SetClearSpeech, m_pController->IsClearSpeech() ? 0 : 1);
+        return true;
+    case 's':
+        if (m_pController)
+            Post(EPlayerCommand::SetSkipSilence, m_pController->IsSkipSilence() ? 0 : 1);
+        return true;
     default:
         return false;
     }
@@ -414,6 +422,11 @@ void CVelofonPocketView::SetTimeText(const std::string& strText)
     m_pTime->SetText(strText);
 }
 
+void CVelofonPocketView::SetTimeTip(const std::string& strTip)
+{
+    m_pTime->copy_tooltip(strTip.empty() ? nullptr : strTip.c_str());
+}
+
 void CVelofonPocketView::SetProgressRange(int nMaximum)
 {
     m_pProgress->SetRange(0, nMaximum);
@@ -477,12 +490,14 @@ bool CVelofonPocketView::ChooseFiles(bool& bFileMode, std::string& strFolder, st
     return true;
 }
 
-bool CVelofonPocketView::ChooseWait(int& nWaitMs)
+bool CVelofonPocketView::ChooseSettings(SPlayerSettings& settings)
 {
     CSettingDlg dialog;
-    dialog.m_nWaitMs = nWaitMs;
+    dialog.m_nWaitMs = settings.nWaitMs;
+    dialog.m_bClearSpeech = settings.bClearSpeech;
+    dialog.m_bSkipSilence = settings.bSkipSilence;
     if (!dialog.DoModal())
         return false;
-    nWaitMs = dialog.m_nWaitMs;
+    settings = SPlayerSettings{dialog.m_nWaitMs, dialog.m_bClearSpeech, dialog.m_bSkipSilence};
     return true;
 }

@@ -8,9 +8,10 @@
 // Keys: Tab and Shift+Tab move the focus over the playlist and the buttons;
 // the arrows never move it. Wherever the focus is, Space plays or pauses
 // (on a button, it presses that button), ']' or '+' speeds up, '[' or '-'
-// slows down, '<' and '>' step through the playlist, Left and Right jump 10
-// seconds back and on (60 with Shift; the playlist moves with Up and Down
-// only), F10 opens the menus and Ctrl+Q exits. Escape closes nothing. A
+// slows down, '<' and '>' step through the playlist, 'c' switches the clear
+// mode and 's' the skipping of silence, Left and Right jump 10 seconds back
+// and on (60 with Shift; the playlist moves with Up and Down only), F10
+// opens the menus and Ctrl+Q exits. Escape closes nothing. A
 // click or a drag on the progress bar jumps there. User-interface thread only.
 #pragma once
 
@@ -57,6 +58,7 @@ public:
     void SetSpeedText(const std::string& strText) override;
     void SetFileName(const std::string& strText) override;
     void SetTimeText(const std::string& strText) override;
+    void SetTimeTip(const std::string& strTip) override;
     void SetProgressRange(int nMaximum) override;
     void SetProgressPos(int nPosition) override;
     void SetCaption(const std::string& strCaption) override;
@@ -68,12 +70,13 @@ public:
     bool AskYesNo(const std::string& strText) override;
     void ShowMessage(const std::string& strText) override;
     bool ChooseFiles(bool& bFileMode, std::string& strFolder, std::vector<std::string>& astrPaths) override;
-    bool ChooseWait(int& nWaitMs) override;
+    bool ChooseSettings(SPlayerSettings& settings) override;
 
     // The parts, for tests.
     CPlayListBox& GetPlayListBox() { return *m_pPlayList; }
     CImageButton& GetButton(EFormButton eButton);
     CPaintLabel& GetSpeedLabel() { return *m_pSpeed; }
+    CPaintLabel& GetTimeLabel() { return *m_pTime; }
     CPaintProgress& GetProgress() { return *m_pProgress; }
     CMainMenu& GetMenu() { return *m_pMenu; }
 

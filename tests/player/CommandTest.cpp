@@ -158,10 +158,13 @@ TEST_F(CommandTest, TheDialogsChangeTheListAndTheWaitOnlyOnOk)
     Start({"/0.wav"}, "FileSelect=0\nWaitSec=300\n");
     View().m_astrChosen = {"/a.mp3", "/b.txt", "/c.WAV", "/folder"};
     View().m_nChosenWaitMs = 1500;
+    View().m_chosenSettings.bSkipSilence = true;
     Post(EC::AddFiles);
     Post(EC::Settings);
     EXPECT_FALSE(View().m_bOfferedFileMode);
     EXPECT_EQ(View().m_nOfferedWaitMs, 300);
+    EXPECT_FALSE(View().m_offeredSettings.bSkipSilence);
+    EXPECT_FALSE(Controller().IsSkipSilence());
     EXPECT_EQ(View().RowNames(), std::vector<std::string>{"0.wav"});
     EXPECT_EQ(CControllerProbe::WaitMs(Controller()), 300);
 
@@ -173,6 +176,8 @@ TEST_F(CommandTest, TheDialogsChangeTheListAndTheWaitOnlyOnOk)
     EXPECT_EQ(StoredString(PlayFileEntryName(2)), "/c.WAV");
     EXPECT_EQ(StoredInt("FileSelect"), 1);
     EXPECT_EQ(StoredInt("WaitSec"), 1500);
+    EXPECT_EQ(StoredInt("SkipSilence"), 1);
+    EXPECT_EQ(StoredInt("ClearSpeech"), 0);
 }
 
 } // namespace

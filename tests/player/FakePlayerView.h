@@ -21,6 +21,7 @@ public:
     void SetSpeedText(const std::string& strText) override { m_strSpeed = strText; }
     void SetFileName(const std::string& strText) override { m_strFileName = strText; }
     void SetTimeText(const std::string& strText) override { m_strTime = strText; }
+    void SetTimeTip(const std::string& strTip) override { m_strTimeTip = strTip; }
     void SetProgressRange(int nMaximum) override { m_nProgressMax = nMaximum; }
     void SetProgressPos(int nPosition) override { m_nProgressPos = nPosition; }
     void SetCaption(const std::string& strCaption) override { m_strCaption = strCaption; }
@@ -48,11 +49,12 @@ public:
         astrPaths = m_astrChosen;
         return true;
     }
-    bool ChooseWait(int& nWaitMs) override
+    bool ChooseSettings(SPlayerSettings& settings) override
     {
-        m_nOfferedWaitMs = nWaitMs;
+        m_offeredSettings = settings;
+        m_nOfferedWaitMs = settings.nWaitMs;
         if (m_bChooseOk)
-            nWaitMs = m_nChosenWaitMs;
+            settings = SPlayerSettings{m_nChosenWaitMs, m_chosenSettings.bClearSpeech, m_chosenSettings.bSkipSilence};
         return m_bChooseOk;
     }
 
@@ -87,6 +89,7 @@ public:
     std::string m_strSpeed;
     std::string m_strFileName;
     std::string m_strTime;
+    std::string m_strTimeTip;
     int m_nProgressMax = -1;
     int m_nProgressPos = -1;
     std::string m_strCaption;
@@ -103,8 +106,10 @@ public:
     std::string m_strChosenFolder;
     std::vector<std::string> m_astrChosen;
     int m_nChosenWaitMs = 0;
+    SPlayerSettings m_chosenSettings; // its modes
     // What the dialogs were opened with.
     bool m_bOfferedFileMode = false;
     std::string m_strOfferedFolder;
     int m_nOfferedWaitMs = -1;
+    SPlayerSettings m_offeredSettings;
 };

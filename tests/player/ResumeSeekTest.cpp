@@ -130,6 +130,61 @@ TEST_F(ResumeSeekTest, ASpeedStepDuringTheHoldOffRestartsWhenItEnds)
     EXPECT_EQ(m_sound.GetOpenCount(), nOpens + 1) << "the sound restarted at the new speed";
 }
 
+// The clear mode is a setting of its own; switched while playing, the file
+// goes on in the new mode: after the exact mode from where its reader was,
+// after the clear mode from where its written sound ends.
+TEST_F(ResumeSeekTest, TheClearModeIsKeptAndASwitchGoesOnInTheNewMode)
+{
+    const std::string strA = Sound("a.wav", 60);
+    StartWithPositions({strA});
+    EXPECT_FALSE(Controller().IsClearSpeech()) << "settings without the key read as off";
+    Post(EC::Play);
+    for (const bool bClear : {true, false}) {
+        for (int i = 0; i < 3; ++i)
+            PlayOne();
+        Post(EC::SetClearSpeech, bClear ? 1 : 0);
+        EXPECT_EQ(StoredInt("ClearSpeech"), bClear ? 1 : 0);
+        const uint64_t nResume = CControllerProbe::ResumePos(Controller());
+        const uint64_t nBytes = bClear ? nResume : kDataOffset + 2 * nResume;
+        ASSERT_TRUE(PlayUntilNextOpen());
+        const size_t nFrom = m_sound.GetPlayed().size();
+        PlayOne();
+        PlayOne();
+        CSpeedEngine engine(2.0);
+        engine.m_nMixingGain = m_pEngine->m_nMixingGain;
+        engine.m_bAlpha = 0;
+        engine.SetClearSpeech(bClear);
+        Bytes abExpected = RenderWith(engine, strA, nBytes, 2.0);
+        const Bytes abPlayed = PlayedSince(nFrom);
+        abExpected.resize(abPlayed.size());
+        EXPECT_TRUE(abPlayed == abExpected) << "clear " << bClear;
+    }
+    Start();
+    EXPECT_FALSE(Controller().IsClearSpeech());
+}
+
+TEST_F(ResumeSeekTest, SkippingSilenceIsKeptAndTellsTheTimeItSaved)
+{
+    // Seconds of sound, each followed by three of silence.
+    std::vector<int16_t> asSamples(20 * kRate);
+    for (size_t i = 0; i < asSamples.size(); ++i)
+        asSamples[i] = (i / kRate) % 4 == 0 ? static_cast<int16_t>(((i * 37) % 400) * 40 - 8000) : 0;
+    const std::string strA = m_pDir->Write("pauses.wav", MakeWav(1, kRate, 2, Samples16(asSamples)));
+    StartWithPositions({strA});
+    Post(EC::SetSkipSilence, 1);
+    Post(EC::Play);
+    for (int i = 0; i < 4; ++i)
+        PlayOne();
+    // Each pause of 3 s keeps 0.7 s: the list tells the 2.3 s at 2.0x.
+    const uint64_t nSavedMs = Controller().GetSavedMs();
+    EXPECT_EQ(nSavedMs % 1150, 0u);
+    EXPECT_GE(nSavedMs, 1150u);
+    EXPECT_LT(nSavedMs, 10000u);
+    EXPECT_EQ(View().m_strTimeTip, kSavedTimeTip + std::string("00:00:0") + std::to_string(nSavedMs / 1000));
+    Start();
+    EXPECT_TRUE(Controller().IsSkipSilence());
+}
+
 TEST_F(ResumeSeekTest, OpenedFilesAreAppendedOnceAndTheFirstPlays)
 {
     const std::string strA = Sound("a.wav", 5);

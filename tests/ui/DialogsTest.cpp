@@ -397,6 +397,8 @@ TEST_F(SettingDlgTest, EveryTableValueOpensOnItsRowOthersOnTheFirst)
     const std::tuple<const Fl_Widget*, SRect, const char*> aParts[] = {
         {&pDlg->m_FrameWait, kSettingFrameRect, "再生間隔"},
         {&pDlg->m_ChoiceWait, kSettingWaitRect, nullptr},
+        {&pDlg->m_CheckClear, kSettingClearRect, "明瞭モード"},
+        {&pDlg->m_CheckSkip, kSettingSkipRect, "無音を短縮"},
         {&pDlg->m_ButtonOk, kSettingOkRect, "OK"},
         {&pDlg->m_ButtonCancel, kSettingCancelRect, "Cancel"},
         {pDlg.get(), {pDlg->x(), pDlg->y(), kSettingWidth, kSettingHeight}, "設定"},
@@ -429,12 +431,19 @@ TEST_F(SettingDlgTest, OkOrReturnTakesTheChoiceCancelOrEscapeKeepsTheCallersValu
     for (size_t i = 0; i < std::size(aEnds); ++i) {
         const bool bOk = i < 2;
         dlg.m_nWaitMs = 8000;
+        dlg.m_bClearSpeech = true;
+        dlg.m_bSkipSilence = false;
         WhenWaiting([&] {
+            EXPECT_EQ(dlg.m_CheckClear.value(), 1);
             dlg.m_ChoiceWait.value(kWaitTimeCount - 1);
+            dlg.m_CheckClear.value(0);
+            dlg.m_CheckSkip.value(1);
             aEnds[i]();
         });
         EXPECT_EQ(dlg.DoModal(), bOk) << i;
         EXPECT_EQ(dlg.m_nWaitMs, bOk ? 10000 : 8000) << i;
+        EXPECT_EQ(dlg.m_bClearSpeech, !bOk) << i;
+        EXPECT_EQ(dlg.m_bSkipSilence, bOk) << i;
     }
 }
 

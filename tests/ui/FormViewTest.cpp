@@ -214,6 +214,9 @@ TEST_F(FormViewTest, KeysPostTheirCommands)
         {'-', 0, "-", EPlayerCommand::SpeedDown},
         {',', FL_SHIFT, "<", EPlayerCommand::PreviousEntry},
         {'.', FL_SHIFT, ">", EPlayerCommand::NextEntry},
+        // Both modes are off: the keys switch them on.
+        {'c', 0, "c", EPlayerCommand::SetClearSpeech, 1},
+        {'s', 0, "s", EPlayerCommand::SetSkipSilence, 1},
         {FL_Left, 0, "", EPlayerCommand::SeekBy, -10},
         {FL_Right, 0, "", EPlayerCommand::SeekBy, 10},
         {FL_Left, FL_SHIFT, "", EPlayerCommand::SeekBy, -60},
