@@ -65,11 +65,6 @@ constexpr int32_t kMaxAheadMs = 30;
 // after this much input.
 constexpr int32_t kReplanMs = 1000;
 
-int32_t Milliseconds(int32_t nRate, int32_t nMs)
-{
-    return std::max<int32_t>(1, static_cast<int32_t>(static_cast<int64_t>(nRate) * nMs / 1000));
-}
-
 // Sum of |a[i] - b[i]| over nCount samples: the average magnitude
 // difference of a lag, unnormalised. In 32 bits, so that it vectorises: the
 // windows stay below 32768 samples.
@@ -89,7 +84,7 @@ void CClearStretcher::Prepare(int32_t nSampleRate, int32_t nSpeedTenths)
     m_nSpeedTenths = std::clamp(nSpeedTenths, kMinSpeedTenths, kMaxSpeedTenths);
     m_activity.Reset(m_nSampleRate);
     m_nFrameLength = m_activity.GetFrameLength();
-    m_nLookahead = Milliseconds(m_nSampleRate, kLookaheadMs);
+    m_nLookahead = SamplesOfMs(m_nSampleRate, kLookaheadMs);
     m_nMinPeriod = std::max(2, m_nSampleRate / kHighestPitchHz);
     m_nMaxPeriod = std::max(m_nMinPeriod + 1, m_nSampleRate / kLowestPitchHz);
     m_nDecimation = std::max(1, m_nSampleRate / kSearchRate);
@@ -235,7 +230,7 @@ int32_t CClearStretcher::PauseOutput(int64_t nPauseLength) const
     const int64_t nCompression
         = 10 + (kPauseCompression - 10) * std::min<int32_t>(m_nSpeedTenths - 10, 10) / 10;
     const int64_t nCompressed = nAtSpeed * 10 / nCompression;
-    const int64_t nKept = Milliseconds(m_nSampleRate, kPauseKeptMs);
+    const int64_t nKept = SamplesOfMs(m_nSampleRate, kPauseKeptMs);
     const int64_t nShortened = std::min(nAtSpeed, std::max(nKept, nCompressed));
     return static_cast<int32_t>(nShortened + (nAtSpeed - nShortened) * m_nPauseEasing / 1000);
 }
@@ -257,7 +252,7 @@ void CClearStretcher::Replan()
     const int64_t nInputEnd = m_nInputBase + m_nInputCount;
     const int64_t nWindowEnd = std::min(m_nPosition + m_nLookahead,
         m_bInputEnded ? nInputEnd : m_nFramesClassified * m_nFrameLength);
-    const int64_t nShortestPause = Milliseconds(m_nSampleRate, kShortestPauseMs);
+    const int64_t nShortestPause = SamplesOfMs(m_nSampleRate, kShortestPauseMs);
     int64_t nSpeech = 0;
     int64_t nPauseOutput = 0;
     int64_t nPauseAtSpeed = 0;
@@ -308,12 +303,12 @@ bool CClearStretcher::StartPiece()
     const int64_t nFrame = m_nPosition / m_nFrameLength;
     const bool bSpeech = IsSpeechFrame(nFrame);
     if (m_nLastPlan < 0 || (m_bAfterPause && bSpeech)
-        || (!bSpeech && m_nPosition - m_nLastPlan >= Milliseconds(m_nSampleRate, kReplanMs)))
+        || (!bSpeech && m_nPosition - m_nLastPlan >= SamplesOfMs(m_nSampleRate, kReplanMs)))
         Replan();
     if (!bSpeech && m_nSpeedTenths > 10) {
         bool bOpen = false;
         const int64_t nEnd = SilenceEnd(m_nPosition, bOpen);
-        if (bOpen || nEnd - SilenceStart(m_nPosition) >= Milliseconds(m_nSampleRate, kShortestPauseMs)) {
+        if (bOpen || nEnd - SilenceStart(m_nPosition) >= SamplesOfMs(m_nSampleRate, kShortestPauseMs)) {
             PlanPause(nEnd);
             if (m_piece.Length() > 0) {
                 m_bAfterPause = true;
@@ -334,8 +329,8 @@ void CClearStretcher::PlanPause(int64_t nPauseEnd)
     const int64_t nLeft = nPauseEnd - m_nPosition;
     // What a speech piece took of the pause already counts as its share.
     const int64_t nOutput = nLength > 0 ? PauseOutput(nLength) * nLeft / nLength : 0;
-    const int32_t nHead = static_cast<int32_t>(std::min<int64_t>(nOutput / 2, Milliseconds(m_nSampleRate, kPauseHeadMs)));
-    const int32_t nFade = static_cast<int32_t>(std::min<int64_t>(nOutput - nHead, Milliseconds(m_nSampleRate, kPauseFadeMs)));
+    const int32_t nHead = static_cast<int32_t>(std::min<int64_t>(nOutput / 2, SamplesOfMs(m_nSampleRate, kPauseHeadMs)));
+    const int32_t nFade = static_cast<int32_t>(std::min<int64_t>(nOutput - nHead, SamplesOfMs(m_nSampleRate, kPauseFadeMs)));
     m_piece = SPiece{};
     if (nLeft - nOutput < nFade || nFade <= 0)
         return;
@@ -353,7 +348,7 @@ void CClearStretcher::PlanSpeech()
     const int64_t nAt = m_nPosition;
     const int64_t nInputEnd = m_nInputBase + m_nInputCount;
     const int32_t nRate = m_nSpeechRate;
-    const int32_t nMaxCopy = Milliseconds(m_nSampleRate, kMaxCopyMs);
+    const int32_t nMaxCopy = SamplesOfMs(m_nSampleRate, kMaxCopyMs);
     m_piece = SPiece{};
     auto copy = [&](int64_t nLength) {
         if (m_bInputEnded)
@@ -373,7 +368,7 @@ void CClearStretcher::PlanSpeech()
     const int32_t nPeriod = IsSpeechFrame(nFrame) && m_bSearchPeriods ? FindPeriod(nAt, nChange) : 0;
     if (nPeriod > 0 && nChange > kTransitionDifference) {
         const int64_t nAhead = -m_nRateError / (nRate - 1000);
-        if (nAhead + nPeriod <= Milliseconds(m_nSampleRate, kMaxAheadMs)) {
+        if (nAhead + nPeriod <= SamplesOfMs(m_nSampleRate, kMaxAheadMs)) {
             copy(nPeriod);
             return;
         }
@@ -388,7 +383,7 @@ void CClearStretcher::PlanSpeech()
                                   nPeriod);
         nFadeMax = nPeriod;
     } else {
-        const int32_t nGrain = Milliseconds(m_nSampleRate, kGrainMs);
+        const int32_t nGrain = SamplesOfMs(m_nSampleRate, kGrainMs);
         nSkip = std::max<int32_t>(1, static_cast<int32_t>(static_cast<int64_t>(nRate - 1000) * nGrain / 1000));
         nFadeMax = std::max(1, nGrain / 2);
     }

@@ -16,22 +16,17 @@ constexpr int32_t kFadeMs = 15;
 // not heard, high enough that the room's sound goes on (1 << 15 is unchanged).
 constexpr int32_t kFloorGain = 3277;
 
-int32_t Samples(int32_t nRate, int32_t nMs)
-{
-    return std::max<int32_t>(1, static_cast<int32_t>(static_cast<int64_t>(nRate) * nMs / 1000));
-}
-
 } // namespace
 
 void CPauseShortener::Reset(int32_t nSampleRate)
 {
     m_activity.Reset(nSampleRate);
     m_nFrameLength = m_activity.GetFrameLength();
-    m_nShortestPause = Samples(nSampleRate, kShortestPauseMs);
-    m_nHead = Samples(nSampleRate, kHeadMs);
-    m_nFade = std::min(m_nHead, Samples(nSampleRate, kFadeMs));
-    m_nLeastKept = std::max(Samples(nSampleRate, kLeastKeptMs), 2 * m_nHead);
-    m_nMostKept = std::max(Samples(nSampleRate, kMostKeptMs), m_nLeastKept);
+    m_nShortestPause = SamplesOfMs(nSampleRate, kShortestPauseMs);
+    m_nHead = SamplesOfMs(nSampleRate, kHeadMs);
+    m_nFade = std::min(m_nHead, SamplesOfMs(nSampleRate, kFadeMs));
+    m_nLeastKept = std::max(SamplesOfMs(nSampleRate, kLeastKeptMs), 2 * m_nHead);
+    m_nMostKept = std::max(SamplesOfMs(nSampleRate, kMostKeptMs), m_nLeastKept);
     m_nInputBase = 0;
     m_nInputCount = 0;
     m_nFramesTaken = 0;

@@ -11,6 +11,13 @@
 
 #include <cstdint>
 
+// nMs milliseconds of sound at nRate, at least one sample.
+inline int32_t SamplesOfMs(int32_t nRate, int32_t nMs)
+{
+    const int64_t nSamples = static_cast<int64_t>(nRate) * nMs / 1000;
+    return nSamples < 1 ? 1 : static_cast<int32_t>(nSamples);
+}
+
 class CSpeechActivity {
 public:
     // Frames are 10 ms long, but never shorter than this many samples, so that

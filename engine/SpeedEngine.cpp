@@ -14,6 +14,28 @@ namespace {
 // four 16-bit samples.
 constexpr int32_t kMaxMixingGain = 16383;
 
+// Pulls up to nCount samples out of a pipe stage (the clear stretcher, the
+// pause shortener), feeding it from read(pStaging, n) whenever it runs dry
+// and telling it the end when read gives nothing. pStaging holds
+// CSpeedEngine::kMaxSegmentLength samples, as many as one conversion makes.
+template <typename TStage, typename FRead>
+int32_t PullThrough(TStage& stage, int16_t* pDest, int32_t nCount, int16_t* pStaging, FRead read)
+{
+    int32_t nDone = 0;
+    while (nDone < nCount) {
+        nDone += stage.Receive(pDest + nDone, nCount - nDone);
+        if (nDone == nCount || stage.IsDone())
+            break;
+        const int32_t nRoom = std::min(stage.GetRoom(), CSpeedEngine::kMaxSegmentLength);
+        const int32_t nRead = nRoom > 0 ? read(pStaging, nRoom) : 0;
+        if (nRead > 0)
+            stage.Put(pStaging, nRead);
+        else
+            stage.EndInput();
+    }
+    return nDone;
+}
+
 } // namespace
 
 CSpeedEngine::CSpeedEngine(double dSpeed)
@@ -248,20 +270,9 @@ uint32_t CSpeedEngine::FillExact(void* pBuffer, uint32_t nCapacity)
 uint32_t CSpeedEngine::FillClear(void* pBuffer, uint32_t nCapacity)
 {
     const int32_t nWanted = static_cast<int32_t>(std::min<uint32_t>(nCapacity / 4, kMonoCapacity));
-    int32_t nDone = 0;
-    while (nDone < nWanted) {
-        nDone += m_ClearStretcher.Receive(m_asMono + nDone, nWanted - nDone);
-        if (nDone == nWanted || m_ClearStretcher.IsDone())
-            break;
-        const int32_t nRoom = std::min(m_ClearStretcher.GetRoom(), kMaxSegmentLength);
-        const int32_t nRead = nRoom > 0 ? ReadStream(m_asScratch, nRoom) : 0;
-        if (nRead > 0) {
-            m_ClearStretcher.Put(m_asScratch, nRead);
-        } else {
-            m_ClearStretcher.EndInput();
-            m_bEndOfInput = 1;
-        }
-    }
+    const int32_t nDone = PullThrough(m_ClearStretcher, m_asMono, nWanted, m_asScratch,
+        [this](int16_t* pDest, int32_t nFrames) { return ReadStream(pDest, nFrames); });
+    m_bEndOfInput = m_ClearStretcher.IsInputEnded() ? 1 : 0;
     ApplyGain(m_asMono, nDone);
     MakeStereo(m_asMono, pBuffer, 2 * nDone);
     return 4 * static_cast<uint32_t>(nDone);
@@ -278,19 +289,8 @@ int32_t CSpeedEngine::ReadStream(int16_t* pDest, int32_t nFrames)
 {
     if (!m_bSkipActive)
         return ConvertSamples(pDest, nFrames);
-    int32_t nDone = 0;
-    while (nDone < nFrames) {
-        nDone += m_PauseShortener.Receive(pDest + nDone, nFrames - nDone);
-        if (nDone == nFrames || m_PauseShortener.IsInputEnded())
-            break;
-        const int32_t nRoom = std::min(m_PauseShortener.GetRoom(), kMaxSegmentLength);
-        const int32_t nRead = nRoom > 0 ? ConvertSamples(m_asStreamStaging, nRoom) : 0;
-        if (nRead > 0)
-            m_PauseShortener.Put(m_asStreamStaging, nRead);
-        else
-            m_PauseShortener.EndInput();
-    }
-    return nDone;
+    return PullThrough(m_PauseShortener, pDest, nFrames, m_asStreamStaging,
+        [this](int16_t* pTo, int32_t nCount) { return ConvertSamples(pTo, nCount); });
 }
 
 uint64_t CSpeedEngine::FrameOfStream(int64_t nStreamSample) const

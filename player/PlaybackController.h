@@ -211,6 +211,8 @@ private:
     void RestartForNewSound();
     // Hands the modes to the engine for the files it opens from now on.
     void ApplyModes();
+    // A change of either mode applies at once: a file that plays restarts in it.
+    void SetModes(bool bClearSpeech, bool bSkipSilence);
     void ShowSavedTime();
     // Resumes a paused output and has every buffer back at once, none refilled.
     void CutOffOutput();

@@ -149,22 +149,24 @@ void CPlaybackController::ApplyModes()
 
 void CPlaybackController::OnClearSpeech(bool bOn)
 {
-    if (bOn == m_bClearSpeech)
-        return;
-    m_bClearSpeech = bOn;
-    ApplyModes();
-    RestartForNewSound();
+    SetModes(bOn, m_bSkipSilence);
     SaveSettings();
 }
 
 void CPlaybackController::OnSkipSilence(bool bOn)
 {
-    if (bOn == m_bSkipSilence)
+    SetModes(m_bClearSpeech, bOn);
+    SaveSettings();
+}
+
+void CPlaybackController::SetModes(bool bClearSpeech, bool bSkipSilence)
+{
+    if (bClearSpeech == m_bClearSpeech && bSkipSilence == m_bSkipSilence)
         return;
-    m_bSkipSilence = bOn;
+    m_bClearSpeech = bClearSpeech;
+    m_bSkipSilence = bSkipSilence;
     ApplyModes();
     RestartForNewSound();
-    SaveSettings();
 }
 
 void CPlaybackController::OnSpeedDown()
@@ -279,12 +281,6 @@ void CPlaybackController::OnSetting()
     if (!m_view.ChooseSettings(settings))
         return;
     m_nWaitSec = settings.nWaitMs;
-    const bool bModesChanged = settings.bClearSpeech != m_bClearSpeech || settings.bSkipSilence != m_bSkipSilence;
-    m_bClearSpeech = settings.bClearSpeech;
-    m_bSkipSilence = settings.bSkipSilence;
-    if (bModesChanged) {
-        ApplyModes();
-        RestartForNewSound();
-    }
+    SetModes(settings.bClearSpeech, settings.bSkipSilence);
     SaveSettings();
 }
