@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -210,7 +211,9 @@ int main(int argc, char** argv)
     }
     profile.SetLocation(kAppName, kAppName);
     positions.SetPath(BesideSettings(profile.GetPath(), kPositionsFileName));
-    CSpeedEngine engine(kInitialSpeed);
+    // Its fixed buffers hold seconds of sound: on the heap, not on the stack.
+    const auto pEngine = std::make_unique<CSpeedEngine>(kInitialSpeed);
+    CSpeedEngine& engine = *pEngine;
     CWaveOutput output;
     CVelofonPocketView view;
     CPlaybackController controller(engine, output, profile, view);

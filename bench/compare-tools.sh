@@ -3,7 +3,8 @@
 # otherwise use, on ten minutes of 44.1 kHz stereo speech at 2.0x, whole
 # process, output to a WAV file. Prints the best of several runs for each and
 # the ratio to velofon; also velofon's peak memory on one and on ten minutes,
-# which must stay the same (it streams).
+# which must stay the same (it streams). The clear mode (--clear) is timed
+# beside them; goal: at least 3 times as fast as sonic.
 #
 # Then the same ten minutes as an MP3 (libmp3lame, 128 kbit/s): `velofon render
 # --speed 2.0` of it against FFmpeg's own decode of it to 16-bit PCM
@@ -17,7 +18,7 @@
 # packages); missing tools are skipped.
 #
 # Usage: bench/compare-tools.sh [--check] [path/to/velofon]   (default: build/bin/velofon)
-#   --check   exit 1 when an MP3 goal is missed (2 when it cannot be measured);
+#   --check   exit 1 when a goal is missed (2 when the MP3 goals cannot be measured);
 #             without it the script only prints.
 #   RUNS=N    runs per command (default 5); the best one counts.
 set -euo pipefail
@@ -35,6 +36,7 @@ for argument in "$@"; do
 done
 runs=${RUNS:-5}
 ratio_goal=1.3
+clear_over_sonic_goal=3
 memory_growth_goal_kb=4096
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -86,6 +88,7 @@ peak_kb() {
 declare -a names commands
 add() { names+=("$1"); commands+=("$2"); }
 add "velofon render"               "$velofon render --speed 2.0 -o $out $in"
+add "velofon render --clear"       "$velofon render --clear --speed 2.0 -o $out $in"
 command -v sox >/dev/null          && add "sox tempo 2.0"              "sox $in $out tempo 2.0"
 command -v sonic >/dev/null        && add "sonic -s 2.0"               "sonic -s 2.0 $in $out"
 command -v soundstretch >/dev/null && add "soundstretch -tempo=+100"   "soundstretch $in $out -tempo=+100"
@@ -96,16 +99,31 @@ command -v ffmpeg >/dev/null       && add "ffmpeg atempo=2.0"          "ffmpeg -
 printf 'WAV input, best of %s runs each:\n' "$runs"
 printf '%-28s %9s %9s\n' "tool (10 min, 44.1 kHz stereo)" "seconds" "x velofon"
 base=""
+declare -A seconds
 for i in "${!names[@]}"; do
   # shellcheck disable=SC2086
   best_time ${commands[$i]}
   if [ "$best" = failed ]; then printf '%-28s %9s\n' "${names[$i]}" "failed"; continue; fi
+  seconds[${names[$i]}]=$best
   [ -n "$base" ] || base=$best
   printf '%-28s %9s %9s\n' "${names[$i]}" "$best" "$(awk -v t="$best" -v b="$base" 'BEGIN { printf "%.1f", (b > 0 ? t / b : 0) }')"
 done
 
+clear_met=yes
+if [ -n "${seconds[sonic -s 2.0]:-}" ] && [ -n "${seconds[velofon render --clear]:-}" ]; then
+  clear_ratio=$(awk -v s="${seconds[sonic -s 2.0]}" -v c="${seconds[velofon render --clear]}" \
+    'BEGIN { printf "%.1f", (c > 0 ? s / c : 999) }')
+  clear_met=$(awk -v r="$clear_ratio" -v g="$clear_over_sonic_goal" 'BEGIN { print (r >= g) ? "yes" : "no" }')
+  printf 'the clear mode is %sx as fast as sonic (goal: at least %sx) %s\n' "$clear_ratio" "$clear_over_sonic_goal" \
+    "$([ "$clear_met" = yes ] && echo ok || echo UNDER THE GOAL)"
+fi
+
 printf '\nvelofon peak memory: %s KB on 1 minute, %s KB on 10 minutes\n' \
   "$(peak_kb "$velofon" render -o "$out" "$work/talk1.wav")" "$(peak_kb "$velofon" render -o "$out" "$in")"
+printf 'velofon --clear peak memory: %s KB on 1 minute, %s KB on 10 minutes\n' \
+  "$(peak_kb "$velofon" render --clear -o "$out" "$work/talk1.wav")" \
+  "$(peak_kb "$velofon" render --clear -o "$out" "$in")"
+if $check && [ "$clear_met" = no ]; then exit 1; fi
 
 # --- MP3 ---------------------------------------------------------------------
 cannot_measure() {

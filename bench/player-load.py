@@ -39,7 +39,12 @@ import time
 PLAY_BUTTON = (292, 26 + 149)  # centre of Play/Pause below the command bar
 CPU_GOAL_PERCENT = 1.0
 CPU_GOAL_PERCENT_MP3 = 2.0
-MEMORY_GROWTH_LIMIT_KB = 1024  # one hour may cost no more than this over one minute
+CPU_GOAL_PERCENT_CLEAR = 2.0
+# One hour may cost no more than this over one minute: FFmpeg's seek index
+# of an MP3 grows with the file up to its cap of 1 MB (max_index_size), and
+# whether the allocator finds room for it in memory freed before differs
+# from build to build.
+MEMORY_GROWTH_LIMIT_KB = 2048
 TICKS_PER_SECOND = os.sysconf("SC_CLK_TCK")
 
 
@@ -145,14 +150,18 @@ def status_kb(pid, key):
 class Player:
     """The player on its own X server, with a playlist of one file."""
 
-    def __init__(self, build, work, server, wav):
+    def __init__(self, build, work, server, wav, clear=False):
         config = os.path.join(work, "config")
         os.makedirs(os.path.join(config, "VelofonPocket"), exist_ok=True)
         runtime = os.path.join(work, "runtime")
         os.makedirs(runtime, mode=0o700, exist_ok=True)
+        # Each run plays from the start: no place remembered by the one before.
+        positions = os.path.join(config, "VelofonPocket", "VelofonPocket.positions")
+        if os.path.exists(positions):
+            os.remove(positions)
         with open(os.path.join(config, "VelofonPocket", "VelofonPocket.conf"), "w") as settings:
             settings.write("[VelofonSettings]\nSpeedIdx=10\nAlphaControl=50\nMixingVolume=50\n"
-                           f"PlayListCount=1\nPlayFile00000={wav}\n")
+                           f"ClearSpeech={int(clear)}\nPlayListCount=1\nPlayFile00000={wav}\n")
         environment = {**os.environ, "DISPLAY": server.display, "SDL_AUDIODRIVER": "dummy",
                        "XDG_CONFIG_HOME": config, "XDG_RUNTIME_DIR": runtime}
         self.server = server
@@ -180,7 +189,7 @@ class Player:
         self.process.wait(timeout=10)
 
 
-def measure_cpu(build, work, server, rate, channels, seconds, runs, mp3=False):
+def measure_cpu(build, work, server, rate, channels, seconds, runs, mp3=False, clear=False):
     """The lowest of `runs` runs, each a player of its own over `seconds` of playback."""
     length = 2 * seconds + 20  # 2.0x must not run out
     if mp3:
@@ -189,11 +198,11 @@ def measure_cpu(build, work, server, rate, channels, seconds, runs, mp3=False):
     else:
         path = os.path.join(work, f"cpu-{rate}.wav")
         write_speech_like_wav(path, rate, channels, length)
-    return min(cpu_of_one_run(build, work, server, path, seconds) for _ in range(runs))
+    return min(cpu_of_one_run(build, work, server, path, seconds, clear) for _ in range(runs))
 
 
-def cpu_of_one_run(build, work, server, path, seconds):
-    player = Player(build, work, server, path)
+def cpu_of_one_run(build, work, server, path, seconds, clear):
+    player = Player(build, work, server, path, clear)
     try:
         player.play()
         time.sleep(2)  # past the start
@@ -256,14 +265,15 @@ def main():
                 print("(no ffmpeg with libmp3lame: the MP3 cases are skipped)")
             print(f"CPU of the player while it plays at 2.0x, Alpha 50 %, over {options.seconds} s, "
                   f"lowest of {options.runs} runs:")
-            cases = [(22050, 1, False, CPU_GOAL_PERCENT), (44100, 2, False, CPU_GOAL_PERCENT)]
+            cases = [(22050, 1, False, False, CPU_GOAL_PERCENT), (44100, 2, False, False, CPU_GOAL_PERCENT)]
             if mp3:
-                cases.append((44100, 2, True, CPU_GOAL_PERCENT_MP3))
-            for rate, channels, is_mp3, goal in cases:
+                cases.append((44100, 2, True, False, CPU_GOAL_PERCENT_MP3))
+            cases.append((44100, 2, False, True, CPU_GOAL_PERCENT_CLEAR))
+            for rate, channels, is_mp3, clear, goal in cases:
                 percent = measure_cpu(build, work, server, rate, channels, options.seconds, options.runs,
-                                      is_mp3)
+                                      is_mp3, clear)
                 verdict = f"ok, goal under {goal:g} %" if percent < goal else f"OVER THE GOAL of {goal:g} %"
-                kind = ("MP3 128 kbit/s" if is_mp3 else "WAV")
+                kind = ("MP3 128 kbit/s" if is_mp3 else "WAV") + (", clear mode" if clear else "")
                 print(f"  {rate} Hz {'mono' if channels == 1 else 'stereo'} {kind}: "
                       f"{percent:.3f} % of one core ({verdict})")
                 goals_met &= percent < goal

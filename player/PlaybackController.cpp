@@ -186,11 +186,11 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
             m_engine.Seek(nWhere);
         else
             m_engine.SeekFrame(eAt == EStartAt::Frame ? nWhere : LastHeardFrame(strPath));
-        m_nRunStartFrame = m_engine.SoundFile().GetPositionFrames();
+        const uint64_t nStartFrame = m_engine.SoundFile().GetPositionFrames();
         m_nRunLengthFrames = m_engine.SoundFile().GetLengthFrames();
         if (eAt != EStartAt::ReaderPosition) {
             m_view.SetProgressRange(static_cast<int>(m_engine.GetLengthSec()));
-            ShowTime(m_nRunStartFrame);
+            ShowTime(nStartFrame);
         }
         m_bResumeRequest = false;
         m_view.SetFileName(FileNameOfPath(strPath));

@@ -282,9 +282,8 @@ private:
     std::string m_strSavedPath;
     uint64_t m_nSkippedFramesBefore = 0;
     std::string m_strShownTip;
-    // The frame the current run started at, for the heard position, and the
-    // length of its file, which stays known while a jump has it closed.
-    uint64_t m_nRunStartFrame = 0;
+    // The length of the current run's file, which stays known while a jump
+    // has it closed.
     uint64_t m_nRunLengthFrames = 0;
     // The last start opened its file but no sound device.
     bool m_bOutputFailed = false;
