@@ -150,11 +150,11 @@ TEST_F(ResumeSeekTest, TheClearModeIsKeptAndASwitchGoesOnInTheNewMode)
         const size_t nFrom = m_sound.GetPlayed().size();
         PlayOne();
         PlayOne();
-        CSpeedEngine engine(2.0);
-        engine.m_nMixingGain = m_pEngine->m_nMixingGain;
-        engine.m_bAlpha = 0;
-        engine.SetClearSpeech(bClear);
-        Bytes abExpected = RenderWith(engine, strA, nBytes, 2.0);
+        const auto pEngine = std::make_unique<CSpeedEngine>(2.0);
+        pEngine->m_nMixingGain = m_pEngine->m_nMixingGain;
+        pEngine->m_bAlpha = 0;
+        pEngine->SetClearSpeech(bClear);
+        Bytes abExpected = RenderWith(*pEngine, strA, nBytes, 2.0);
         const Bytes abPlayed = PlayedSince(nFrom);
         abExpected.resize(abPlayed.size());
         EXPECT_TRUE(abPlayed == abExpected) << "clear " << bClear;
