@@ -98,14 +98,16 @@ SMediaState CMediaControlsAdapter::GetMediaState()
     state.dRate = SpeedOfIndex(m_controller.GetSpeedIndex());
     state.dVolume = m_controller.GetMixingVolume() / kMixingOfUnitVolume;
 
+    // While stopped, the entry that Play would continue, at its saved place.
     const CPlayList& playList = m_controller.GetPlayList();
-    const int nEntry = m_controller.GetCurrentEntry();
-    const uint32_t nRate = m_controller.GetSampleRate();
-    if (nEntry >= 0 && nRate > 0) {
-        state.nTrack = nEntry;
-        state.nPositionUs = MicrosecondsOf(m_controller.GetHeardFrame(), nRate);
-        state.nLengthUs = MicrosecondsOf(m_controller.GetLengthFrames(), nRate);
-        state.strPath = playList.GetPath(nEntry);
+    const CPlaybackController::SShownEntry shown = m_controller.GetShownEntry();
+    if (shown.nEntry >= 0) {
+        state.nTrack = shown.nEntry;
+        if (shown.nRate > 0) {
+            state.nPositionUs = MicrosecondsOf(shown.nFrame, shown.nRate);
+            state.nLengthUs = MicrosecondsOf(shown.nLengthFrames, shown.nRate);
+        }
+        state.strPath = playList.GetPath(shown.nEntry);
         const STags& tags = TagsOf(state.strPath);
         state.strTitle = tags.strTitle.empty() ? FileNameOfPath(state.strPath) : tags.strTitle;
         state.strAlbum = tags.strAlbum;
@@ -116,17 +118,21 @@ SMediaState CMediaControlsAdapter::GetMediaState()
     state.bCanGoPrevious = bHasEntries;
     state.bCanPlay = bHasEntries;
     state.bCanPause = bHasEntries;
-    state.bCanSeek = state.nTrack >= 0;
+    state.bCanSeek = m_controller.IsPlaying();
     return state;
 }
 
 // The engine's file is the entry that plays: the tags are read from it while
-// it is open (or parked by a jump or a speed step).
+// it is open (or parked by a jump or a speed step), and kept for the entry.
 const CMediaControlsAdapter::STags& CMediaControlsAdapter::TagsOf(const std::string& strPath)
 {
     if (strPath != m_tags.strPath) {
+        // While stopped the engine holds no file: an entry that has not
+        // played since shows its name.
         const CSoundFile& file = m_engine.SoundFile();
-        m_tags = { strPath, file.GetTag("title"), file.GetTag("album"), file.GetTag("artist") };
+        m_tags = m_controller.IsPlaying()
+            ? STags{ strPath, file.GetTag("title"), file.GetTag("album"), file.GetTag("artist") }
+            : STags{ strPath, "", "", "" };
     }
     return m_tags;
 }

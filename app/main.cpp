@@ -15,7 +15,7 @@
 #include "platform/desktop/EndSignals.h"
 #include "platform/desktop/HandOver.h"
 #include "platform/events/MessageQueue.h"
-#include "platform/settings/PositionStore.h"
+#include "platform/positions/PositionStore.h"
 #include "platform/settings/ProfileStore.h"
 #include "player/PlaybackController.h"
 #include "ui/Fonts.h"
@@ -39,7 +39,9 @@ const char kAppName[] = "VelofonPocket";
 // Beside the settings file: one player per settings file, whatever the
 // runtime folder.
 const char kLockFileName[] = "VelofonPocket.lock";
-const char kPositionsFileName[] = "VelofonPocket.positions";
+const char kPositionsFileName[] = "VelofonPocket.positions.db";
+// Where earlier versions kept the places, carried over once.
+const char kOldPositionsFileName[] = "VelofonPocket.positions";
 // Every title the player's window takes holds this word.
 const char kWindowSearchText[] = "Kuroto";
 
@@ -210,7 +212,8 @@ int main(int argc, char** argv)
         positions.SetReadOnly(strReason);
     }
     profile.SetLocation(kAppName, kAppName);
-    positions.SetPath(BesideSettings(profile.GetPath(), kPositionsFileName));
+    positions.SetPath(BesideSettings(profile.GetPath(), kPositionsFileName),
+        BesideSettings(profile.GetPath(), kOldPositionsFileName));
     // Its fixed buffers hold seconds of sound: on the heap, not on the stack.
     const auto pEngine = std::make_unique<CSpeedEngine>(kInitialSpeed);
     CSpeedEngine& engine = *pEngine;

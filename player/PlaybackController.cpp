@@ -6,7 +6,7 @@
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
 #include "platform/desktop/Desktop.h"
-#include "platform/settings/PositionStore.h"
+#include "platform/positions/PositionStore.h"
 #include "platform/events/TimeOfDay.h"
 #include "platform/events/Trace.h"
 
@@ -37,14 +37,14 @@ constexpr int kPumpsPerBuffer = 3;
 constexpr int kSecondsPerDay = 24 * 3600;
 constexpr int kPositionSaveSeconds = 10;
 
-std::string FormatTime(uint32_t nSeconds)
+} // namespace
+
+std::string FormatElapsed(uint32_t nSeconds)
 {
     char strTime[32];
     std::snprintf(strTime, sizeof strTime, "%02u:%02u:%02u", nSeconds / 3600, (nSeconds / 60) % 60, nSeconds % 60);
     return strTime;
 }
-
-} // namespace
 
 bool CPlaybackController::IsPaused() const
 {
@@ -122,9 +122,15 @@ void CPlaybackController::OnStop()
     }
     if (m_nPlayState == PS_IDLE)
         return;
+    const int nStopped = m_nCurrent;
     RememberPosition();
     CutOffOutput();
     EndRun();
+    // The stopped entry stays selected, so that Play continues it where it
+    // was heard; the time shows that place.
+    if (nStopped >= 0 && nStopped < m_PlayList.GetCount())
+        SelectOnly(nStopped);
+    ShowStoppedPlace();
     // A double-click whose drain this cuts short must not start its entry
     // at the end of a later run, and a speed restart's hold-off, counted by
     // notifications that will not come, must not keep the speed buttons dead.
@@ -181,6 +187,7 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
         m_strSavedPath = strPath;
         m_nSkippedFramesBefore = 0;
     }
+    StampRunFile(strPath);
     if (m_engine.Open(strPath, SpeedOfIndex(m_nSpeedIdx))) {
         if (eAt == EStartAt::ReaderPosition)
             m_engine.Seek(nWhere);
@@ -429,6 +436,9 @@ void CPlaybackController::RestartStalledOutput()
 
 void CPlaybackController::ShowPosition()
 {
+    // Buffers that come back after Stop show nothing: the stopped place stands.
+    if (m_nPlayState != PS_RUNNING)
+        return;
     ShowSavedTime();
     if (!m_bResumeRequest && !m_bJumpPending)
         ShowTime(HeardFrame());
@@ -454,7 +464,7 @@ void CPlaybackController::ShowSavedTime()
 {
     const uint64_t nSavedMs = GetSavedMs();
     const std::string strTip = m_bSkipSilence || nSavedMs > 0
-        ? kSavedTimeTip + FormatTime(static_cast<uint32_t>(std::min<uint64_t>(nSavedMs / 1000, UINT32_MAX)))
+        ? kSavedTimeTip + FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nSavedMs / 1000, UINT32_MAX)))
         : std::string();
     if (strTip == m_strShownTip)
         return;
@@ -468,7 +478,7 @@ void CPlaybackController::ShowTime(uint64_t nFrame)
     const int nSec = nRate > 0 ? static_cast<int>(nFrame / nRate) : 0;
     if (nSec == m_nLastShownSec)
         return;
-    m_view.SetTimeText(FormatTime(static_cast<uint32_t>(nSec)));
+    m_view.SetTimeText(FormatElapsed(static_cast<uint32_t>(nSec)));
     m_nLastShownSec = nSec;
     m_view.SetProgressPos(nSec);
 }
@@ -546,7 +556,7 @@ void CPlaybackController::OnRunEnded()
         return;
     }
     // The entry played to its end: next time it starts from the beginning.
-    ForgetPosition();
+    ForgetPosition(CurrentFile());
     if (WaitBetweenFiles()) {
         EndRun();
         return;

@@ -53,6 +53,9 @@ extern const char kSavedTimeTip[];
 // How often the program posts Tick while it runs.
 constexpr int kPlayerTickMs = 500;
 
+// "HH:MM:SS", as the elapsed time shows it.
+std::string FormatElapsed(uint32_t nSeconds);
+
 // The profile entry of playlist entry nIndex: "PlayFile%05d".
 std::string PlayFileEntryName(int nIndex);
 
@@ -81,6 +84,7 @@ enum class EPlayerCommand : unsigned {
     Tick,          // every kPlayerTickMs: finds a device that has gone silent
     SetClearSpeech, // value: 1 on, 0 off
     SetSkipSilence, // value: 1 on, 0 off
+    ShowSelected,   // the selection changed: while stopped, the time shows its place
 };
 
 // What outside controls (the desktop's media controls) follow: called on the
@@ -139,6 +143,16 @@ public:
     uint64_t GetHeardFrame() const;
     uint64_t GetLengthFrames() const;
     uint32_t GetSampleRate() const;
+    // The entry the window and the media controls tell of: the one that
+    // plays, or while stopped the first selected one at its saved place
+    // (frame, length and rate 0 where none is known); -1 for none.
+    struct SShownEntry {
+        int nEntry = -1;
+        uint64_t nFrame = 0;
+        uint64_t nLengthFrames = 0;
+        uint32_t nRate = 0;
+    };
+    SShownEntry GetShownEntry() const;
 
     // ---- commands ----
     void OnPlay();
@@ -229,18 +243,24 @@ private:
     // Drops the queued sound and restarts the current entry at nFrame once
     // the output has drained; a later jump before that moves the target.
     void JumpTo(uint64_t nFrame);
-    // The current entry's place for the next start, or its end forgotten.
+    // The current entry's place for the next start, or an entry's place forgotten.
     void RememberPosition();
-    void ForgetPosition();
-    // Where a file was left, when it is still the file it was; else 0.
-    uint64_t LastHeardFrame(const std::string& strPath) const;
+    void ForgetPosition(const std::string& strPath);
+    // Where a file was left, when it is still the file it was and the place
+    // lies before its end (else 0, and a place at or past the end goes).
+    uint64_t LastHeardFrame(const std::string& strPath);
+    // Notes the file's size and modification time for its stored place.
+    void StampRunFile(const std::string& strPath);
+    // While stopped: the elapsed time and the progress bar show the selected
+    // entry's saved place.
+    void ShowStoppedPlace();
     // The entry to select at the next start.
     void RememberLastPlayed(const std::string& strPath);
     void ShowTime(uint64_t nFrame);
     void SelectOnly(int nRow);
     void ShowFileProblems();
-    // strWhat names what the file holds, for the message.
-    void ReportSave(bool bSaved, const CSettingsFile& file, const char* strWhat, bool& bFailureShown);
+    // strWhat names what the file holds, for the message; strError why the save failed.
+    void ReportSave(bool bSaved, const std::string& strError, const char* strWhat, bool& bFailureShown);
     void NotifyObserver();
 
     CSpeedEngine& m_engine;
@@ -283,8 +303,11 @@ private:
     uint64_t m_nSkippedFramesBefore = 0;
     std::string m_strShownTip;
     // The length of the current run's file, which stays known while a jump
-    // has it closed.
+    // has it closed, and the file's size and modification time (ns) when it
+    // started, stored with its place.
     uint64_t m_nRunLengthFrames = 0;
+    uint64_t m_nRunFileSize = 0;
+    int64_t m_nRunFileModifiedNs = 0;
     // The last start opened its file but no sound device.
     bool m_bOutputFailed = false;
     // A jump within the current entry waits for the output to drain.

@@ -5,16 +5,32 @@
 
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
-#include "platform/settings/PositionStore.h"
+#include "platform/positions/PositionStore.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 
 // What the output hands back is 16-bit stereo.
 constexpr uint64_t kOutputFrameBytes = 4;
 
+// The file's size and modification time, by which a stored place knows its
+// file; both 0 when it cannot be read.
+void StampOfFile(const std::string& strPath, uint64_t& nSize, int64_t& nModifiedNs)
+{
+    struct stat st {};
+    const bool bThere = ::stat(strPath.c_str(), &st) == 0;
+    nSize = bThere ? static_cast<uint64_t>(st.st_size) : 0;
+    nModifiedNs = bThere ? static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec : 0;
+}
+
 } // namespace
+
+void CPlaybackController::StampRunFile(const std::string& strPath)
+{
+    StampOfFile(strPath, m_nRunFileSize, m_nRunFileModifiedNs);
+}
 
 uint64_t CPlaybackController::HeardFrame() const
 {
@@ -78,26 +94,66 @@ void CPlaybackController::RememberPosition()
     const std::string strPath = CurrentFile();
     if (!m_pPositions || m_nPlayState != PS_RUNNING || strPath.empty())
         return;
-    ReportSave(m_pPositions->Store(strPath, {GetHeardFrame(), GetLengthFrames()}), m_pPositions->GetFile(), "再生位置",
-        m_bPositionsFailureShown);
+    const CPositionStore::SPosition position{
+        GetHeardFrame(), GetLengthFrames(), GetSampleRate(), m_nRunFileSize, m_nRunFileModifiedNs};
+    ReportSave(m_pPositions->Store(strPath, position), m_pPositions->GetError(), "再生位置", m_bPositionsFailureShown);
 }
 
-void CPlaybackController::ForgetPosition()
+void CPlaybackController::ForgetPosition(const std::string& strPath)
 {
-    const std::string strPath = CurrentFile();
     if (m_pPositions && !strPath.empty())
-        ReportSave(m_pPositions->Forget(strPath), m_pPositions->GetFile(), "再生位置", m_bPositionsFailureShown);
+        ReportSave(m_pPositions->Forget(strPath), m_pPositions->GetError(), "再生位置", m_bPositionsFailureShown);
 }
 
-uint64_t CPlaybackController::LastHeardFrame(const std::string& strPath) const
+uint64_t CPlaybackController::LastHeardFrame(const std::string& strPath)
 {
-    if (!m_pPositions)
+    const auto position = m_pPositions ? m_pPositions->Find(strPath) : std::nullopt;
+    if (!position)
         return 0;
-    const auto position = m_pPositions->Find(strPath);
-    // A file that changed since (converted, cut, replaced) starts anew.
-    if (!position || position->nLengthFrames != m_engine.SoundFile().GetLengthFrames())
+    // A file that changed since (converted, cut, replaced) starts anew. Its
+    // length is no sign: a decoder's estimate differs from the decoded end.
+    // A place stored without the file's stamp, by an earlier version, is trusted.
+    uint64_t nSize = 0;
+    int64_t nModifiedNs = 0;
+    StampOfFile(strPath, nSize, nModifiedNs);
+    const bool bStamped = position->nFileSize != 0 || position->nModifiedNs != 0;
+    if (bStamped && (position->nFileSize != nSize || position->nModifiedNs != nModifiedNs))
         return 0;
+    // Nothing is left to play at or past the end: the place goes.
+    if (position->nFrame >= m_engine.SoundFile().GetLengthFrames()) {
+        ForgetPosition(strPath);
+        return 0;
+    }
     return position->nFrame;
+}
+
+CPlaybackController::SShownEntry CPlaybackController::GetShownEntry() const
+{
+    if (m_nPlayState == PS_RUNNING)
+        return {m_nCurrent, GetHeardFrame(), GetLengthFrames(), GetSampleRate()};
+    SShownEntry shown;
+    shown.nEntry = FirstSelectedRow();
+    if (shown.nEntry < 0 || !m_pPositions)
+        return shown;
+    if (const auto position = m_pPositions->Find(m_PlayList.GetPath(shown.nEntry))) {
+        shown.nFrame = position->nFrame;
+        shown.nLengthFrames = position->nLengthFrames;
+        shown.nRate = position->nRate;
+    }
+    return shown;
+}
+
+void CPlaybackController::ShowStoppedPlace()
+{
+    if (m_nPlayState == PS_RUNNING || m_bPlayWaitFlag)
+        return;
+    const SShownEntry shown = GetShownEntry();
+    const uint32_t nRate = std::max<uint32_t>(shown.nRate, 1);
+    const uint64_t nSec = shown.nRate > 0 ? shown.nFrame / nRate : 0;
+    m_view.SetProgressRange(static_cast<int>(std::min<uint64_t>(shown.nLengthFrames / nRate, INT32_MAX)));
+    m_nLastShownSec = static_cast<int>(std::min<uint64_t>(nSec, INT32_MAX));
+    m_view.SetTimeText(FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nSec, UINT32_MAX))));
+    m_view.SetProgressPos(m_nLastShownSec);
 }
 
 void CPlaybackController::RememberLastPlayed(const std::string& strPath)

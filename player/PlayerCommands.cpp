@@ -119,6 +119,9 @@ void CPlaybackController::RunCommand(EPlayerCommand eCommand, int64_t nValue)
     case EPlayerCommand::SetSkipSilence:
         OnSkipSilence(nValue != 0);
         break;
+    case EPlayerCommand::ShowSelected:
+        ShowStoppedPlace();
+        break;
     }
 }
 

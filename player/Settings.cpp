@@ -3,7 +3,7 @@
 #include "PlaybackController.h"
 
 #include "engine/SpeedEngine.h"
-#include "platform/settings/PositionStore.h"
+#include "platform/positions/PositionStore.h"
 #include "platform/settings/ProfileStore.h"
 
 #include <algorithm>
@@ -68,6 +68,7 @@ void CPlaybackController::Start()
     const int nLastPlayed = m_strLastPlayed.empty() ? -1 : m_PlayList.IndexOf(m_strLastPlayed);
     if (nLastPlayed >= 0)
         SelectOnly(nLastPlayed);
+    ShowStoppedPlace();
     ShowFileProblems();
 }
 
@@ -77,9 +78,9 @@ void CPlaybackController::Start()
 void CPlaybackController::ShowFileProblems()
 {
     const CSettingsFile& settings = m_profile.GetFile();
-    const CSettingsFile* pPositions = m_pPositions ? &m_pPositions->GetFile() : nullptr;
     const std::string& strSettingsReason = settings.GetReadOnlyReason();
-    const std::string strPositionsReason = pPositions ? pPositions->GetReadOnlyReason() : "";
+    const std::string strPositionsReason = m_pPositions ? m_pPositions->GetReadOnlyReason() : "";
+    const std::string strPositionsDamaged = m_pPositions ? m_pPositions->GetDamagedCopy() : "";
     m_bSettingsFailureShown = !strSettingsReason.empty();
     m_bPositionsFailureShown = !strPositionsReason.empty();
     std::string strMessage;
@@ -95,14 +96,14 @@ void CPlaybackController::ShowFileProblems()
     if (strSettingsReason.empty() && !settings.GetDamagedCopy().empty())
         add("設定ファイルが壊れていたため、初期設定で起動しました。\n元のファイルは " + settings.GetDamagedCopy()
             + " として残します。");
-    if (pPositions && strPositionsReason.empty() && !pPositions->GetDamagedCopy().empty())
-        add("再生位置のファイルが壊れていたため、再生位置なしで起動しました。\n元のファイルは "
-            + pPositions->GetDamagedCopy() + " として残します。");
+    if (strPositionsReason.empty() && !strPositionsDamaged.empty())
+        add("再生位置のファイルが壊れていたため、再生位置なしで起動しました。\n元のファイルは " + strPositionsDamaged
+            + " として残します。");
     if (!strMessage.empty())
         m_view.ShowMessage(strMessage);
 }
 
-void CPlaybackController::ReportSave(bool bSaved, const CSettingsFile& file, const char* strWhat, bool& bFailureShown)
+void CPlaybackController::ReportSave(bool bSaved, const std::string& strError, const char* strWhat, bool& bFailureShown)
 {
     if (bSaved || bFailureShown) {
         bFailureShown = !bSaved;
@@ -110,7 +111,7 @@ void CPlaybackController::ReportSave(bool bSaved, const CSettingsFile& file, con
     }
     // Set before the message shows: its loop may run another save.
     bFailureShown = true;
-    m_view.ShowMessage(std::string(strWhat) + "を保存できませんでした。\n" + file.GetError()
+    m_view.ShowMessage(std::string(strWhat) + "を保存できませんでした。\n" + strError
         + "\n次に変更したときにもう一度保存します。");
 }
 
@@ -165,5 +166,6 @@ void CPlaybackController::SaveSettings()
     m_profile.WriteProfileInt(kSettingsSection, "PlayListCount", nCount);
     for (int i = 0; i < nCount; ++i)
         m_profile.WriteProfileString(kSettingsSection, PlayFileEntryName(i), m_PlayList.GetPath(i));
-    ReportSave(m_profile.EndBatch(), m_profile.GetFile(), "設定", m_bSettingsFailureShown);
+    const bool bSaved = m_profile.EndBatch();
+    ReportSave(bSaved, m_profile.GetFile().GetError(), "設定", m_bSettingsFailureShown);
 }

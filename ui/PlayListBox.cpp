@@ -116,6 +116,7 @@ void CPlayListBox::MoveTo(int nLine)
     }
     select(nLine, selected(nLine)); // the focus row, its mark unchanged
     make_visible(nLine);
+    Command(EPlayerCommand::ShowSelected);
 }
 
 int CPlayListBox::HandleKey()
@@ -154,6 +155,7 @@ int CPlayListBox::HandleKey()
         if (!bCtrl)
             return 0;
         SelectAllRows();
+        Command(EPlayerCommand::ShowSelected);
         return 1;
     case ' ':
         // A plain Space is the player's (play or pause).
@@ -161,6 +163,7 @@ int CPlayListBox::HandleKey()
             return 0;
         select(nLine, !selected(nLine));
         m_nAnchorLine = nLine;
+        Command(EPlayerCommand::ShowSelected);
         return 1;
     default:
         return 0;
@@ -229,6 +232,10 @@ int CPlayListBox::handle(int nEvent)
         }
         return nResult;
     }
+    case FL_RELEASE:
+        Fl_Browser::handle(nEvent);
+        Command(EPlayerCommand::ShowSelected);
+        return 1;
     case FL_MOVE:
     case FL_ENTER:
         Fl_Browser::handle(nEvent);

@@ -3,7 +3,8 @@
 // with the arrows, Page Up, Page Down, Home and End (Shift extends the
 // selection, Ctrl moves only the focus row, Ctrl+Space toggles it) and
 // Ctrl+A selects every row. A double-click or Return asks the player to play
-// the selection, Delete to remove it. An entry's tooltip is its full path;
+// the selection, Delete to remove it; every change of the selection by the
+// mouse or the keys asks it to show the selected entry. An entry's tooltip is its full path;
 // an empty list says how to fill it.
 #pragma once
 

@@ -272,6 +272,12 @@ bool CSettingsFile::Replace(const std::string& strContent)
     return true;
 }
 
+std::string MoveAsideAsDamaged(const std::string& strPath)
+{
+    const std::string strCopy = FreeDamagedName(strPath);
+    return RenameNoReplace(strPath, strCopy) == 0 ? strCopy : std::string();
+}
+
 bool CSettingsFile::Fail(const std::string& strError)
 {
     m_strError = strError;

@@ -55,6 +55,10 @@ private:
     std::string m_strError;
 };
 
+// Moves a damaged file to the first free <file>.damaged, .damaged.2, ...,
+// never over an earlier copy; its new name, or empty when it could not be moved.
+std::string MoveAsideAsDamaged(const std::string& strPath);
+
 // Any bytes as valid UTF-8 text without control characters: GLib's key file
 // escapes (\s for a space at either end, \\ \n \r \t) and \xHH for each other
 // control character and each byte outside valid UTF-8. GLib never writes \x,

@@ -259,6 +259,17 @@ TEST_F(MediaControlsTest, SeekAndSetPositionMoveWhatIsHeardAndPastTheEndIsTheNex
     Call(kPlayer + ".Seek -- -60000000");
     EXPECT_TRUE(WaitUntil([&] { return PositionUs() < 2000000; }, kUiTimeout)) << PositionUs();
 
+    // Stopped, the controls tell of the entry that Play continues, at its place.
+    Call(kPlayer + ".Seek 10000000");
+    ASSERT_TRUE(WaitUntil([&] { return PositionUs() >= 10000000; }, kUiTimeout)) << PositionUs();
+    Call(kPlayer + ".Stop");
+    ASSERT_TRUE(WaitForStatus("Stopped")) << Report();
+    EXPECT_TRUE(Holds(Get("Metadata"), "/org/velofonpocket/track/0")) << Get("Metadata");
+    EXPECT_GE(PositionUs(), 10000000);
+    Call(kPlayer + ".Play");
+    ASSERT_TRUE(WaitForStatus("Playing")) << Report();
+    EXPECT_GE(PositionUs(), 10000000);
+
     Call(kPlayer + ".Seek 60000000");
     EXPECT_TRUE(WaitUntil([&] { return Holds(Get("Metadata"), "/org/velofonpocket/track/1"); }, kUiTimeout))
         << Get("Metadata");

@@ -315,6 +315,7 @@ TEST_F(BadInputTest, AwkwardPathsSurviveARestartAndPlayOrAreSkipped)
     }
     // From the top, every playable entry plays once and the rest are passed over.
     const int nOpens = m_sound.GetOpenCount();
+    Select({});
     Post(EC::Play);
     Drain();
     EXPECT_EQ(m_sound.GetOpenCount() - nOpens, nPlayable);

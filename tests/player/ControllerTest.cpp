@@ -19,11 +19,12 @@ protected:
     uint64_t& ResumePos() { return CControllerProbe::ResumePos(Controller()); }
     uint64_t DataEnd() const { return m_pEngine->SoundFile().WaveFile().DataEnd(); }
 
-    void ExpectStopped()
+    // Stop leaves the stopped entry selected; the end of the list, none.
+    void ExpectStopped(const std::vector<int>& anSelected = {})
     {
         EXPECT_EQ(State(), PS_IDLE);
         EXPECT_EQ(Current(), -1);
-        EXPECT_TRUE(View().SelectedRows().empty());
+        EXPECT_EQ(View().SelectedRows(), anSelected);
         EXPECT_EQ(Playing(), kStoppedFileName);
         EXPECT_EQ(View().m_strTime, kTimeZero);
         EXPECT_EQ(View().m_strCaption, "STOP-Kuroto");
@@ -64,14 +65,18 @@ TEST_F(ControllerTest, PlayStartsAtTheSelectionAndRunsToTheEndOfTheList)
     ExpectStopped();
 }
 
-TEST_F(ControllerTest, PlayAfterStopStartsAtTheFirstEntry)
+TEST_F(ControllerTest, PlayAfterStopContinuesTheStoppedEntryUnlessTheListenerDeselectsIt)
 {
     Start({Sound("a.wav"), Sound("b.wav")});
     Select({1});
     Post(EC::Play);
     EXPECT_EQ(Playing(), "b.wav");
     Post(EC::Stop);
-    ExpectStopped();
+    ExpectStopped({1});
+    Post(EC::Play);
+    EXPECT_EQ(Playing(), "b.wav");
+    Post(EC::Stop);
+    Select({});
     Post(EC::Play);
     EXPECT_EQ(Playing(), "a.wav");
 }
@@ -202,7 +207,7 @@ TEST_F(ControllerTest, StopWhilePausedResumesResetsAndAllowsANewStart)
     const size_t nPlayed = m_sound.GetPlayed().size();
     Post(EC::Stop);
     EXPECT_FALSE(Controller().IsPaused());
-    ExpectStopped();
+    ExpectStopped({0});
     Drain();
     EXPECT_EQ(m_sound.GetPlayed().size(), nPlayed) << "nothing plays after Stop";
     Post(EC::Play);
@@ -368,6 +373,7 @@ TEST_F(ControllerTest, AStopRightAfterADoubleClickLeavesNothingPending)
     Start({Sound("a.wav"), Sound("b.wav"), Sound("c.wav")});
     Post(EC::Play);
     PlayOne();
+    const int nPlaying = Current();
     // Both clicks wait in the queue: Stop comes before the returned buffers.
     Select({2});
     Queue(EC::PlaySelected);
@@ -375,12 +381,13 @@ TEST_F(ControllerTest, AStopRightAfterADoubleClickLeavesNothingPending)
     Dispatch();
     EXPECT_EQ(State(), PS_IDLE);
     EXPECT_EQ(CControllerProbe::Pending(Controller()), -1);
+    EXPECT_EQ(View().SelectedRows(), std::vector<int>{nPlaying}) << "Stop leaves what played selected";
 
-    // The next run goes through the list in order.
+    // The next run continues it and goes on through the list in order.
     Post(EC::Play);
-    EXPECT_EQ(Playing(), "a.wav");
+    EXPECT_EQ(Current(), nPlaying);
     ASSERT_TRUE(PlayUntilNextOpen());
-    EXPECT_EQ(Playing(), "b.wav");
+    EXPECT_EQ(Current(), nPlaying + 1);
 }
 
 TEST_F(ControllerTest, APauseClickHandledDuringTheWaitStartsNothing)
@@ -469,7 +476,7 @@ TEST_F(ControllerTest, StopDispatchedInsideTheBufferHandlingEndsTheRun)
     Dispatch();
     EXPECT_EQ(State(), PS_IDLE);
     Drain();
-    ExpectStopped();
+    ExpectStopped({0});
 }
 
 TEST_F(ControllerTest, AStalledOutputRestartsWhereTheSoundWasOnAReopenedDevice)

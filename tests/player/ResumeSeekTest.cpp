@@ -2,7 +2,7 @@
 // within the playing entry, and files opened from outside the window.
 #include "PlayerFixture.h"
 
-#include "platform/settings/PositionStore.h"
+#include "platform/positions/PositionStore.h"
 
 namespace {
 
@@ -19,9 +19,14 @@ protected:
     CPlaybackController& StartWithPositions(const std::vector<std::string>& astrPlaylist)
     {
         m_positions.SetPath(m_pDir->Path() + "/positions");
-        CPlaybackController& controller = Start(astrPlaylist);
-        controller.SetPositionStore(&m_positions);
-        return controller;
+        return Start(astrPlaylist);
+    }
+    // Every controller knows the places from its start, as the program's does.
+    std::unique_ptr<CPlaybackController> MakeController(CProfileStore& profile, IPlayerView& view) override
+    {
+        auto pController = PlayerFixture::MakeController(profile, view);
+        pController->SetPositionStore(&m_positions);
+        return pController;
     }
 
     uint64_t StoredFrame(const std::string& strPath) const
@@ -61,7 +66,7 @@ TEST_F(ResumeSeekTest, StopRemembersWhatWasHeardAndPlayResumesThereAfterARestart
     const uint64_t nHeard = StoredFrame(strA);
     EXPECT_NEAR(static_cast<double>(nHeard), 3.0 * kBufferFrames * 2.0, 0.5 * kBufferFrames);
 
-    Start().SetPositionStore(&m_positions);
+    Start();
     EXPECT_EQ(View().SelectedRows(), std::vector<int>{1}) << "the entry that played last is selected";
     const size_t nBefore = m_sound.GetPlayed().size();
     Post(EC::Play);
@@ -87,6 +92,83 @@ TEST_F(ResumeSeekTest, AFilePlayedToItsEndStartsFromTheBeginningNextTime)
     EXPECT_GT(StoredFrame(strA), 0u) << "playing saves the place every 10 seconds";
     Drain();
     EXPECT_FALSE(m_positions.Find(strA).has_value());
+}
+
+// A stored place counts while the file is the one it was stored for: the
+// same size and modification time (a decoder's length estimate may differ
+// from the decoded end), or none known (an earlier version's entry). A place
+// at or past the end counts as none and goes.
+TEST_F(ResumeSeekTest, AStoredPlaceCountsWhileTheFileIsTheSameAndBeforeItsEnd)
+{
+    const std::string strA = Sound("a.wav", 30);
+    StartWithPositions({strA});
+    Post(EC::Play);
+    PlayOne();
+    Post(EC::Stop);
+    const CPositionStore::SPosition stored = *m_positions.Find(strA);
+    ASSERT_GT(stored.nFileSize, 0u);
+    const uint64_t nLength = 30 * kRate;
+    struct SCase {
+        const char* strWhat;
+        CPositionStore::SPosition position;
+        uint64_t nStartFrame;
+        bool bKept;
+    };
+    const SCase aCases[] = {
+        {"the length differs", {5000, nLength + 1152, kRate, stored.nFileSize, stored.nModifiedNs}, 5000, true},
+        {"no stamp", {6000, 0, 0, 0, 0}, 6000, true},
+        {"another size", {7000, nLength, kRate, stored.nFileSize + 1, stored.nModifiedNs}, 0, true},
+        {"another time", {7000, nLength, kRate, stored.nFileSize, stored.nModifiedNs + 1}, 0, true},
+        {"at the end", {nLength, nLength, kRate, stored.nFileSize, stored.nModifiedNs}, 0, false},
+        {"past the end", {nLength + 1, nLength, kRate, 0, 0}, 0, false},
+        {"far past the end", {UINT64_MAX, UINT64_MAX, kRate, 0, 0}, 0, false},
+    };
+    for (const SCase& c : aCases) {
+        ASSERT_TRUE(m_positions.Store(strA, c.position));
+        const size_t nFrom = m_sound.GetPlayed().size();
+        Post(EC::Play);
+        EXPECT_EQ(Playing(), "a.wav") << c.strWhat;
+        PlayOne();
+        Bytes abExpected = Render(strA, kDataOffset + 2 * c.nStartFrame);
+        const Bytes abPlayed = PlayedSince(nFrom);
+        abExpected.resize(abPlayed.size());
+        EXPECT_TRUE(abPlayed == abExpected) << c.strWhat << ": not from frame " << c.nStartFrame;
+        if (!c.bKept) {
+            EXPECT_FALSE(m_positions.Find(strA).has_value()) << c.strWhat;
+        }
+        Post(EC::Stop);
+    }
+}
+
+// While stopped, the time and the progress bar show the selected entry's
+// place: after Stop, after a restart, and as the selection moves.
+TEST_F(ResumeSeekTest, ThePlaceShowsWhileStopped)
+{
+    const std::string strA = Sound("a.wav", 30);
+    const std::string strB = Sound("b.wav", 30);
+    StartWithPositions({strA, strB});
+    ASSERT_TRUE(m_positions.Store(strB, {20 * kRate + 5, 30 * kRate, kRate, 0, 0}));
+    Select({0});
+    Post(EC::Play);
+    for (int i = 0; i < 3; ++i)
+        PlayOne();
+    Post(EC::Stop);
+    const uint64_t nHeard = m_positions.Find(strA)->nFrame;
+    const std::string strHeard = "00:00:0" + std::to_string(nHeard / kRate);
+    EXPECT_EQ(View().m_strTime, strHeard);
+    EXPECT_EQ(View().m_nProgressMax, 30);
+    EXPECT_EQ(View().m_nProgressPos, static_cast<int>(nHeard / kRate));
+    EXPECT_EQ(Controller().GetShownEntry().nEntry, 0);
+
+    Start();
+    EXPECT_EQ(View().m_strTime, strHeard);
+    Select({1});
+    Post(EC::ShowSelected);
+    EXPECT_EQ(View().m_strTime, "00:00:20");
+    EXPECT_EQ(Controller().GetShownEntry().nFrame, 20 * kRate + 5);
+    Select({});
+    Post(EC::ShowSelected);
+    EXPECT_EQ(View().m_strTime, kTimeZero);
 }
 
 TEST_F(ResumeSeekTest, JumpsLandOnTheExactFrameAndAddUpWhileARestartIsUnderWay)

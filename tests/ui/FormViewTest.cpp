@@ -185,6 +185,8 @@ TEST_F(FormViewTest, ArrowsMoveInTheListAndNeverMoveTheFocus)
     EXPECT_EQ(Selection(), (std::vector<bool> {true, false, false}));
     Key(FL_End);
     EXPECT_EQ(Selection(), (std::vector<bool> {false, false, true}));
+    // Each move asks the player to show the selected entry's place.
+    EXPECT_EQ(TakePosted(), Posted(5, {EPlayerCommand::ShowSelected, 0}));
 
     CImageButton& speedUp = m_pView->GetButton(EFormButton::SpeedUp);
     Fl::focus(&speedUp);
@@ -236,7 +238,7 @@ TEST_F(FormViewTest, KeysPostTheirCommands)
     Fl::focus(&m_pView->GetPlayListBox());
     Key('a', FL_CTRL, "\001");
     EXPECT_EQ(Selection(), (std::vector<bool> {true, true, true}));
-    EXPECT_TRUE(TakePosted().empty());
+    EXPECT_EQ(TakePosted(), (Posted {{EPlayerCommand::ShowSelected, 0}}));
 }
 
 TEST_F(FormViewTest, AClickOrADragOnTheProgressBarJumpsThere)
