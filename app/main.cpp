@@ -13,7 +13,7 @@
 #include "output/WaveOutput.h"
 #include "platform/desktop/Desktop.h"
 #include "platform/desktop/EndSignals.h"
-#include "platform/desktop/HandOver.h"
+#include "platform/handover/HandOver.h"
 #include "platform/events/MessageQueue.h"
 #include "platform/positions/PositionStore.h"
 #include "platform/settings/ProfileStore.h"
@@ -72,21 +72,70 @@ std::string BesideSettings(const std::string& strSettingsPath, const char* strNa
 // A second start: the running player takes the paths and comes to the front.
 int HandOverToRunningPlayer(const std::string& strLockPath, const std::vector<std::string>& astrPaths)
 {
-    const bool bTaken = astrPaths.empty() || HandOver(strLockPath, astrPaths);
+    std::string strWhy;
+    const bool bTaken = astrPaths.empty() || HandOver(strLockPath, astrPaths, strWhy);
     EnumTopLevelWindows(BringToFrontWhenMatching, 0);
     if (!bTaken)
-        std::fprintf(stderr, "VelofonPocket: the running player did not take the files\n");
+        std::fprintf(stderr, "VelofonPocket: the running player did not take the files: %s\n", strWhy.c_str());
     return bTaken ? 0 : 1;
 }
 
-// What a second start handed over is opened, and the window raised.
-void OnHandOver(FL_SOCKET hListen, void* pView)
+// The hand-over socket in the event loop: every connection is watched on
+// its own and read as it comes, and a timer drops the slow ones, so that
+// nothing a client does holds up the sound or the window.
+struct SHandOver {
+    CHandOverServer server;
+    CVelofonPocketView* pView = nullptr;
+    bool bListening = false;
+};
+
+constexpr double kHandOverCheckSeconds = 0.25;
+
+void OnHandOverListener(FL_SOCKET, void* pHandOver);
+
+// The listener is watched while there is room for another connection.
+void WatchListener(SHandOver& handOver)
 {
-    if (const auto astrPaths = ReceiveHandOver(hListen)) {
-        auto* pPlayerView = static_cast<CVelofonPocketView*>(pView);
-        pPlayerView->OpenPaths(*astrPaths);
-        pPlayerView->show();
+    const bool bWanted = !handOver.server.IsFull();
+    if (bWanted == handOver.bListening)
+        return;
+    handOver.bListening = bWanted;
+    if (bWanted)
+        Fl::add_fd(handOver.server.GetListener(), OnHandOverListener, &handOver);
+    else
+        Fl::remove_fd(handOver.server.GetListener());
+}
+
+// What a second start handed over is opened, and the window raised.
+void OnHandOverConnection(FL_SOCKET hConnection, void* pHandOver)
+{
+    auto& handOver = *static_cast<SHandOver*>(pHandOver);
+    bool bClosed = false;
+    const auto astrPaths = handOver.server.Read(hConnection, bClosed);
+    if (bClosed)
+        Fl::remove_fd(hConnection);
+    if (astrPaths) {
+        handOver.pView->OpenPaths(*astrPaths);
+        handOver.pView->show();
     }
+    WatchListener(handOver);
+}
+
+void OnHandOverListener(FL_SOCKET, void* pHandOver)
+{
+    auto& handOver = *static_cast<SHandOver*>(pHandOver);
+    for (const int hConnection : handOver.server.Accept())
+        Fl::add_fd(hConnection, OnHandOverConnection, &handOver);
+    WatchListener(handOver);
+}
+
+void OnHandOverTimer(void* pHandOver)
+{
+    auto& handOver = *static_cast<SHandOver*>(pHandOver);
+    for (const int hConnection : handOver.server.DropLate())
+        Fl::remove_fd(hConnection);
+    WatchListener(handOver);
+    Fl::repeat_timeout(kHandOverCheckSeconds, OnHandOverTimer, pHandOver);
 }
 
 // ---- window scale ----
@@ -191,7 +240,9 @@ int main(int argc, char** argv)
     const EInstanceLock eLock = LockSingleInstance(strLockPath, nLockError);
     if (eLock == EInstanceLock::HeldByAnother)
         return HandOverToRunningPlayer(strLockPath, commandLine.astrPaths);
-    const int hHandOver = eLock == EInstanceLock::Ours ? ListenForHandOver(strLockPath) : -1;
+    SHandOver handOver;
+    std::string strHandOverError;
+    const bool bHandOver = eLock == EInstanceLock::Ours && handOver.server.Listen(strLockPath, strHandOverError);
 
     const int hEndSignals = CatchEndSignals();
     Fl::lock(); // lets the audio thread wake the toolkit
@@ -227,16 +278,23 @@ int main(int argc, char** argv)
     SetMessageQueueHooks(GatherInput, Wake);
     if (hEndSignals >= 0)
         Fl::add_fd(hEndSignals, OnEndSignal);
+    // The desktop's media keys and sound menus, when a session bus runs:
+    // the name is owned before any message of the start stands in the way.
+    CMediaControlsAdapter mediaControls(controller, engine, [&view] { view.show(); }, [] { RequestExit(0); });
     // Shown before the settings are loaded, so that a message about them
     // stands over the player's window.
     view.show();
     controller.Start();
+    mediaControls.OnPlayerChanged();
+    if (bHandOver) {
+        handOver.pView = &view;
+        WatchListener(handOver);
+        Fl::add_timeout(kHandOverCheckSeconds, OnHandOverTimer, &handOver);
+    } else if (!strHandOverError.empty()) {
+        view.ShowMessage("ほかの起動から渡されるファイルを受け取れません。\n" + strHandOverError);
+    }
     view.OpenPaths(commandLine.astrPaths);
-    if (hHandOver >= 0)
-        Fl::add_fd(hHandOver, OnHandOver, &view);
     Fl::add_timeout(kPlayerTickMs / 1000.0, OnTickTimer, &controller);
-    // The desktop's media keys and sound menus, when a session bus runs.
-    CMediaControlsAdapter mediaControls(controller, engine, [&view] { view.show(); }, [] { RequestExit(0); });
     const int nStatus = RunUntilExit();
 
     // The sound device closes before the buffers it plays from are freed.
@@ -244,8 +302,12 @@ int main(int argc, char** argv)
     Fl::remove_timeout(OnTickTimer, &controller);
     if (hEndSignals >= 0)
         Fl::remove_fd(hEndSignals);
-    if (hHandOver >= 0)
-        Fl::remove_fd(hHandOver);
+    if (bHandOver) {
+        Fl::remove_timeout(OnHandOverTimer, &handOver);
+        if (handOver.bListening)
+            Fl::remove_fd(handOver.server.GetListener());
+        handOver.bListening = false;
+    }
     SetMessageQueueHooks(nullptr, nullptr);
     return nStatus;
 }

@@ -35,8 +35,13 @@ int CatchEndSignals()
     action.sa_handler = OnEndSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int nSignal : {SIGTERM, SIGHUP, SIGINT})
+    for (int nSignal : {SIGTERM, SIGHUP, SIGINT}) {
+        // Started under nohup, the hang-up stays ignored, as it was asked.
+        struct sigaction inherited {};
+        if (nSignal == SIGHUP && ::sigaction(nSignal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(nSignal, &action, nullptr);
+    }
     return g_ahPipe[0];
 }
 

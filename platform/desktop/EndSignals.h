@@ -5,7 +5,8 @@
 // ends from its own loop and cleans up as after any other exit request.
 #pragma once
 
-// Catches the three signals from now on. Returns the descriptor that turns
+// Catches the three signals from now on; a hang-up that is ignored (nohup)
+// stays ignored. Returns the descriptor that turns
 // readable when one arrives (non-blocking, closed on exec), or -1 when no
 // pipe can be made; the signals then keep their default action.
 int CatchEndSignals();

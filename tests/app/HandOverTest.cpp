@@ -4,9 +4,10 @@
 // drop from a file manager.
 #include "RunningPlayer.h"
 
-#include "platform/desktop/HandOver.h"
+#include "platform/handover/HandOver.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
 #include <string>
@@ -60,6 +61,18 @@ protected:
         const bool bAcknowledged = bConnected && ::recv(hSocket, &chAnswer, 1, 0) == 1;
         ::close(hSocket);
         return bAcknowledged;
+    }
+
+    // A connection to the player's socket that sent strMessage and holds on.
+    int Connect(const std::string& strMessage) const
+    {
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        SocketPath().copy(address.sun_path, sizeof address.sun_path - 1);
+        const int hSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::connect(hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ::send(hSocket, strMessage.data(), strMessage.size(), MSG_NOSIGNAL);
+        return hSocket;
     }
 
     pid_t m_nDragSource = -1;
@@ -173,6 +186,87 @@ TEST_F(HandOverTest, AMalformedLargeOrSlowMessageLeavesThePlayerRunning)
     EXPECT_EQ(RunSecondStart({strFile}, "/", strOutput), 0) << strOutput;
     EXPECT_TRUE(WaitForSetting("PlayFile00000", strFile)) << Setting("PlayFile00000") << Report();
     EXPECT_EQ(Setting("PlayListCount"), "1");
+}
+
+// Clients that send part of a message and hold on are served beside the
+// sound: it goes on, a second start still hands over its file, and the
+// player closes them after a while, blaming nobody.
+TEST_F(HandOverTest, StalledClientsHoldUpNeitherTheSoundNorASecondStart)
+{
+    const std::string strTalk = m_dir.Write("talk.wav", Mono16Wav(22050, 60.0, 140));
+    PrepareSettings({strTalk});
+    StartPlayer({}, {strTalk});
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(WaitForSound(22050 / 2)) << Report();
+    std::vector<int> ahStalled;
+    for (int i = 0; i < 50; ++i)
+        ahStalled.push_back(Connect("/waiting.wav"));
+    EXPECT_TRUE(WaitForMoreSound(2 * 22050)) << "the sound stalled" << Report();
+    const std::string strNext = MakeSound("next.wav");
+    std::string strOutput;
+    EXPECT_EQ(RunSecondStart({strNext}, "/", strOutput), 0) << strOutput;
+    EXPECT_TRUE(WaitForSetting("PlayFile00001", strNext)) << Report();
+    for (const int hSocket : ahStalled) {
+        const timeval timeout {10, 0};
+        ::setsockopt(hSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        char ch = 0;
+        EXPECT_EQ(::recv(hSocket, &ch, 1, 0), 0) << "not closed by the player";
+        ::close(hSocket);
+    }
+    EXPECT_EQ(FindWindowTitled("VelofonPocket"), 0u) << "a message box";
+}
+
+// The socket goes with the player; those that players of other settings
+// left are removed at the next start, and a player started under nohup
+// keeps ignoring the hang-up.
+TEST_F(HandOverTest, SocketsGoWithTheirPlayersAndNohupKeepsItRunning)
+{
+    PrepareSettings({});
+    ::mkdir(Path("runtime").c_str(), 0700);
+    const std::string strStale = Path("runtime/VelofonPocket.lock-" + std::to_string(::geteuid()) + "-1-2.sock");
+    {
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        strStale.copy(address.sun_path, sizeof address.sun_path - 1);
+        const int hSocket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(::bind(hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ::close(hSocket);
+    }
+    struct sigaction ignore {};
+    struct sigaction before {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGHUP, &ignore, &before);
+    StartPlayer();
+    ::sigaction(SIGHUP, &before, nullptr);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_FALSE(std::filesystem::exists(strStale)) << "the stale socket stays";
+    ASSERT_TRUE(std::filesystem::exists(SocketPath()));
+    ::kill(m_nPid, SIGHUP);
+    ::usleep(500000);
+    EXPECT_TRUE(PlayerRuns()) << Report();
+    const std::string strSocket = SocketPath();
+    m_bEndsWithTheTest = false;
+    EndPlayer();
+    EXPECT_FALSE(std::filesystem::exists(strSocket));
+}
+
+// Something at the socket's path that is no socket: the player says so at
+// its start, and a second start says why it cannot hand over, at once.
+TEST_F(HandOverTest, ASocketThatCannotBeMadeIsToldAtTheStartAndToASecondStart)
+{
+    PrepareSettings({});
+    const int hLock = ::open((SettingsFolder() + "/VelofonPocket.lock").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE(hLock, 0);
+    ::close(hLock);
+    ::mkdir(Path("runtime").c_str(), 0700);
+    ASSERT_EQ(::mkdir(SocketPath().c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((SocketPath() + "/inside").c_str(), 0700), 0);
+    // The message stands over the window from the start.
+    m_nPid = SpawnPlayer({}, {}, "", Path("player.log"));
+    EXPECT_TRUE(WaitUntil([] { return FindWindowTitled("VelofonPocket") != 0; }, kUiTimeout)) << "no message";
+    std::string strOutput;
+    EXPECT_EQ(RunSecondStart({MakeSound("a.wav")}, "/", strOutput), 1);
+    EXPECT_NE(strOutput.find(SocketPath() + ": not a socket"), std::string::npos) << strOutput;
 }
 
 } // namespace

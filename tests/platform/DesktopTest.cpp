@@ -3,7 +3,7 @@
 // test's own, the executable's path and opening a document through a
 // stand-in xdg-open.
 #include "platform/desktop/Desktop.h"
-#include "platform/desktop/HandOver.h"
+#include "platform/handover/HandOver.h"
 
 #include "AsNobody.h"
 #include "XvfbDisplay.h"
