@@ -3,6 +3,7 @@
 #include "engine/PlayableFiles.h"
 #include "engine/SpeedEngine.h"
 #include "engine/SpeedSteps.h"
+#include "platform/media/CoverCache.h"
 
 #include <FL/Fl.H>
 
@@ -112,6 +113,7 @@ SMediaState CMediaControlsAdapter::GetMediaState()
         state.strTitle = tags.strTitle.empty() ? FileNameOfPath(state.strPath) : tags.strTitle;
         state.strAlbum = tags.strAlbum;
         state.strArtist = tags.strArtist;
+        state.strArtPath = tags.strArtPath;
     }
     const bool bHasEntries = playList.GetCount() > 0;
     state.bCanGoNext = bHasEntries;
@@ -130,9 +132,14 @@ const CMediaControlsAdapter::STags& CMediaControlsAdapter::TagsOf(const std::str
         // While stopped the engine holds no file: an entry that has not
         // played since shows its name.
         const CSoundFile& file = m_engine.SoundFile();
-        m_tags = m_controller.IsPlaying()
-            ? STags{ strPath, file.GetTag("title"), file.GetTag("album"), file.GetTag("artist") }
-            : STags{ strPath, "", "", "" };
+        m_tags = STags{ strPath, "", "", "", "" };
+        std::string strCover;
+        std::string strExtension;
+        if (m_controller.IsPlaying()) {
+            m_tags = STags{ strPath, file.GetTag("title"), file.GetTag("album"), file.GetTag("artist"), "" };
+            if (file.GetCover(strCover, strExtension))
+                m_tags.strArtPath = CacheCover(strCover, strExtension);
+        }
     }
     return m_tags;
 }

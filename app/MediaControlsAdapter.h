@@ -59,6 +59,8 @@ private:
         std::string strTitle;
         std::string strAlbum;
         std::string strArtist;
+        // Its cover, written to the cache.
+        std::string strArtPath;
     };
 
     static void OnDispatchTimer(void* pThis);

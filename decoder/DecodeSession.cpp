@@ -573,3 +573,18 @@ void CDecodeSession::EstimateLength()
     }
     m_nLength = static_cast<uint64_t>(std::max<int64_t>(0, av_rescale(nInput, m_nRateOut, m_nRateIn)));
 }
+
+bool CDecodeSession::GetCover(std::string& strBytes, std::string& strExtension) const
+{
+    for (unsigned i = 0; m_pFormat && i < m_pFormat->nb_streams; ++i) {
+        const AVStream* pStream = m_pFormat->streams[i];
+        const AVPacket& picture = pStream->attached_pic;
+        if (!(pStream->disposition & AV_DISPOSITION_ATTACHED_PIC) || !picture.data || picture.size <= 0)
+            continue;
+        strBytes.assign(reinterpret_cast<const char*>(picture.data), static_cast<size_t>(picture.size));
+        const AVCodecID eCodec = pStream->codecpar->codec_id;
+        strExtension = eCodec == AV_CODEC_ID_MJPEG ? "jpg" : eCodec == AV_CODEC_ID_PNG ? "png" : "img";
+        return true;
+    }
+    return false;
+}

@@ -55,6 +55,11 @@ public:
             : nullptr;
     }
 
+    // The first picture the file carries (an MP3's APIC, an MP4's covr, a
+    // FLAC or Ogg picture): its bytes and "jpg" or "png" (else "img"), or
+    // nothing when it has none.
+    bool GetCover(std::string& strBytes, std::string& strExtension) const;
+
 private:
     bool OpenDemuxer(std::string& strError);
     void FreeDemuxer();

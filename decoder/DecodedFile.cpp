@@ -121,6 +121,11 @@ std::string CDecodedFile::GetTag(const char* strKey) const
     return std::string();
 }
 
+bool CDecodedFile::GetCover(std::string& strBytes, std::string& strExtension) const
+{
+    return m_pSession && m_pSession->GetCover(strBytes, strExtension);
+}
+
 const std::string& CDecodedFile::GetError() const
 {
     return m_bOpen && !m_pSession->GetError().empty() ? m_pSession->GetError() : m_strError;

@@ -65,6 +65,8 @@ public:
     // "artist" (in any case), as the container or else the audio stream
     // holds it; empty when it has none.
     std::string GetTag(const char* strKey) const;
+    // The file's cover picture (see CDecodeSession::GetCover); false for none.
+    bool GetCover(std::string& strBytes, std::string& strExtension) const;
     // Why Open failed, or why reading stopped part-way; empty otherwise.
     const std::string& GetError() const;
 

@@ -134,6 +134,12 @@ public:
     {
         return m_nType == kTypeDecoded ? m_DecodedFile.GetTag(strKey) : std::string();
     }
+    // The last file's cover picture, its bytes and "jpg", "png" or "img";
+    // false for none (a WAV that the own reader plays has none).
+    bool GetCover(std::string& strBytes, std::string& strExtension) const
+    {
+        return m_nType == kTypeDecoded && m_DecodedFile.GetCover(strBytes, strExtension);
+    }
     const CWaveFile& WaveFile() const { return m_WaveFile; }
 
 private:

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -152,6 +153,7 @@ private:
     GVariant* Metadata(const SMediaState& state) const;
     std::string TrackId(int nTrack) const { return m_strTrackPrefix + std::to_string(nTrack); }
     void Emit(const char* strInterface, const char* strSignal, GVariant* pParameters);
+    bool RequestName(const std::string& strName);
 
     IMediaControlsTarget& m_target;
     SMediaIdentity m_identity;
@@ -160,7 +162,8 @@ private:
     GDBusConnection* m_pConnection;
     GDBusNodeInfo* m_pNode = nullptr;
     guint m_anRegistrations[2] = {};
-    guint m_nNameOwner = 0;
+    // The bus name owned, empty when none could be.
+    std::string m_strBusName;
 };
 
 CMediaBus::CMediaBus(IMediaControlsTarget& target, const SMediaIdentity& identity, GDBusConnection* pConnection)
@@ -180,18 +183,46 @@ CMediaBus::CMediaBus(IMediaControlsTarget& target, const SMediaIdentity& identit
         m_anRegistrations[i] = g_dbus_connection_register_object(
             m_pConnection, kObjectPath, m_pNode->interfaces[i], &vtable, this, nullptr, nullptr);
     }
-    // The object stands before the name appears, so whoever sees the name finds it.
+    // The object stands before the name appears, so whoever sees the name
+    // finds it; a name another player holds is not waited for.
     if (IsServing()) {
         const std::string strBusName = kBusNamePrefix + identity.strName;
-        m_nNameOwner = g_bus_own_name_on_connection(m_pConnection, strBusName.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE,
-            nullptr, nullptr, nullptr, nullptr);
+        for (const std::string& strName : {strBusName, strBusName + ".instance" + std::to_string(::getpid())}) {
+            if (RequestName(strName)) {
+                m_strBusName = strName;
+                break;
+            }
+        }
     }
+}
+
+// True when this connection now owns strName (DBus's RequestName with
+// DO_NOT_QUEUE: one already owned by another is refused at once).
+bool CMediaBus::RequestName(const std::string& strName)
+{
+    constexpr guint32 kDoNotQueue = 4;
+    constexpr guint32 kPrimaryOwner = 1;
+    constexpr int kCallTimeoutMs = 2000;
+    GVariant* pReply = g_dbus_connection_call_sync(m_pConnection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+        "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", strName.c_str(), kDoNotQueue),
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, nullptr);
+    if (!pReply)
+        return false;
+    guint32 nResult = 0;
+    g_variant_get(pReply, "(u)", &nResult);
+    g_variant_unref(pReply);
+    return nResult == kPrimaryOwner;
 }
 
 CMediaBus::~CMediaBus()
 {
-    if (m_nNameOwner != 0)
-        g_bus_unown_name(m_nNameOwner);
+    if (!m_strBusName.empty()) {
+        GVariant* pReply = g_dbus_connection_call_sync(m_pConnection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+            "org.freedesktop.DBus", "ReleaseName", g_variant_new("(s)", m_strBusName.c_str()), nullptr,
+            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+        if (pReply)
+            g_variant_unref(pReply);
+    }
     for (guint nRegistration : m_anRegistrations) {
         if (nRegistration != 0)
             g_dbus_connection_unregister_object(m_pConnection, nRegistration);
@@ -424,6 +455,11 @@ GVariant* CMediaBus::Metadata(const SMediaState& state) const
         if (gchar* strUrl = g_filename_to_uri(state.strPath.c_str(), nullptr, nullptr)) {
             g_variant_builder_add(&builder, "{sv}", "xesam:url", g_variant_new_string(strUrl));
             g_free(strUrl);
+        }
+        gchar* strArtUrl = state.strArtPath.empty() ? nullptr : g_filename_to_uri(state.strArtPath.c_str(), nullptr, nullptr);
+        if (strArtUrl) {
+            g_variant_builder_add(&builder, "{sv}", "mpris:artUrl", g_variant_new_string(strArtUrl));
+            g_free(strArtUrl);
         }
     }
     return g_variant_builder_end(&builder);

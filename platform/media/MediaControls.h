@@ -1,7 +1,9 @@
 // The desktop's media controls: media keys, the sound menu and the lock
 // screen's player reach the program over the session bus, in the interfaces
 // of MPRIS 2.2 (org.mpris.MediaPlayer2 and its Player) on the object
-// /org/mpris/MediaPlayer2, under the name org.mpris.MediaPlayer2.<name>.
+// /org/mpris/MediaPlayer2, under the name org.mpris.MediaPlayer2.<name>, or
+// org.mpris.MediaPlayer2.<name>.instance<PID> when another player (of other
+// settings) holds that, as the specification allows.
 //
 // This side speaks the protocol and keeps its rules: a stale track or a
 // position outside the track is ignored, a rate of 0 pauses, a rate that is
@@ -38,6 +40,8 @@ struct SMediaState {
     std::string strAlbum;
     std::string strArtist;
     std::string strPath;
+    // A picture of the track (its cover) as a file; empty for none.
+    std::string strArtPath;
     bool bCanGoNext = false;
     bool bCanGoPrevious = false;
     bool bCanPlay = false;

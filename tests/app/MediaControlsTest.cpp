@@ -207,6 +207,55 @@ TEST_F(MediaControlsTest, PlayPausePlaysTheFileWithItsTagsPauseHoldsItAndQuitEnd
     EXPECT_EQ(m_nExitStatus, 0) << m_strEnd;
 }
 
+// The cover a file carries is written once to the cache and given as the
+// track's art; a second player, of other settings, takes a name of its own.
+TEST_F(MediaControlsTest, CoversAreTheTracksArtAndASecondPlayerTakesAnInstanceName)
+{
+    const std::string strWav = m_dir.Write("speech.wav", Mono16Wav(kRate, 6.0, 120));
+    const std::string strCover = Path("cover.png");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i color=red:s=8x8 -frames:v 1 '" + strCover + "'")
+        .c_str()), 0);
+    const std::pair<const char*, const char*> aFormats[] = {
+        {"book.mp3", "-c:a libmp3lame -id3v2_version 3"}, {"book.m4b", "-c:a aac -f mp4"}, {"book.flac", "-c:a flac"}};
+    std::vector<std::string> astrFiles;
+    for (const auto& [strName, strCodec] : aFormats) {
+        astrFiles.push_back(Path(strName));
+        const std::string strCommand = "ffmpeg -nostdin -v error -y -i '" + strWav + "' -i '" + strCover +
+            "' -map 0 -map 1 " + strCodec + " -c:v png -disposition:v attached_pic '" + astrFiles.back() + "'";
+        ASSERT_EQ(std::system(strCommand.c_str()), 0) << strCommand;
+    }
+    StartOnTheBus(astrFiles);
+    ASSERT_FALSE(HasFatalFailure());
+    const Bytes abCover = ReadWholeFile(strCover);
+    for (const std::string& strFile : astrFiles) {
+        Call(kPlayer + ".OpenUri 'file://" + strFile + "'");
+        std::string strArt;
+        EXPECT_TRUE(WaitUntil([&] {
+            const std::string strMetadata = Get("Metadata");
+            const size_t nAt = strMetadata.find("'mpris:artUrl': <'file://");
+            if (!Holds(strMetadata, strFile) || nAt == std::string::npos)
+                return false;
+            const size_t nStart = nAt + std::strlen("'mpris:artUrl': <'file://");
+            strArt = strMetadata.substr(nStart, strMetadata.find('\'', nStart) - nStart);
+            return true;
+        }, kUiTimeout)) << strFile << ": " << Get("Metadata");
+        EXPECT_EQ(strArt.rfind(Path("cache/VelofonPocket/covers/"), 0), 0u) << strArt;
+        EXPECT_TRUE(ReadWholeFile(strArt) == abCover) << strArt;
+    }
+
+    ::mkdir(Path("other").c_str(), 0700);
+    const pid_t nOther = SpawnPlayer({"DBUS_SESSION_BUS_ADDRESS=" + m_strBus, "XDG_CONFIG_HOME=" + Path("other"),
+        "XDG_RUNTIME_DIR=" + Path("other"), "SDL_DISKAUDIOFILE=" + Path("other/device.raw")}, {}, "", Path("other.log"));
+    ASSERT_GT(nOther, 0);
+    const std::string strInstance = "org.mpris.MediaPlayer2.VelofonPocket.instance" + std::to_string(nOther);
+    EXPECT_TRUE(WaitUntil([&] {
+        return Holds(RunCommand(OnTheBus("gdbus call --session --dest org.freedesktop.DBus --object-path "
+            "/org/freedesktop/DBus --method org.freedesktop.DBus.ListNames")).strText, strInstance);
+    }, kUiTimeout)) << strInstance;
+    ::kill(nOther, SIGTERM);
+    ::waitpid(nOther, nullptr, 0);
+}
+
 TEST_F(MediaControlsTest, RateVolumeAndLoopStatusAreSavedAsTheNearestSteps)
 {
     StartOnTheBus({}, {{"MixingVolume", "80"}});

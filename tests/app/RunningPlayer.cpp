@@ -175,6 +175,7 @@ std::vector<std::string> RunningPlayerFixture::PlayerEnvironment(const std::vect
     // without one, the bus library would start one on the test's display.
     std::vector<std::string> astrSettings = astrEnvironment;
     astrSettings.insert(astrSettings.end(), {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
+        "XDG_CACHE_HOME=" + m_dir.Path() + "/cache",
         "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + DeviceFile(),
         "VELOFON_SCALE=", "DBUS_SESSION_BUS_ADDRESS=unix:path=" + Path("no-session-bus")});
     return astrSettings;
