@@ -548,11 +548,23 @@ void CPlaybackController::OnRunEnded()
     if (m_nPending != -1) {
         m_nCurrent = m_nPending;
         m_nPending = -1;
-        StartFile(CurrentFile(), EStartAt::LastHeard);
-        SyncListSelection();
-        UpdateCaption();
-        if (m_bOutputFailed)
+        // An entry that cannot be played is passed over as Play passes it:
+        // the ones after it are tried in turn, up to the end of the list.
+        bool bStarted = StartFile(CurrentFile(), EStartAt::LastHeard);
+        for (int nAttempt = 1; !bStarted && !m_bOutputFailed && nAttempt < m_PlayList.GetCount(); ++nAttempt) {
+            const std::string strPath = NextFile();
+            if (m_nCurrent < 0)
+                break;
+            bStarted = StartFile(strPath, EStartAt::LastHeard);
+        }
+        if (m_bOutputFailed) {
             EndRunWithoutDevice();
+        } else if (!bStarted) {
+            EndRun();
+        } else {
+            SyncListSelection();
+            UpdateCaption();
+        }
         return;
     }
     // The entry played to its end: next time it starts from the beginning.

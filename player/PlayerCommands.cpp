@@ -201,7 +201,9 @@ void CPlaybackController::AddToPlayList(const std::string& strPath)
 
 void CPlaybackController::OnListAdd()
 {
-    bool bFileMode = m_nFileSelect != 0;
+    // The browser opens in file mode, whatever mode it ended in the last time:
+    // a folder-select tick carried over showed a list without files.
+    bool bFileMode = true;
     std::vector<std::string> astrPaths;
     if (!m_view.ChooseFiles(bFileMode, m_strBrowseFolder, astrPaths))
         return;

@@ -37,8 +37,8 @@ const char kRenderHelp[] =
 
 const char kRenderExitHelp[] =
     "\n"
-    "exit status: 0 every input rendered, 1 an input skipped or the output\n"
-    "failed (nothing is written when every input was skipped), 2 usage error,\n"
+    "exit status: 0 every input rendered, 1 an input skipped or cut short or\n"
+    "the output failed (nothing is written when every input was skipped), 2 usage error,\n"
     "128+N ended by signal N (130 for Ctrl+C).\n";
 
 // The player's output buffer: the engine's output comes in the same pieces.
@@ -119,6 +119,7 @@ public:
     }
 
     bool RenderedAny() const { return m_bRenderedAny; }
+    bool WasCutShort() const { return m_bCutShort; }
 
     // "velofon: skipping silence saved ..." when it was on.
     void ReportSavedTime() const
@@ -147,6 +148,9 @@ private:
         const bool bAnySound = m_args.line.options.SeekToStart(engine, strInput, bFirstInput);
         const uint32_t nRate = engine.GetFormat()->nSamplesPerSec;
         const uint64_t nFileBytes = SizeOf(strInput);
+        // A WAV's data chunk (within the file) states its length; a decoded
+        // file's length is the container's estimate, which never counts.
+        const uint64_t nStatedFrames = engine.SoundFile().IsDecoded() ? 0 : engine.SoundFile().GetLengthFrames();
         WarnOfAnotherRate(strInput, nRate);
         m_output.SetSampleRate(nRate);
         for (uint32_t nBytes; bAnySound && (nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer)) > 0;) {
@@ -155,10 +159,33 @@ private:
             WarnOfCappedSizes();
             m_progress.Show(Fraction(nFileBytes, engine.SoundFile()), BaseName(strInput));
         }
+        const bool bDone = m_output.GetError().empty() && !WasInterrupted();
+        if (bDone && bAnySound)
+            WarnIfCutShort(strInput, nStatedFrames, nFileBytes);
         engine.Close();
         m_dSkippedSeconds += static_cast<double>(engine.GetSkippedFrames()) / nRate;
         m_nDoneBytes += nFileBytes;
-        return m_output.GetError().empty() && !WasInterrupted();
+        return bDone;
+    }
+
+    // An input that ended before its stated length, or shrank while it was
+    // read (rewritten, truncated): the output holds what was read, and the
+    // run fails.
+    void WarnIfCutShort(const std::string& strInput, uint64_t nStatedFrames, uint64_t nFileBytes)
+    {
+        const CSoundFile& file = m_pEngine->SoundFile();
+        const uint64_t nRead = file.GetPositionFrames();
+        const uint64_t nBytesNow = SizeOf(strInput);
+        if (nRead >= nStatedFrames && nBytesNow >= nFileBytes)
+            return;
+        m_bCutShort = true;
+        m_progress.Clear();
+        const uint32_t nRate = m_pEngine->GetFormat()->nSamplesPerSec;
+        std::fprintf(stderr,
+            "velofon: warning: %s ended before its stated length (%s of %s, %llu of %llu bytes now); "
+            "the output holds what was read\n",
+            strInput.c_str(), FormatTime(nRead / nRate).c_str(), FormatTime(nStatedFrames / nRate).c_str(),
+            static_cast<unsigned long long>(nBytesNow), static_cast<unsigned long long>(nFileBytes));
     }
 
     // One output has one rate: a file recorded at another plays at the wrong
@@ -214,6 +241,7 @@ private:
     bool m_bRenderedAny = false;
     bool m_bWarnedOfCappedSizes = false;
     double m_dSkippedSeconds = 0;
+    bool m_bCutShort = false;
     unsigned char m_abBuffer[kFillBytes] = {};
 };
 
@@ -262,5 +290,5 @@ int RunRender(int argc, char** argv)
     run.ReportSavedTime();
     if (args.strOut != "-")
         std::fprintf(stderr, "velofon: wrote %s\n", args.strOut.c_str());
-    return nStatus;
+    return run.WasCutShort() ? kExitSkipped : nStatus;
 }

@@ -5,10 +5,12 @@
 #include "engine/PlayableFiles.h"
 
 #include <FL/Fl.H>
+#include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
 #include <initializer_list>
+#include <sys/stat.h>
 
 namespace {
 
@@ -85,21 +87,10 @@ int CEntryList::handle(int nEvent)
 }
 
 CPathField::CPathField()
-    : Fl_Box(FL_DOWN_BOX, 0, 0, 0, 0, nullptr)
+    : Fl_Input(0, 0, 0, 0)
 {
-    color(FL_WHITE);
-    align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_CLIP);
-}
-
-void CPathField::draw()
-{
-    draw_box();
-    const int nInsetX = Fl::box_dx(box()) + 3;
-    fl_font(labelfont(), labelsize());
-    fl_color(labelcolor());
-    // Without symbols: a label would take "@x" in a path for a drawing.
-    fl_draw(label() ? label() : "", x() + nInsetX, y() + Fl::box_dy(box()), w() - 2 * nInsetX,
-            h() - Fl::box_dh(box()), align(), nullptr, 0);
+    // Return is the field's own, not the dialog's OK.
+    when(FL_WHEN_ENTER_KEY_ALWAYS);
 }
 
 CFileBrowserDlg::CFileBrowserDlg()
@@ -118,6 +109,7 @@ CFileBrowserDlg::CFileBrowserDlg()
     m_ButtonParent.callback(Call<&CFileBrowserDlg::OnParentFolder>, this);
     m_CheckFolderMode.callback(Call<&CFileBrowserDlg::OnModeChange>, this);
     m_ChoiceFilter.callback(Call<&CFileBrowserDlg::OnFilterChosen>, this);
+    m_PathField.callback(Call<&CFileBrowserDlg::OnPathTyped>, this);
     // A double-click is OK.
     m_ListEntries.callback(Call<&CFileBrowserDlg::OnOK>, this);
     for (const SFilter& filter : Filters())
@@ -135,13 +127,43 @@ void CFileBrowserDlg::OnInitDialog()
 
 std::string CFileBrowserDlg::GetPath() const
 {
-    return m_PathField.label() ? m_PathField.label() : "/";
+    return m_strShownFolder;
 }
 
 void CFileBrowserDlg::SetPath(const std::string& strPath)
 {
-    m_PathField.copy_label(strPath.c_str());
-    m_PathField.redraw();
+    m_strShownFolder = strPath;
+    m_PathField.value(strPath.c_str());
+}
+
+// A folder's path opens it in the list; a sound file's path is the choice.
+// Anything else (a path that is neither, or one not playable) stays typed.
+void CFileBrowserDlg::OnPathTyped()
+{
+    if (m_bGathering)
+        return;
+    // Relative to the folder shown; "~" is the home folder.
+    std::string strTyped = m_PathField.value();
+    if (strTyped.rfind("~/", 0) == 0 || strTyped == "~")
+        strTyped = StartFolder("") + strTyped.substr(1);
+    strTyped = AbsolutePath(strTyped, m_strShownFolder);
+    struct stat st {};
+    if (strTyped.empty() || ::stat(strTyped.c_str(), &st) != 0) {
+        fl_beep();
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        SetPath(strTyped);
+        Refill();
+        return;
+    }
+    if (!S_ISREG(st.st_mode) || !HasPlayableExtension(strTyped)) {
+        fl_beep();
+        return;
+    }
+    m_astrResult = {strTyped};
+    m_strFolder = ParentFolderOf(strTyped);
+    EndDialog(true);
 }
 
 std::vector<int> CFileBrowserDlg::GetSelectedEntries() const

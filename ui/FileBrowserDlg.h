@@ -1,8 +1,8 @@
 // CFileBrowserDlg: picks sound files for the playlist. In file mode the user
-// walks the folders and chooses files, shown by the filter chosen; in
-// folder-select mode each chosen folder (or the current one) gives every
-// playable file below it, while the path shows where the gathering is and
-// Cancel stops it.
+// walks the folders and chooses files, shown by the filter chosen, or types
+// a folder's or a file's path; in folder-select mode each chosen folder (or
+// the current one) gives every playable file below it, while the path shows
+// where the gathering is and Cancel stops it.
 #pragma once
 
 #include "ModalDialog.h"
@@ -10,6 +10,7 @@
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Choice.H>
+#include <FL/Fl_Input.H>
 #include <FL/Fl_Multi_Browser.H>
 
 #include <string>
@@ -24,13 +25,11 @@ public:
     int handle(int nEvent) override;
 };
 
-// The current folder, shown as it is: names may hold the toolkit's '@'.
-class CPathField : public Fl_Box {
+// The current folder, which the user may also type: Return goes to the
+// folder typed, or takes the sound file typed.
+class CPathField : public Fl_Input {
 public:
     CPathField();
-
-protected:
-    void draw() override;
 };
 
 class CFileBrowserDlg : public CModalDialog {
@@ -66,6 +65,7 @@ private:
     void OnParentFolder();
     void OnModeChange();
     void OnFilterChosen();
+    void OnPathTyped();
 
     std::string GetPath() const;
     void SetPath(const std::string& strPath);
@@ -74,6 +74,8 @@ private:
     std::vector<int> GetSelectedEntries() const;
     std::string EntryText(int nIndex) const;
     void GatherSelectedFolders(const std::string& strFolder, const std::vector<int>& anSelected);
+    // The folder shown, whatever is typed over it.
+    std::string m_strShownFolder = "/";
     // Shows where the gathering is and lets the user cancel it; false to stop.
     bool OnGatherProgress(const std::string& strFolder);
     // Everything but Cancel rests while the gathering runs.

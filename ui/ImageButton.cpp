@@ -1,5 +1,6 @@
 #include "ImageButton.h"
 
+#include "FocusMark.h"
 #include "FormColors.h"
 #include "Images.h"
 #include "Scale.h"
@@ -44,10 +45,7 @@ void CImageButton::draw()
         pImage->draw(x(), y());
     if (Fl::focus() == this) {
         const int nInset = Scaled(kFocusInset);
-        fl_color(kTextColor);
-        fl_line_style(FL_DOT);
-        fl_rect(x() + nInset, y() + nInset, w() - 2 * nInset, h() - 2 * nInset);
-        fl_line_style(FL_SOLID);
+        DrawFocusMark(x() + nInset, y() + nInset, w() - 2 * nInset, h() - 2 * nInset);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_Browser_.H>
+#include <FL/Fl_Input_.H>
 #include <FL/Fl_Menu_.H>
 
 namespace {
@@ -55,6 +56,10 @@ void CModalDialog::EndLayout(std::initializer_list<SPlace> aPlaces, Fl_Button& o
         if (auto* pList = dynamic_cast<Fl_Browser_*>(pPart)) {
             pList->textfont(nFont);
             pList->textsize(nSize);
+        }
+        if (auto* pInput = dynamic_cast<Fl_Input_*>(pPart)) {
+            pInput->textfont(nFont);
+            pInput->textsize(nSize);
         }
     }
 }

@@ -1,10 +1,12 @@
 #include "PlayListBox.h"
 
+#include "FocusMark.h"
 #include "FormColors.h"
 #include "Fonts.h"
 #include "Layout.h"
 
 #include <FL/Fl.H>
+#include <FL/Fl_Scrollbar.H>
 #include <FL/Fl_Tooltip.H>
 #include <FL/fl_draw.H>
 
@@ -30,6 +32,28 @@ CPlayListBox::CPlayListBox(int x, int y, int w, int h)
     textsize(PixelsForTenthsOfPoint(kPlayListPointSize));
     // The selection is read when a command needs it; no callback.
     when(FL_WHEN_NEVER);
+    // The scroll bar moves the list by whole rows.
+    scrollbar.callback(OnScrollbar, this);
+}
+
+void CPlayListBox::OnScrollbar(Fl_Widget* pScrollbar, void* pList)
+{
+    auto* pThis = static_cast<CPlayListBox*>(pList);
+    pThis->position(static_cast<int>(static_cast<Fl_Scrollbar*>(pScrollbar)->value()));
+    pThis->SnapToRows();
+}
+
+int CPlayListBox::GetRowHeight() const
+{
+    return size() > 0 ? item_height(find_line(1)) : 0;
+}
+
+void CPlayListBox::SnapToRows()
+{
+    const int nRowHeight = GetRowHeight();
+    const int nPosition = position();
+    if (nRowHeight > 0 && nPosition % nRowHeight != 0)
+        position((nPosition / nRowHeight + 1) * nRowHeight);
 }
 
 void CPlayListBox::AddRow(const std::string& strName, const std::string& strPath)
@@ -77,8 +101,10 @@ void CPlayListBox::SelectAllRows()
 
 void CPlayListBox::ShowRow(int nRow)
 {
-    if (nRow >= 0 && nRow < size())
+    if (nRow >= 0 && nRow < size()) {
         make_visible(nRow + 1);
+        SnapToRows();
+    }
 }
 
 void CPlayListBox::KeepScrollInRange()
@@ -88,13 +114,14 @@ void CPlayListBox::KeepScrollInRange()
     const int nLast = std::max(0, full_height() - nHeight);
     if (position() > nLast)
         position(nLast);
+    SnapToRows();
 }
 
 int CPlayListBox::RowsPerPage() const
 {
     int nX, nY, nWidth, nHeight;
     bbox(nX, nY, nWidth, nHeight);
-    const int nRowHeight = size() > 0 ? item_height(find_line(1)) : 0;
+    const int nRowHeight = GetRowHeight();
     // A page keeps one row of the last one in sight.
     return std::max(1, nHeight / std::max(1, nRowHeight) - 1);
 }
@@ -116,6 +143,7 @@ void CPlayListBox::MoveTo(int nLine)
     }
     select(nLine, selected(nLine)); // the focus row, its mark unchanged
     make_visible(nLine);
+    SnapToRows();
     Command(EPlayerCommand::ShowSelected);
 }
 
@@ -244,6 +272,11 @@ int CPlayListBox::handle(int nEvent)
     case FL_LEAVE:
         HideTooltip();
         break;
+    case FL_MOUSEWHEEL: {
+        const int nResult = Fl_Browser::handle(nEvent);
+        SnapToRows();
+        return nResult;
+    }
     default:
         break;
     }
@@ -253,21 +286,25 @@ int CPlayListBox::handle(int nEvent)
 void CPlayListBox::draw()
 {
     Fl_Browser::draw();
-    if (size() > 0)
-        return;
     int nX, nY, nWidth, nHeight;
     bbox(nX, nY, nWidth, nHeight);
+    if (size() > 0) {
+        // The focus row carries the program's mark over the toolkit's faint one.
+        if (Fl::focus() == this && value() > 0) {
+            const int nRowHeight = GetRowHeight();
+            fl_push_clip(nX, nY, nWidth, nHeight);
+            DrawFocusMark(nX, nY + (value() - 1) * nRowHeight - position(), nWidth, nRowHeight);
+            fl_pop_clip();
+        }
+        return;
+    }
     const int nMargin = Scaled(kHintMargin);
     fl_push_clip(nX, nY, nWidth, nHeight);
     fl_font(textfont(), textsize());
     fl_color(kHintColor);
     fl_draw(kEmptyHint, nX + nMargin, nY + nMargin, nWidth - 2 * nMargin, nHeight - 2 * nMargin,
             FL_ALIGN_CENTER | FL_ALIGN_INSIDE, nullptr, 0);
-    if (Fl::focus() == this) {
-        fl_color(kTextColor);
-        fl_line_style(FL_DOT);
-        fl_rect(nX + 1, nY + 1, nWidth - 2, nHeight - 2);
-        fl_line_style(FL_SOLID);
-    }
+    if (Fl::focus() == this)
+        DrawFocusMark(nX + 1, nY + 1, nWidth - 2, nHeight - 2);
     fl_pop_clip();
 }

@@ -5,7 +5,8 @@
 // Ctrl+A selects every row. A double-click or Return asks the player to play
 // the selection, Delete to remove it; every change of the selection by the
 // mouse or the keys asks it to show the selected entry. An entry's tooltip is its full path;
-// an empty list says how to fill it.
+// an empty list says how to fill it. It scrolls by whole rows, and the row
+// with the focus carries a mark that shows at every scale.
 #pragma once
 
 #include "player/PlaybackController.h"
@@ -25,6 +26,8 @@ public:
 
     // Rows count from 0.
     int GetRowCount() const { return size(); }
+    // Every row has this height: one line of the list's font.
+    int GetRowHeight() const;
     void AddRow(const std::string& strName, const std::string& strPath);
     void RemoveRow(int nRow);
     bool IsRowSelected(int nRow) const;
@@ -48,6 +51,9 @@ private:
     int RowsPerPage() const;
     // The list holds no blank space after its last row once rows are gone.
     void KeepScrollInRange();
+    // Scrolled by whole rows: the top row is never drawn cut.
+    void SnapToRows();
+    static void OnScrollbar(Fl_Widget* pScrollbar, void* pList);
     void ShowTooltipAt(int nMouseY);
     void HideTooltip();
     void Command(EPlayerCommand eCommand);

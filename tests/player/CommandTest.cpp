@@ -161,7 +161,7 @@ TEST_F(CommandTest, TheDialogsChangeTheListAndTheWaitOnlyOnOk)
     View().m_chosenSettings.bSkipSilence = true;
     Post(EC::AddFiles);
     Post(EC::Settings);
-    EXPECT_FALSE(View().m_bOfferedFileMode);
+    EXPECT_TRUE(View().m_bOfferedFileMode) << "the browser opens in file mode";
     EXPECT_EQ(View().m_nOfferedWaitMs, 300);
     EXPECT_FALSE(View().m_offeredSettings.bSkipSilence);
     EXPECT_FALSE(Controller().IsSkipSilence());

@@ -81,6 +81,20 @@ TEST_F(ControllerTest, PlayAfterStopContinuesTheStoppedEntryUnlessTheListenerDes
     EXPECT_EQ(Playing(), "a.wav");
 }
 
+// Next and a double-click pass over what cannot be played, as Play does,
+// and stop at the end of the list.
+TEST_F(ControllerTest, NextPassesOverEntriesThatCannotBePlayed)
+{
+    const std::string strMissing = m_pDir->Path() + "/missing.wav";
+    Start({Sound("a.wav", 20), strMissing, "", Sound("d.wav", 20), strMissing});
+    Post(EC::Play);
+    Post(EC::NextEntry);
+    EXPECT_EQ(Current(), 3);
+    EXPECT_EQ(Playing(), "d.wav");
+    Post(EC::NextEntry);
+    ExpectStopped();
+}
+
 TEST_F(ControllerTest, UnreadableEntriesAreSkipped)
 {
     const std::string strMissing = m_pDir->Path() + "/missing.wav";

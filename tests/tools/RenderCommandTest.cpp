@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -275,6 +276,44 @@ TEST_F(RenderCommandTest, SkippingSilenceTellsWhatItSaved)
         std::string::npos) << m_strErr;
     ASSERT_EQ(Run("render -o " + Out("o.wav") + " " + strIn), 0);
     EXPECT_EQ(m_strErr.find("skipping silence"), std::string::npos);
+}
+
+// An input cut shorter while it is read: what was read is written, with a
+// warning, and the run fails.
+TEST_F(RenderCommandTest, AnInputThatShrinksWhileReadIsToldAndFailsTheRun)
+{
+    const std::string strIn = Speech("long.wav", 1, 44100, 44100 * 2 * 60);
+    const std::string strFifo = Out("out.fifo");
+    ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);
+    const std::string strErr = Out("stderr.txt");
+    const pid_t nPid = ::fork();
+    if (nPid == 0) {
+        const int hErr = ::open(strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(hErr, STDERR_FILENO);
+        ::execl(VELOFON_EXE, VELOFON_EXE, "render", "--raw", "--speed", "1", "-o", strFifo.c_str(), strIn.c_str(),
+            static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const int hFifo = ::open(strFifo.c_str(), O_RDONLY);
+    ASSERT_GE(hFifo, 0);
+    char achBuffer[65536];
+    size_t nRead = 0;
+    while (nRead < sizeof achBuffer) {
+        const ssize_t n = ::read(hFifo, achBuffer, sizeof achBuffer - nRead);
+        ASSERT_GT(n, 0);
+        nRead += static_cast<size_t>(n);
+    }
+    ASSERT_EQ(::truncate(strIn.c_str(), 44 + 44100 * 2 * 10), 0);
+    while (::read(hFifo, achBuffer, sizeof achBuffer) > 0)
+        nRead += sizeof achBuffer;
+    ::close(hFifo);
+    int nStatus = 0;
+    ASSERT_EQ(::waitpid(nPid, &nStatus, 0), nPid);
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 1) << nStatus;
+    const Bytes abErr = ReadWholeFile(strErr);
+    const std::string strMessage(abErr.begin(), abErr.end());
+    EXPECT_NE(strMessage.find("long.wav ended before its stated length (00:00:10 of 00:01:00"), std::string::npos)
+        << strMessage;
 }
 
 TEST_F(RenderCommandTest, AStartAtOrPastTheEndLeavesTheFirstInputOut)

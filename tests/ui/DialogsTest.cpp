@@ -141,7 +141,7 @@ protected:
         return astr;
     }
 
-    static std::string PathField(const CFileBrowserDlg& dlg) { return dlg.m_PathField.label(); }
+    static std::string PathField(const CFileBrowserDlg& dlg) { return dlg.m_PathField.value(); }
 
     static void Select(CFileBrowserDlg& dlg, const Names& astrLines)
     {
@@ -166,7 +166,7 @@ TEST_F(FileBrowserTest, FileModeOpensWithThePartsInPlaceAndTheSoundFiles)
         {&pDlg->m_ButtonOk, kBrowserOkRect, "OK"},
         {&pDlg->m_ButtonCancel, kBrowserCancelRect, "ｘ"},
         {&pDlg->m_ButtonParent, kBrowserParentRect, "親ディレクトリ"},
-        {&pDlg->m_PathField, kBrowserPathRect, m_dir.Path().c_str()},
+        {&pDlg->m_PathField, kBrowserPathRect, nullptr},
         {&pDlg->m_ListEntries, kBrowserEntriesRect, nullptr},
         {&pDlg->m_ChoiceFilter, kBrowserFilterRect, nullptr},
         {&pDlg->m_CheckFolderMode, kBrowserFolderModeRect, "ﾃﾞｨﾚｸﾄﾘ選択"},
@@ -177,6 +177,7 @@ TEST_F(FileBrowserTest, FileModeOpensWithThePartsInPlaceAndTheSoundFiles)
         EXPECT_STREQ(pPart->label(), strLabel);
         EXPECT_TRUE(pPart == pDlg.get() || pPart->labelsize() == PixelsForTenthsOfPoint(kDialogPointSize)) << strLabel;
     }
+    EXPECT_EQ(PathField(*pDlg), m_dir.Path());
     EXPECT_EQ(pDlg->m_CheckFolderMode.value(), 0);
     // The first label is longer than the choice, which shows its start.
     EXPECT_EQ(ChoiceTexts(pDlg->m_ChoiceFilter),
@@ -205,6 +206,31 @@ TEST_F(FileBrowserTest, OkOnAFolderGoesInAndParentComesBackUpToTheRoot)
     const std::string strTop = "[" + m_dir.Path().substr(1, m_dir.Path().find('/', 1) - 1) + "]";
     EXPECT_EQ(std::count(astrRoot.begin(), astrRoot.end(), strTop), 1) << strTop;
     EXPECT_EQ(Outcome(*pDlg), "open");
+}
+
+// Return in the path field opens the folder typed (relative to the one
+// shown, or from home with "~") and takes the sound file typed; what is
+// neither stays typed and ends nothing.
+TEST_F(FileBrowserTest, APathTypedOpensItsFolderOrTakesItsFile)
+{
+    auto pDlg = Open(true);
+    auto type = [&](const std::string& strPath) {
+        pDlg->m_PathField.value(strPath.c_str());
+        pDlg->m_PathField.do_callback();
+    };
+    type("Sub/");
+    EXPECT_EQ(PathField(*pDlg), Path("Sub"));
+    EXPECT_EQ(Lines(*pDlg), (Names{"[Deeper]", "s1.wav"}));
+    for (const std::string& strNeither : {Path("notes.txt"), std::string("missing"), Path("Sub/s1.wav/x")}) {
+        type(strNeither);
+        EXPECT_TRUE(pDlg->shown()) << strNeither;
+        EXPECT_EQ(PathField(*pDlg), strNeither);
+    }
+    type("../Talk.MP3");
+    EXPECT_FALSE(pDlg->shown());
+    EXPECT_TRUE(pDlg->EndedWithOk());
+    EXPECT_EQ(pDlg->m_astrResult, Names{Path("Talk.MP3")});
+    EXPECT_EQ(pDlg->m_strFolder, m_dir.Path());
 }
 
 TEST_F(FileBrowserTest, FolderSelectGathersTheSelectedOrTheCurrentFolder)

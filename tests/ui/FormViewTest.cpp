@@ -14,6 +14,7 @@
 #include "platform/events/MessageQueue.h"
 #include "platform/settings/ProfileStore.h"
 #include "player/PlaybackController.h"
+#include "ui/FocusMark.h"
 #include "ui/Fonts.h"
 #include "ui/HelpPage.h"
 #include "ui/ImageButton.h"
@@ -24,14 +25,17 @@
 #include "ui/MessageBox.h"
 #include "ui/PaintProgress.h"
 #include "ui/PlayListBox.h"
+#include "ui/Scale.h"
 #include "ui/VelofonPocketView.h"
 
 #include <FL/Fl.H>
+#include <FL/Fl_Double_Window.H>
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -316,6 +320,71 @@ TEST_F(FormViewTest, TheListStaysWhollyDrawnAfterTheKeys)
         for (int x = list.x + 3; x < list.x + list.w - 3; x += 7)
             ASSERT_EQ(after.Pixel(x, y), 0xFFFFFFu) << x << "," << y;
     }
+}
+
+// The list scrolls by whole rows, however it is scrolled, so that its top
+// row is never drawn cut.
+TEST_F(FormViewTest, TheListScrollsByWholeRows)
+{
+    CPlayListBox& list = m_pView->GetPlayListBox();
+    for (int i = 0; i < 30; ++i)
+        m_pView->AddRow("more.wav", "/more.wav");
+    Settle();
+    const int nRowHeight = list.GetRowHeight();
+    const std::function<void()> aScrolls[] = {
+        [&] { m_pView->ShowRow(32); },
+        [&] {
+            Fl::e_x = list.x() + 10;
+            Fl::e_y = list.y() + 10;
+            Fl::e_dy = -1;
+            Fl::handle(FL_MOUSEWHEEL, m_pView.get());
+        },
+        [&] {
+            list.scrollbar.value(nRowHeight * 3 + nRowHeight / 2);
+            list.scrollbar.do_callback();
+        },
+    };
+    for (size_t i = 0; i < std::size(aScrolls); ++i) {
+        aScrolls[i]();
+        EXPECT_GT(list.position(), 0) << i;
+        EXPECT_EQ(list.position() % nRowHeight, 0) << i;
+    }
+}
+
+// At factor 2 the focus mark is two pixels wide.
+TEST(FocusMarkTest, GrowsWithTheScale)
+{
+    class CMarked : public Fl_Widget {
+    public:
+        CMarked()
+            : Fl_Widget(0, 0, 40, 40)
+        {
+        }
+        void draw() override
+        {
+            fl_rectf(x(), y(), w(), h(), FL_WHITE);
+            DrawFocusMark(x() + 10, y() + 10, 20, 20);
+        }
+    };
+    for (const double dScale : {1.0, 2.0}) {
+        SetUiScale(dScale);
+        Fl_Double_Window window(40, 40);
+        CMarked marked;
+        window.end();
+        window.show();
+        Settle();
+        const SPicture picture = CaptureWindow(fl_xid(&window));
+        int nDarkColumns = 0;
+        for (int x = 8; x < 14; ++x) {
+            bool bDark = false;
+            for (int y = 14; y < 26; ++y)
+                bDark = bDark || picture.Pixel(x, y) == 0;
+            nDarkColumns += bDark ? 1 : 0;
+        }
+        EXPECT_EQ(nDarkColumns, static_cast<int>(dScale)) << dScale;
+        window.hide();
+    }
+    SetUiScale(1.0);
 }
 
 TEST_F(FormViewTest, AnEmptyListShowsItsHintAndRowsRemovedLeaveNoScrolling)
