@@ -28,6 +28,8 @@ constexpr int kWatchdogSeconds = 4;
 // A Tick this much later than the one before means the program itself did
 // not run (suspended, stopped, blocked), so the device could not be heard.
 constexpr int kLateTickMs = 4 * kPlayerTickMs;
+// A Tick this much behind its time counts as on time.
+constexpr int kTickSlackMs = kPlayerTickMs / 2;
 // While waiting between files the loop sleeps at most this long between two
 // looks at the queue, instead of spinning the processor.
 constexpr int kWaitPollMs = 10;
@@ -396,6 +398,11 @@ void CPlaybackController::OnTick()
         m_nLastNoticeMs = nNow;
         return;
     }
+    // A loop that ran late (something long on it) held up the notifications
+    // as much as the Tick: the time it lost is no silence of the device.
+    const int nLate = nSinceTick - kPlayerTickMs - kTickSlackMs;
+    if (nLate > 0)
+        m_nLastNoticeMs = (m_nLastNoticeMs + nLate) % kMillisecondsPerDay;
     if ((nNow - m_nLastNoticeMs + kMillisecondsPerDay) % kMillisecondsPerDay > 1000 * WatchdogSeconds())
         LoseDevice();
 }

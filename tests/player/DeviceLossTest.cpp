@@ -46,9 +46,9 @@ TEST_F(DeviceLossTest, NoDeviceForTheNextEntryEndsTheRunWithAMessage)
     ExpectStoppedSaying({kDeviceLostMessage}, "the next entry");
 }
 
-// Steps: N a notification, T a Tick on time, S the program stopped for
-// longer than the watchdog allows, P the Play/Pause button, L the sound
-// system stops the device.
+// Steps: N a notification, T a Tick on time, D a Tick a second late (the
+// loop held up), S the program stopped for longer than the watchdog
+// allows, P the Play/Pause button, L the sound system stops the device.
 TEST_F(DeviceLossTest, ARunStopsWhenTheDeviceStopsOrGoesSilent)
 {
     struct SCase {
@@ -64,6 +64,8 @@ TEST_F(DeviceLossTest, ARunStopsWhenTheDeviceStopsOrGoesSilent)
         {"a suspend: a late notification, then a late tick", "NTSNTTTNTTN", false},
         {"a suspend, then silence", "NTSTTTTTTTTTT", true},
         {"a long pause", "NPTTTTTTTTTTPN", false},
+        {"a loop late at every tick", "NDDDDDDN", false},
+        {"a late loop, then silence", "NDDDTTTTTTTTTT", true},
     };
     for (const SCase& c : aCases) {
         Start({Sound("a.wav", 30)});
@@ -73,6 +75,9 @@ TEST_F(DeviceLossTest, ARunStopsWhenTheDeviceStopsOrGoesSilent)
                 PlayOne();
             } else if (*pStep == 'T') {
                 STestClock::nNowMs += kPlayerTickMs;
+                Post(EC::Tick);
+            } else if (*pStep == 'D') {
+                STestClock::nNowMs += kPlayerTickMs + 1000;
                 Post(EC::Tick);
             } else if (*pStep == 'S') {
                 Stall();
