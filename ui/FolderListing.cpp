@@ -311,14 +311,23 @@ std::vector<std::string> PlayableFilesOf(const std::vector<std::string>& astrPat
 {
     std::vector<std::string> astrFiles;
     CSoundFileGatherer gatherer;
+    PlayableFilesOf(astrPaths, gatherer, astrFiles);
+    return astrFiles;
+}
+
+bool PlayableFilesOf(
+    const std::vector<std::string>& astrPaths, CSoundFileGatherer& gatherer, std::vector<std::string>& astrFiles)
+{
     for (const std::string& strPath : astrPaths) {
         struct stat status {};
         if (::stat(strPath.c_str(), &status) != 0)
             continue;
-        if (S_ISDIR(status.st_mode))
-            gatherer.Gather(strPath, astrFiles);
-        else if (S_ISREG(status.st_mode) && HasPlayableExtension(strPath))
+        if (S_ISDIR(status.st_mode)) {
+            if (!gatherer.Gather(strPath, astrFiles))
+                return false;
+        } else if (S_ISREG(status.st_mode) && HasPlayableExtension(strPath)) {
             astrFiles.push_back(strPath);
+        }
     }
-    return astrFiles;
+    return true;
 }

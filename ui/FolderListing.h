@@ -97,3 +97,7 @@ private:
 // it, a file itself when its name is that of a playable file. Paths that
 // name nothing are left out.
 std::vector<std::string> PlayableFilesOf(const std::vector<std::string>& astrPaths);
+// The same with the gatherer given (its progress function may stop it),
+// appended to astrFiles; false when it was stopped.
+bool PlayableFilesOf(
+    const std::vector<std::string>& astrPaths, CSoundFileGatherer& gatherer, std::vector<std::string>& astrFiles);

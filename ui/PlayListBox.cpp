@@ -283,11 +283,29 @@ int CPlayListBox::handle(int nEvent)
     return Fl_Browser::handle(nEvent);
 }
 
+void CPlayListBox::SetNote(const std::string& strNote)
+{
+    if (strNote == m_strNote)
+        return;
+    m_strNote = strNote;
+    redraw();
+}
+
 void CPlayListBox::draw()
 {
     Fl_Browser::draw();
     int nX, nY, nWidth, nHeight;
     bbox(nX, nY, nWidth, nHeight);
+    if (!m_strNote.empty()) {
+        const int nNoteHeight = fl_height(textfont(), textsize()) + 2;
+        const int nNoteY = nY + nHeight - nNoteHeight;
+        fl_push_clip(nX, nY, nWidth, nHeight);
+        fl_rectf(nX, nNoteY, nWidth, nNoteHeight, kFormColor);
+        fl_font(textfont(), textsize());
+        fl_color(kTextColor);
+        fl_draw(m_strNote.c_str(), nX + Scaled(kHintMargin), nNoteY, nWidth, nNoteHeight, FL_ALIGN_LEFT, nullptr, 0);
+        fl_pop_clip();
+    }
     if (size() > 0) {
         // The focus row carries the program's mark over the toolkit's faint one.
         if (Fl::focus() == this && value() > 0) {

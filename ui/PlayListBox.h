@@ -36,6 +36,9 @@ public:
     // Scrolls the least that shows the row whole.
     void ShowRow(int nRow);
 
+    // A line over the list's foot that tells what goes on (a gathering); empty for none.
+    void SetNote(const std::string& strNote);
+
     // The text an empty list shows.
     static const char kEmptyHint[];
 
@@ -59,6 +62,7 @@ private:
     void Command(EPlayerCommand eCommand);
 
     std::function<void(EPlayerCommand)> m_onCommand;
+    std::string m_strNote;
     std::vector<std::string> m_astrPaths;
     // Where Shift+arrow selections start: the row last moved to without Shift.
     int m_nAnchorLine = 1;

@@ -2,6 +2,7 @@
 
 #include "AboutBox.h"
 #include "FileBrowserDlg.h"
+#include "FolderGathering.h"
 #include "FolderListing.h"
 #include "FormColors.h"
 #include "HelpPage.h"
@@ -36,6 +37,10 @@ const char kWindowClass[] = "VelofonPocket";
 // How far Left and Right jump, and with Shift.
 constexpr int kSeekSeconds = 10;
 constexpr int kLongSeekSeconds = 60;
+// How often a gathering of folders is looked at, and what the list says meanwhile.
+constexpr double kGatheringPollSeconds = 0.1;
+const char kGatheringNote[] = "フォルダを集めています… ";
+const char kGatheringNoteEnd[] = " 件（Esc で中止）";
 
 SRect OnForm(const SRect& rect, int nFormTop)
 {
@@ -55,6 +60,7 @@ struct SButtonDef {
 
 CVelofonPocketView::CVelofonPocketView()
     : Fl_Double_Window(Scaled(kMainWindowWidth), Scaled(kMenuBarHeight) + Scaled(kFormHeight))
+    , m_pGathering(std::make_unique<CFolderGathering>())
 {
     const int nFormTop = Scaled(kMenuBarHeight);
     m_pMenu = new CMainMenu(0, 0, w(), nFormTop);
@@ -126,6 +132,7 @@ CVelofonPocketView::CVelofonPocketView()
 CVelofonPocketView::~CVelofonPocketView()
 {
     Fl::remove_handler(OnDropElsewhere);
+    Fl::remove_timeout(OnGatheringTimer, this);
 }
 
 void CVelofonPocketView::SetController(CPlaybackController& controller)
@@ -166,9 +173,12 @@ void CVelofonPocketView::OnButton(Fl_Widget* pButton, void* pCommand)
 
 void CVelofonPocketView::OnClose(Fl_Widget* pWindow, void*)
 {
-    // FLTK closes a window on Escape; here Escape ends nothing.
-    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape)
+    // FLTK closes a window on Escape; here Escape ends nothing but the
+    // gathering of folders under way.
+    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) {
+        static_cast<CVelofonPocketView*>(pWindow)->CancelGathering();
         return;
+    }
     static_cast<CVelofonPocketView*>(pWindow)->Exit();
 }
 
@@ -180,11 +190,44 @@ void CVelofonPocketView::Post(EPlayerCommand eCommand, int64_t nValue)
 
 void CVelofonPocketView::OpenPaths(const std::vector<std::string>& astrPaths)
 {
-    const std::vector<std::string> astrFiles = PlayableFilesOf(astrPaths);
-    if (!m_pController || astrFiles.empty())
+    if (!m_pController || astrPaths.empty())
         return;
-    m_pController->QueueOpen(astrFiles);
-    Post(EPlayerCommand::OpenQueued);
+    m_aastrToGather.push_back(astrPaths);
+    StartGathering();
+}
+
+void CVelofonPocketView::StartGathering()
+{
+    if (m_pGathering->IsRunning() || m_aastrToGather.empty())
+        return;
+    m_pGathering->Start(std::move(m_aastrToGather.front()));
+    m_aastrToGather.pop_front();
+    Fl::add_timeout(kGatheringPollSeconds, OnGatheringTimer, this);
+}
+
+// Polled from the loop: the gathering thread calls nothing of the window's.
+void CVelofonPocketView::OnGatheringTimer(void* pView)
+{
+    auto* pThis = static_cast<CVelofonPocketView*>(pView);
+    CFolderGathering& gathering = *pThis->m_pGathering;
+    if (!gathering.IsDone()) {
+        pThis->m_pPlayList->SetNote(kGatheringNote + std::to_string(gathering.GetFoundCount()) + kGatheringNoteEnd);
+        Fl::repeat_timeout(kGatheringPollSeconds, OnGatheringTimer, pView);
+        return;
+    }
+    pThis->m_pPlayList->SetNote("");
+    const std::vector<std::string> astrFiles = gathering.TakeResult();
+    if (!astrFiles.empty()) {
+        pThis->m_pController->QueueOpen(astrFiles);
+        pThis->Post(EPlayerCommand::OpenQueued);
+    }
+    pThis->StartGathering();
+}
+
+void CVelofonPocketView::CancelGathering()
+{
+    m_aastrToGather.clear();
+    m_pGathering->Cancel();
 }
 
 bool CVelofonPocketView::CanSeek() const

@@ -20,11 +20,14 @@
 #include <FL/Fl_Double_Window.H>
 
 #include <array>
+#include <deque>
+#include <memory>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+class CFolderGathering;
 class CImageButton;
 class CMainMenu;
 class CPaintLabel;
@@ -48,7 +51,8 @@ public:
     void SetExitHandler(std::function<void()> onExit);
     // Appends the files and folders from outside (a command line, a drop, a
     // second start) to the playlist, folders gathered as the file browser
-    // does, and plays the first of them.
+    // does, and plays the first of them. The gathering runs on a thread of
+    // its own, the list telling how far it is; Escape cancels it.
     void OpenPaths(const std::vector<std::string>& astrPaths);
 
     // ---- IPlayerView ----
@@ -106,6 +110,10 @@ private:
     // The focus is kept in the window when the part that held it goes.
     void KeepFocus(bool bHadFocus);
     void Enable(Fl_Widget& part, bool bEnable);
+    // The next paths waiting to be gathered, when no gathering runs.
+    void StartGathering();
+    void CancelGathering();
+    static void OnGatheringTimer(void* pView);
 
     CMainMenu* m_pMenu;
     CPlayListBox* m_pPlayList;
@@ -124,4 +132,6 @@ private:
 
     CPlaybackController* m_pController = nullptr;
     std::function<void()> m_onExit;
+    std::unique_ptr<CFolderGathering> m_pGathering;
+    std::deque<std::vector<std::string>> m_aastrToGather;
 };

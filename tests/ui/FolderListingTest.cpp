@@ -7,12 +7,15 @@
 
 #include "engine/PlayableFiles.h"
 #include "platform/files/FindFile.h"
+#include "ui/FolderGathering.h"
 #include "ui/FolderListing.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -249,6 +252,50 @@ TEST_F(SoundFileGathererTest, PathsFromOutsideGiveTheirPlayableFiles)
     EXPECT_EQ(PlayableFilesOf({strRoot + "/one.ogg", m_strA, strRoot + "/readme.txt", strRoot + "/gone.mp3",
                                strRoot + "/dir.mp3", strRoot + "/link.flac", strRoot + "/broken.mp3", m_strA}),
               (Names{strRoot + "/one.ogg", m_strA + "/Part 2.mp3", m_strA + "/Part 10.mp3", strRoot + "/link.flac"}));
+}
+
+// Off the loop: the same files as at once; a cancel leaves nothing, however
+// far the gathering had come.
+TEST_F(SoundFileGathererTest, AGatheringOnItsOwnThreadFindsTheSameAndACancelLeavesNothing)
+{
+    MakeTree(m_dir.Path(), {"A/", "A/Part 10.mp3", "A/Part 2.mp3", "one.ogg"});
+    const Names astrPaths{m_dir.Path() + "/one.ogg", m_strA};
+    CFolderGathering gathering;
+    ASSERT_TRUE(gathering.Start(astrPaths));
+    EXPECT_FALSE(gathering.Start(astrPaths)) << "one at a time";
+    EXPECT_EQ(gathering.TakeResult(), PlayableFilesOf(astrPaths));
+    EXPECT_EQ(gathering.GetFoundCount(), 3u);
+    EXPECT_FALSE(gathering.IsRunning());
+
+    // A gatherer that waits in its first search until the test lets it go.
+    class CHeldGatherer : public CSoundFileGatherer {
+    public:
+        std::promise<void> entered;
+        std::promise<void> release;
+
+    protected:
+        std::string ToSystemPath(const std::string& strPath) const override
+        {
+            std::call_once(m_once, [this] {
+                const_cast<CHeldGatherer*>(this)->entered.set_value();
+                const_cast<CHeldGatherer*>(this)->release.get_future().wait();
+            });
+            return strPath;
+        }
+
+    private:
+        mutable std::once_flag m_once;
+    };
+    auto pHeld = std::make_unique<CHeldGatherer>();
+    CHeldGatherer& held = *pHeld;
+    CFolderGathering cancelled(std::move(pHeld));
+    ASSERT_TRUE(cancelled.Start({m_strA}));
+    held.entered.get_future().wait();
+    cancelled.Cancel();
+    EXPECT_FALSE(cancelled.IsDone());
+    held.release.set_value();
+    EXPECT_TRUE(cancelled.TakeResult().empty());
+    EXPECT_TRUE(cancelled.IsDone());
 }
 
 TEST_F(SoundFileGathererTest, EveryPlayableFileComesInAnyCase)

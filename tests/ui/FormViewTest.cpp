@@ -322,6 +322,30 @@ TEST_F(FormViewTest, TheListStaysWhollyDrawnAfterTheKeys)
     }
 }
 
+// Paths from outside are gathered off the loop: nothing is asked of the
+// player until the gathering ends, and Escape cancels it.
+TEST_F(FormViewTest, PathsFromOutsideAreGatheredOffTheLoopAndEscapeCancels)
+{
+    const std::string strFolder = m_dir.Path() + "/book";
+    ::mkdir(strFolder.c_str(), 0700);
+    for (const char* strName : {"Chapter 2.mp3", "Chapter 1.mp3"})
+        m_dir.Write(std::string("book/") + strName, Bytes{'x'});
+    m_pView->OpenPaths({strFolder});
+    EXPECT_TRUE(TakePosted().empty()) << "the window waited for the gathering";
+    Posted posted;
+    for (int i = 0; i < 300 && posted.empty(); ++i) {
+        Fl::wait(0.01);
+        posted = TakePosted();
+    }
+    EXPECT_EQ(posted, (Posted {{EPlayerCommand::OpenQueued, 0}}));
+
+    m_pView->OpenPaths({strFolder});
+    SendKey(*m_pView, FL_Escape, 0, "\033", FL_SHORTCUT);
+    for (int i = 0; i < 30; ++i)
+        Fl::wait(0.01);
+    EXPECT_TRUE(TakePosted().empty()) << "a cancelled gathering opened its files";
+}
+
 // The list scrolls by whole rows, however it is scrolled, so that its top
 // row is never drawn cut.
 TEST_F(FormViewTest, TheListScrollsByWholeRows)
