@@ -13,12 +13,6 @@
 
 namespace {
 
-// Probing reads what the ffmpeg program reads by default (5 MB, 5 s): the
-// decoder is then set up from the same stream parameters that the decode is
-// compared with, and an MP3's ID3 tag with cover art ahead of the first frame
-// is still passed. A file that is no audio costs at most this much reading.
-constexpr int64_t kProbeBytes = 5'000'000;
-constexpr int64_t kAnalyzeMicroseconds = 5 * int64_t { AV_TIME_BASE };
 // The engine's buffers are sized for rates up to this; higher ones are halved
 // or more, as "-ar 48000" does.
 constexpr int kMaxOutRate = 48000;
@@ -88,6 +82,7 @@ int64_t FrameDuration(const AVFrame* pFrame)
 
 CDecodeSession::~CDecodeSession()
 {
+    m_seekIndex.Stop(); // it reads the descriptor closed below
     FreeDemuxer();
     av_channel_layout_uninit(&m_inLayout);
     av_channel_layout_uninit(&m_outLayout);
@@ -131,24 +126,11 @@ bool CDecodeSession::OpenDemuxer(std::string& strError)
         strError = ErrorText(AVERROR(ENOMEM));
         return false;
     }
-    m_pFormat = avformat_alloc_context();
+    m_pFormat = AllocFileDemuxer(m_pIo);
     if (!m_pFormat) {
         strError = ErrorText(AVERROR(ENOMEM));
         return false;
     }
-    // Not every demuxer opens through io_open: the concat demuxer opens its
-    // entries, the SDP demuxer network sockets, by protocol. The protocols
-    // allowed are none, so those opens fail too. (Set before pb, which a
-    // context never opened would otherwise close on the way out.)
-    m_pFormat->protocol_whitelist = av_strdup("none");
-    if (!m_pFormat->protocol_whitelist) {
-        strError = ErrorText(AVERROR(ENOMEM));
-        return false;
-    }
-    m_pFormat->pb = m_pIo;
-    m_pFormat->io_open = RefuseNestedOpen;
-    m_pFormat->probesize = kProbeBytes;
-    m_pFormat->max_analyze_duration = kAnalyzeMicroseconds;
     // The path only lends its extension to the probe; nothing opens it by name.
     int nRet = avformat_open_input(&m_pFormat, m_strPath.c_str(), nullptr, nullptr);
     if (nRet < 0) {
@@ -214,6 +196,7 @@ bool CDecodeSession::OpenDemuxer(std::string& strError)
         return false;
     }
 
+    m_bIndexHanded = false;
     // Decoding starts at the first sample, so the count is placed at 0.
     m_bPlaced = true;
     m_nNextInput = 0;
@@ -311,6 +294,12 @@ bool CDecodeSession::SeekDemuxer(int64_t nInput)
 {
     if (!m_pFormat)
         return false; // a restart failed; the caller tries another
+    // Long files are only ever sought in part; a scan of the whole one pays
+    // from the second seek on, and a file only read through never starts it.
+    if (CSeekIndex::IsNeeded(m_pFormat))
+        m_seekIndex.Start(m_file.hFile, m_strPath, m_pFormat->iformat, m_nStream);
+    m_seekIndex.AddTo(m_pFormat->streams[m_nStream], !m_bIndexHanded);
+    m_bIndexHanded = true;
     const int64_t nPts = m_nOriginPts + av_rescale_q(nInput, AVRational { 1, m_nSourceRate }, m_timeBase);
     if (av_seek_frame(m_pFormat, m_nStream, nPts, AVSEEK_FLAG_BACKWARD) < 0)
         return false;

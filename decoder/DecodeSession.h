@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "FileInput.h"
+#include "SeekIndex.h"
 
 #include <cstdint>
 #include <string>
@@ -124,4 +125,9 @@ private:
     uint32_t m_nBufferFrames = 0;
     uint32_t m_nBufferOffset = 0;
     uint64_t m_nBufferStart = 0;
+
+    // Made from the first seek on; m_bIndexHanded once this demuxer has
+    // been given what it had found.
+    CSeekIndex m_seekIndex;
+    bool m_bIndexHanded = false;
 };

@@ -17,8 +17,9 @@
 // modification time) takes it back where it stood, so that Seek needs no seek
 // at all. An Open of another path, or destruction, frees the parked decoder.
 //
-// Memory stays flat in a file's length. One thread only. The header holds no
-// FFmpeg type, so the engine can include it without FFmpeg's headers.
+// Memory stays flat in a file's length. One thread only (the scan's thread
+// is the object's own). The header holds no FFmpeg type, so the engine can
+// include it without FFmpeg's headers.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +49,11 @@ public:
     uint32_t Read(void* pBuffer, uint32_t nBytes);
 
     // The next Read starts at frame nFrame of the decoded stream, or at its end
-    // if that comes sooner. Seeking to the current position does nothing;
-    // anywhere else in a 10-hour file takes well under a second.
+    // if that comes sooner. Seeking to the current position does nothing.
+    // The first far seek in a file whose format has no table to seek by (an
+    // MP3) reads its way there, under a second in a 10-hour file, and starts
+    // a scan of the file on a thread of its own; from then on a seek anywhere
+    // the scan has passed takes milliseconds.
     void Seek(uint64_t nFrame);
 
     // The frame the next Read delivers first.

@@ -9,6 +9,13 @@
 
 namespace {
 
+// Probing reads what the ffmpeg program reads by default (5 MB, 5 s): the
+// decoder is then set up from the same stream parameters that the decode is
+// compared with, and an MP3's ID3 tag with cover art ahead of the first frame
+// is still passed. A file that is no audio costs at most this much reading.
+constexpr int64_t kProbeBytes = 5'000'000;
+constexpr int64_t kAnalyzeMicroseconds = 5 * int64_t { AV_TIME_BASE };
+
 // Large enough that FFmpeg's small reads do not each become a system call.
 constexpr int kBufferBytes = 64 * 1024;
 
@@ -73,6 +80,27 @@ void FreeFileInput(AVIOContext** ppIo)
     if (*ppIo)
         av_freep(&(*ppIo)->buffer);
     avio_context_free(ppIo);
+}
+
+AVFormatContext* AllocFileDemuxer(AVIOContext* pIo)
+{
+    AVFormatContext* pFormat = avformat_alloc_context();
+    if (!pFormat)
+        return nullptr;
+    // Not every demuxer opens through io_open: the concat demuxer opens its
+    // entries, the SDP demuxer network sockets, by protocol. The protocols
+    // allowed are none, so those opens fail too. (Set before pb, which a
+    // context never opened would otherwise close on the way out.)
+    pFormat->protocol_whitelist = av_strdup("none");
+    if (!pFormat->protocol_whitelist) {
+        avformat_free_context(pFormat);
+        return nullptr;
+    }
+    pFormat->pb = pIo;
+    pFormat->io_open = RefuseNestedOpen;
+    pFormat->probesize = kProbeBytes;
+    pFormat->max_analyze_duration = kAnalyzeMicroseconds;
+    return pFormat;
 }
 
 int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**)

@@ -20,6 +20,10 @@ struct SFileCursor {
 AVIOContext* AllocFileInput(SFileCursor* pCursor);
 void FreeFileInput(AVIOContext** ppIo);
 
+// A demuxer context reading pIo's file as the decoder reads every file, to
+// be opened with avformat_open_input; nullptr when out of memory.
+AVFormatContext* AllocFileDemuxer(AVIOContext* pIo);
+
 // For AVFormatContext::io_open: FFmpeg opens further files for playlists
 // (HLS, DASH) and references, but the player plays the one file it was
 // given, so every such open fails with EPERM.
