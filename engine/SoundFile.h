@@ -65,14 +65,16 @@ public:
     uint32_t DataOffset() const { return m_dwDataOffset; }
     uint32_t DataSize() const { return m_dwDataSize; }
     // 32-bit unsigned, as the reader has always computed it, unless the size
-    // field reaches 4 GiB past the data's start: streaming writers, which
-    // cannot know the size when they write the header, leave 0xFFFFFFFF
-    // there, and such data runs to the end of the file (as it grows).
+    // field says nothing: streaming writers, which cannot know the size when
+    // they write the header, leave 0xFFFFFFFF there (any size reaching 4 GiB
+    // past the data's start counts), and a recorder that died before closing
+    // the file leaves 0. Such data runs to the end of the file (as it grows),
+    // as the ffmpeg program reads it.
     uint64_t DataEnd() const
     {
-        return DataSizeWraps() ? std::max<uint64_t>(GetLength(), m_dwDataOffset) : m_dwDataOffset + m_dwDataSize;
+        return DataRunsToEnd() ? std::max<uint64_t>(GetLength(), m_dwDataOffset) : m_dwDataOffset + m_dwDataSize;
     }
-    bool DataSizeWraps() const { return uint64_t{m_dwDataOffset} + m_dwDataSize > UINT32_MAX; }
+    bool DataRunsToEnd() const { return m_dwDataSize == 0 || uint64_t{m_dwDataOffset} + m_dwDataSize > UINT32_MAX; }
 
 private:
     bool Refuse(EOpenError eError);

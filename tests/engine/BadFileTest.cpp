@@ -193,10 +193,11 @@ TEST_F(BadFileTest, DataLargerThanTheFilePlaysWhatIsThere)
 // A seek past the end goes 16 bytes back from it, but never back in front of
 // the data: with less than 16 bytes of data, or none, that would play the
 // header as sound.
-TEST_F(BadFileTest, ASeekPastTheEndOfATinyOrEmptyChunkPlaysNoHeaderByte)
+// (A size of 0 says nothing: that data runs to the end of the file.)
+TEST_F(BadFileTest, ASeekPastTheEndOfATinyChunkPlaysNoHeaderByte)
 {
     const SLayout& layout = kLayouts[1];
-    for (uint32_t nSize : { 0u, 2u, 8u, 14u }) {
+    for (uint32_t nSize : { 2u, 8u, 14u }) {
         Bytes ab = WavOf(layout, Bytes(16, 0x40));
         PutU32(ab, 40, nSize);
         // A trailing chunk, so that there is something to read after the data.
