@@ -9,6 +9,8 @@
 #include "CommandLine.h"
 #include "MediaControlsAdapter.h"
 
+#include "decoder/DecoderModule.h"
+#include "engine/SoundFile.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
 #include "platform/desktop/Desktop.h"
@@ -25,11 +27,13 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Window.H>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -193,6 +197,30 @@ void OnTickTimer(void* pController)
     Fl::repeat_timeout(kPlayerTickMs / 1000.0, OnTickTimer, pController);
 }
 
+// ---- the decoder module ----
+
+// Mapping FFmpeg's libraries takes tens of milliseconds: when the list holds
+// files that need them, they are loaded beside the window once it is up, so
+// that neither the window nor the first Play waits for them.
+constexpr double kDecoderPreloadSeconds = 0.1;
+
+bool NeedsDecoder(const CPlayList& list, const std::vector<std::string>& astrOpened)
+{
+    for (int i = 0; i < list.GetCount(); ++i) {
+        if (TakesDecodedRoad(list.GetPath(i)))
+            return true;
+    }
+    return std::any_of(astrOpened.begin(), astrOpened.end(), TakesDecodedRoad);
+}
+
+void OnDecoderPreloadTimer(void* pThread)
+{
+    *static_cast<std::thread*>(pThread) = std::thread([] {
+        std::string strWhy; // told when a file needs the module
+        LoadDecoderModule(strWhy);
+    });
+}
+
 // ---- ending ----
 
 // Every window goes, so that the loops of open dialogs end and the main
@@ -295,7 +323,13 @@ int main(int argc, char** argv)
     }
     view.OpenPaths(commandLine.astrPaths);
     Fl::add_timeout(kPlayerTickMs / 1000.0, OnTickTimer, &controller);
+    std::thread decoderPreload;
+    if (NeedsDecoder(controller.GetPlayList(), commandLine.astrPaths))
+        Fl::add_timeout(kDecoderPreloadSeconds, OnDecoderPreloadTimer, &decoderPreload);
     const int nStatus = RunUntilExit();
+    Fl::remove_timeout(OnDecoderPreloadTimer, &decoderPreload);
+    if (decoderPreload.joinable())
+        decoderPreload.join();
 
     // The sound device closes before the buffers it plays from are freed.
     controller.OnStop();

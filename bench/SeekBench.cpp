@@ -10,7 +10,7 @@
 // Usage: seek_bench FILE [--check]   (bench/long-seeks.sh makes a 10-hour MP3)
 //   --check   exit 1 when the median of the later jumps exceeds 250 ms or a
 //             landing differs.
-#include "decoder/DecodedFile.h"
+#include "decoder/DecoderModule.h"
 
 #include <algorithm>
 #include <chrono>
@@ -33,7 +33,7 @@ double MillisecondsSince(Clock::time_point start)
 }
 
 // Jumps to nFrame and reads a tenth of a second; the milliseconds it took.
-double Jump(CDecodedFile& file, uint64_t nFrame, std::vector<int16_t>& vOut)
+double Jump(IDecodedFile& file, uint64_t nFrame, std::vector<int16_t>& vOut)
 {
     vOut.assign(file.GetSampleRate() / 10 * file.GetChannels(), 0);
     const Clock::time_point start = Clock::now();
@@ -63,7 +63,13 @@ int main(int argc, char** argv)
     const char* pszSettle = std::getenv("SETTLE");
     const int nSettleSeconds = pszSettle ? std::atoi(pszSettle) : 20;
 
-    CDecodedFile file;
+    std::string strWhy;
+    const std::unique_ptr<IDecodedFile> pFile = NewDecodedFile(strWhy);
+    if (!pFile) {
+        std::fprintf(stderr, "seek_bench: %s\n", strWhy.c_str());
+        return 2;
+    }
+    IDecodedFile& file = *pFile;
     if (!file.Open(strPath)) {
         std::fprintf(stderr, "seek_bench: %s: %s\n", strPath.c_str(), file.GetError().c_str());
         return 2;
@@ -82,10 +88,10 @@ int main(int argc, char** argv)
         // Off the whole second, where a coarse index would land first.
         const uint64_t nFrame = nLength * nNinth / 9 + nRate / 3;
         aMs.push_back(Jump(file, nFrame, vLanded));
-        CDecodedFile fresh;
+        const std::unique_ptr<IDecodedFile> pFresh = NewDecodedFile(strWhy);
         std::vector<int16_t> vReference;
-        fresh.Open(strPath);
-        Jump(fresh, nFrame, vReference);
+        pFresh->Open(strPath);
+        Jump(*pFresh, nFrame, vReference);
         const bool bExact = vLanded == vReference && !vLanded.empty();
         bAllExact = bAllExact && bExact;
         std::printf("jump to %.0f s: %.0f ms%s\n", static_cast<double>(nFrame) / nRate, aMs.back(),

@@ -1,4 +1,4 @@
-// CDecodedFile: any audio file FFmpeg can read (MP3, AAC, Opus, Vorbis, FLAC,
+// IDecodedFile: any audio file FFmpeg can read (MP3, AAC, Opus, Vorbis, FLAC,
 // WAV that is not 8/16-bit PCM, ...) as 16-bit signed interleaved frames that
 // the engine reads like the PCM of its own WAV files.
 //
@@ -18,22 +18,21 @@
 // at all. An Open of another path, or destruction, frees the parked decoder.
 //
 // Memory stays flat in a file's length. One thread only (the scan's thread
-// is the object's own). The header holds no FFmpeg type, so the engine can
-// include it without FFmpeg's headers.
+// is the object's own).
+//
+// FFmpeg lives in a module of its own (decoder/ffmpeg/), loaded the first
+// time a file needs it (DecoderModule.h), so that a program which plays only
+// WAVs never maps FFmpeg's many libraries. This interface, and the module's
+// one entry point that makes such objects, hold no FFmpeg type. Both sides
+// come from the same build, so C++ types may cross.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-class CDecodeSession;
-
-class CDecodedFile {
+class IDecodedFile {
 public:
-    CDecodedFile();
-    CDecodedFile(const CDecodedFile&) = delete;
-    CDecodedFile& operator=(const CDecodedFile&) = delete;
-    ~CDecodedFile();
+    virtual ~IDecodedFile() = default;
 
     // Opens the path for decoding from its first frame. Only a regular file is
     // opened (a FIFO or device is refused before any read) and only it: FFmpeg
@@ -41,12 +40,12 @@ public:
     // means nothing special. False with GetError telling why in words for the
     // user: "cannot be opened (...)", "not a regular file", "not an audio file
     // FFmpeg can read", "no audio stream", or the decoder's own error text.
-    bool Open(const std::string& strPath);
+    virtual bool Open(const std::string& strPath) = 0;
 
     // Copies up to nBytes of whole frames into pBuffer; returns the bytes.
     // 0 at the end, or once a decode error part-way has been reached: what was
     // decoded before it comes first, and then the file ends as at its end.
-    uint32_t Read(void* pBuffer, uint32_t nBytes);
+    virtual uint32_t Read(void* pBuffer, uint32_t nBytes) = 0;
 
     // The next Read starts at frame nFrame of the decoded stream, or at its end
     // if that comes sooner. Seeking to the current position does nothing.
@@ -54,36 +53,38 @@ public:
     // MP3) reads its way there, under a second in a 10-hour file, and starts
     // a scan of the file on a thread of its own; from then on a seek anywhere
     // the scan has passed takes milliseconds.
-    void Seek(uint64_t nFrame);
+    virtual void Seek(uint64_t nFrame) = 0;
 
     // The frame the next Read delivers first.
-    uint64_t GetPositionFrames() const;
+    virtual uint64_t GetPositionFrames() const = 0;
     // The length in frames: the container's duration until the end has been
     // read, exact from then on.
-    uint64_t GetLengthFrames() const;
-    uint32_t GetSampleRate() const; // of the frames delivered
-    uint16_t GetChannels() const;   // 1 or 2
+    virtual uint64_t GetLengthFrames() const = 0;
+    virtual uint32_t GetSampleRate() const = 0; // of the frames delivered
+    virtual uint16_t GetChannels() const = 0;   // 1 or 2
     // The codec's name as a user knows it, e.g. "MP3", "AAC", "Opus".
-    std::string GetFormatName() const;
+    virtual std::string GetFormatName() const = 0;
     // A tag of the file last opened, also once closed: "title", "album",
     // "artist" (in any case), as the container or else the audio stream
     // holds it; empty when it has none.
-    std::string GetTag(const char* strKey) const;
-    // The file's cover picture (see CDecodeSession::GetCover); false for none.
-    bool GetCover(std::string& strBytes, std::string& strExtension) const;
+    virtual std::string GetTag(const char* strKey) const = 0;
+    // The first picture the file carries (an MP3's APIC, an MP4's covr, a
+    // FLAC or Ogg picture): its bytes and "jpg" or "png" (else "img");
+    // false when it has none.
+    virtual bool GetCover(std::string& strBytes, std::string& strExtension) const = 0;
     // Why Open failed, or why reading stopped part-way; empty otherwise.
-    const std::string& GetError() const;
+    virtual const std::string& GetError() const = 0;
 
     // Closes the file for the caller (parking the decoder, see above); false
     // when nothing was open.
-    bool Close();
-    bool IsOpen() const { return m_bOpen; }
-
-private:
-    std::unique_ptr<CDecodeSession> m_pSession;
-    bool m_bOpen = false;
-    // A parked decoder taken back stands where it stood; Open promises frame 0,
-    // so the first Read seeks there unless a Seek comes first.
-    bool m_bRewindPending = false;
-    std::string m_strError; // Open's; the session keeps its own
+    virtual bool Close() = 0;
+    virtual bool IsOpen() const = 0;
 };
+
+// The module's entry point: a new decoded file, or nullptr when the module
+// was built for another nInterfaceVersion than the caller's.
+constexpr int kDecodedFileInterfaceVersion = 1;
+constexpr const char* kNewDecodedFileSymbol = "VelofonNewDecodedFile";
+extern "C" {
+typedef IDecodedFile* (*PNewDecodedFile)(int nInterfaceVersion);
+}

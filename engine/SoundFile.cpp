@@ -1,5 +1,7 @@
 #include "SoundFile.h"
 
+#include "decoder/DecoderModule.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -167,7 +169,7 @@ bool CSoundFile::Open(const std::string& strPath)
         return false;
     }
     m_strDecoderError.clear();
-    if (!HasWaveExtension(strPath))
+    if (TakesDecodedRoad(strPath))
         return OpenDecoded(strPath);
     // What the reader says against the file, should FFmpeg refuse it too: it
     // says more precisely what is wrong with a WAV than FFmpeg's "cannot read".
@@ -196,8 +198,11 @@ bool CSoundFile::Open(const std::string& strPath)
     }
     if (OpenDecoded(strPath))
         return true;
-    m_eLastError = eWaveError;
-    m_strDecoderError.clear();
+    // Without the module, its absence is what the user must learn.
+    if (m_pDecodedFile) {
+        m_eLastError = eWaveError;
+        m_strDecoderError.clear();
+    }
     return false;
 }
 
@@ -212,17 +217,20 @@ bool CSoundFile::IsOwnFormat() const
 
 bool CSoundFile::OpenDecoded(const std::string& strPath)
 {
-    if (!m_DecodedFile.Open(strPath)) {
+    if (!m_pDecodedFile)
+        m_pDecodedFile = NewDecodedFile(m_strDecoderError);
+    if (!m_pDecodedFile || !m_pDecodedFile->Open(strPath)) {
         m_eLastError = EOpenError::NotDecodable;
-        m_strDecoderError = m_DecodedFile.GetError();
+        if (m_pDecodedFile)
+            m_strDecoderError = m_pDecodedFile->GetError();
         return false;
     }
-    const uint16_t nChannels = m_DecodedFile.GetChannels();
+    const uint16_t nChannels = m_pDecodedFile->GetChannels();
     m_nType = kTypeDecoded;
     m_wfx = WAVEFORMATEX{};
     m_wfx.wFormatTag = WAVE_FORMAT_PCM;
     m_wfx.nChannels = nChannels;
-    m_wfx.nSamplesPerSec = m_DecodedFile.GetSampleRate();
+    m_wfx.nSamplesPerSec = m_pDecodedFile->GetSampleRate();
     m_wfx.nBlockAlign = static_cast<uint16_t>(2 * nChannels);
     m_wfx.nAvgBytesPerSec = m_wfx.nSamplesPerSec * m_wfx.nBlockAlign;
     m_wfx.wBitsPerSample = 16;
@@ -235,42 +243,42 @@ uint32_t CSoundFile::Read(void* pBuffer, uint32_t nCount)
     if (IsWaveOpen())
         return m_WaveFile.Read(pBuffer, nCount);
     if (IsDecodedOpen())
-        return m_DecodedFile.Read(pBuffer, nCount);
+        return m_pDecodedFile->Read(pBuffer, nCount);
     return 0;
 }
 
 bool CSoundFile::Close()
 {
     if (m_nType == kTypeDecoded)
-        return m_DecodedFile.Close();
+        return m_pDecodedFile->Close();
     return m_nType == kTypeWave && m_WaveFile.Close();
 }
 
 uint32_t CSoundFile::GetLengthSec() const
 {
     if (IsDecodedOpen())
-        return static_cast<uint32_t>(m_DecodedFile.GetLengthFrames() / m_wfx.nSamplesPerSec);
+        return static_cast<uint32_t>(m_pDecodedFile->GetLengthFrames() / m_wfx.nSamplesPerSec);
     return IsWaveOpen() ? m_WaveFile.GetLengthSec() : 0;
 }
 
 uint32_t CSoundFile::GetPositionSec() const
 {
     if (IsDecodedOpen())
-        return static_cast<uint32_t>(m_DecodedFile.GetPositionFrames() / m_wfx.nSamplesPerSec);
+        return static_cast<uint32_t>(m_pDecodedFile->GetPositionFrames() / m_wfx.nSamplesPerSec);
     return IsWaveOpen() ? m_WaveFile.GetPositionSec() : 0;
 }
 
 uint64_t CSoundFile::GetPosition() const
 {
     if (IsDecodedOpen())
-        return m_DecodedFile.GetPositionFrames() * m_wfx.nBlockAlign;
+        return m_pDecodedFile->GetPositionFrames() * m_wfx.nBlockAlign;
     return IsWaveOpen() ? m_WaveFile.GetPosition() : 0;
 }
 
 uint64_t CSoundFile::GetLengthFrames() const
 {
     if (IsDecodedOpen())
-        return m_DecodedFile.GetLengthFrames();
+        return m_pDecodedFile->GetLengthFrames();
     if (!IsWaveOpen())
         return 0;
     // A file cut short ends before its data chunk says it does.
@@ -282,7 +290,7 @@ uint64_t CSoundFile::GetLengthFrames() const
 uint64_t CSoundFile::GetPositionFrames() const
 {
     if (IsDecodedOpen())
-        return m_DecodedFile.GetPositionFrames();
+        return m_pDecodedFile->GetPositionFrames();
     if (!IsWaveOpen())
         return 0;
     const uint64_t nPosition = m_WaveFile.GetPosition();
@@ -293,7 +301,7 @@ uint64_t CSoundFile::GetPositionFrames() const
 void CSoundFile::Seek(uint64_t nPosition)
 {
     if (IsDecodedOpen())
-        m_DecodedFile.Seek(nPosition / m_wfx.nBlockAlign);
+        m_pDecodedFile->Seek(nPosition / m_wfx.nBlockAlign);
     else if (IsWaveOpen())
         m_WaveFile.Seek(nPosition);
 }
@@ -301,7 +309,7 @@ void CSoundFile::Seek(uint64_t nPosition)
 void CSoundFile::SeekFrame(uint64_t nFrame)
 {
     if (IsDecodedOpen())
-        m_DecodedFile.Seek(nFrame);
+        m_pDecodedFile->Seek(nFrame);
     else if (IsWaveOpen())
         m_WaveFile.Seek(m_WaveFile.DataOffset() + std::min(nFrame, GetLengthFrames()) * m_wfx.nBlockAlign);
 }
@@ -316,9 +324,14 @@ std::string CSoundFile::GetLastErrorText() const
     return strText;
 }
 
+bool TakesDecodedRoad(const std::string& strPath)
+{
+    return !HasWaveExtension(strPath);
+}
+
 std::string CSoundFile::GetFormatName() const
 {
-    return m_nType == kTypeDecoded ? m_DecodedFile.GetFormatName() : "WAV";
+    return m_nType == kTypeDecoded ? m_pDecodedFile->GetFormatName() : "WAV";
 }
 
 EFormatKind FormatKindOf(const WAVEFORMATEX& wfx)

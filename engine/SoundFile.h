@@ -1,8 +1,9 @@
 // The engine's file: one open file at a time, its format record, and reads
 // of its samples. A WAV in the player's own format (8 or 16-bit PCM, mono or
 // stereo, up to 48 kHz) is read by the WAV reader below, byte for byte as it
-// lies in the file; everything else goes to FFmpeg's decoder, whose 16-bit
-// frames are read like the PCM of such a file.
+// lies in the file; everything else goes to FFmpeg's decoder (a module,
+// loaded when a file first needs it), whose 16-bit frames are read like the
+// PCM of such a file.
 //
 // The format fields are taken from their places in the canonical 44-byte
 // header (channels at 22 ... bits per sample at 34) and the data chunk is the
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Why the last Open failed, most precise first. The player only needs
@@ -87,6 +89,10 @@ private:
     EOpenError m_eLastError = EOpenError::None;
 };
 
+// Whether a file of this name goes to the decoder module whatever it holds:
+// a name that does not end in ".wav" (a WAV may still go there once read).
+bool TakesDecodedRoad(const std::string& strPath);
+
 // The sample layouts the engine reads itself, from channels and block
 // alignment alone (bits per sample and the format tag are not consulted).
 enum EFormatKind { FMT_NONE = 0, FMT_MONO8 = 1, FMT_MONO16 = 2, FMT_STEREO8 = 3, FMT_STEREO16 = 4 };
@@ -95,7 +101,7 @@ EFormatKind FormatKindOf(const WAVEFORMATEX& wfx);
 // The engine's file object. A name ending in ".wav" (any case) whose header
 // the reader accepts in the player's own format is read by CWaveFile; any
 // other file, and a WAV in another format (a-law, µ-law, 24-bit, float, more
-// channels, above 48 kHz, or a header the reader refuses), by CDecodedFile.
+// channels, above 48 kHz, or a header the reader refuses), by the decoder module (loaded then).
 // Positions are bytes: of the file on the first road, of the decoded 16-bit
 // stream (frames x block alignment) on the second.
 class CSoundFile {
@@ -134,13 +140,13 @@ public:
     // a WAV that the own reader plays, whose tags it does not read.
     std::string GetTag(const char* strKey) const
     {
-        return m_nType == kTypeDecoded ? m_DecodedFile.GetTag(strKey) : std::string();
+        return m_nType == kTypeDecoded ? m_pDecodedFile->GetTag(strKey) : std::string();
     }
     // The last file's cover picture, its bytes and "jpg", "png" or "img";
     // false for none (a WAV that the own reader plays has none).
     bool GetCover(std::string& strBytes, std::string& strExtension) const
     {
-        return m_nType == kTypeDecoded && m_DecodedFile.GetCover(strBytes, strExtension);
+        return m_nType == kTypeDecoded && m_pDecodedFile->GetCover(strBytes, strExtension);
     }
     const CWaveFile& WaveFile() const { return m_WaveFile; }
 
@@ -148,7 +154,7 @@ private:
     bool IsOwnFormat() const;
     bool OpenDecoded(const std::string& strPath);
     bool IsWaveOpen() const { return m_nType == kTypeWave && m_WaveFile.IsOpen(); }
-    bool IsDecodedOpen() const { return m_nType == kTypeDecoded && m_DecodedFile.IsOpen(); }
+    bool IsDecodedOpen() const { return m_nType == kTypeDecoded && m_pDecodedFile->IsOpen(); }
 
     static constexpr int32_t kTypeNone = 0;
     static constexpr int32_t kTypeWave = 1;
@@ -156,7 +162,9 @@ private:
     int32_t m_nType = kTypeNone;
     WAVEFORMATEX m_wfx{};
     CWaveFile m_WaveFile;
-    CDecodedFile m_DecodedFile;
+    // Made from the decoder module by the first file that needs it, so that
+    // only such a file loads FFmpeg; kept from then on.
+    std::unique_ptr<IDecodedFile> m_pDecodedFile;
     EOpenError m_eLastError = EOpenError::None;
     std::string m_strDecoderError;
 };

@@ -14,6 +14,7 @@
 // through the engine and sets nothing of its own.
 #include "FuzzInput.h"
 
+#include "decoder/DecoderModule.h"
 #include "engine/SpeedEngine.h"
 
 #include <algorithm>
@@ -238,6 +239,19 @@ private:
 };
 
 } // namespace
+
+// The module is loaded before the first input: libFuzzer counts the coverage
+// of what was loaded when it started, and without the module every input
+// would be refused unread.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    std::string strWhy;
+    if (!LoadDecoderModule(strWhy)) {
+        std::fprintf(stderr, "fuzz_decoder: %s\n", strWhy.c_str());
+        std::exit(1);
+    }
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {

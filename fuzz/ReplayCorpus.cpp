@@ -12,6 +12,8 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize);
+// Defined by the targets that set something up first, as libFuzzer calls it.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* pArgc, char*** pArgv);
 
 int main(int argc, char** argv)
 {
@@ -19,6 +21,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s CORPUS_FOLDER...\n", argv[0]);
         return 2;
     }
+    if (LLVMFuzzerInitialize)
+        LLVMFuzzerInitialize(&argc, &argv);
     size_t nRun = 0;
     for (int i = 1; i < argc; ++i) {
         std::error_code error;

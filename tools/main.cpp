@@ -1,6 +1,8 @@
 // velofon: the speed-listening engine on the command line.
 #include "Commands.h"
 
+#include "decoder/DecoderModule.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -34,6 +36,12 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0) {
         std::puts("velofon " VELOFON_VERSION);
+        // Said from the file alone: loading it would map all of FFmpeg.
+        const std::string strModule = FindDecoderModule();
+        if (!strModule.empty())
+            std::printf("decoder module: %s\n", strModule.c_str());
+        else
+            std::puts("decoder module: missing, so only WAV files play (install VelofonPocket again)");
         return kExitOk;
     }
     if (std::strcmp(argv[1], "render") == 0)

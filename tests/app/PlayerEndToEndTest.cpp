@@ -391,6 +391,32 @@ TEST_F(PlayerEndToEndTest, StopPlaysNothingMoreAndClosesTheDevice)
         << CommonPrefixBytes(abPlayedSound, abRendered) << " bytes are";
 }
 
+// FFmpeg's libraries are mapped for a list that needs them, soon after the
+// window is up and before any Play, and never for WAVs, even played.
+TEST_F(PlayerEndToEndTest, FfmpegIsLoadedOnlyForAListThatNeedsIt)
+{
+    const auto MapsFfmpeg = [this] {
+        const Bytes abMaps = ReadWholeFile("/proc/" + std::to_string(m_nPid) + "/maps");
+        return std::string(abMaps.begin(), abMaps.end()).find("/libavcodec.so") != std::string::npos;
+    };
+    const std::string strWav = m_dir.Write("lecture.wav", Mono16Wav(kLongRate, 2.0, 110));
+    PrepareSettings({strWav});
+    StartPlayer();
+    ASSERT_FALSE(HasFatalFailure());
+    Click(kPlayPauseButton);
+    ASSERT_TRUE(WaitForSound(kLongRate / 2)) << "no sound reached the device" << Report();
+    EXPECT_FALSE(MapsFfmpeg());
+    EndPlayer();
+    ASSERT_TRUE(WaitForPlayerEnd(seconds(5)));
+
+    const std::string strMp3 = Path("lecture.mp3");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -i " + strWav + " " + strMp3).c_str()), 0);
+    PrepareSettings({strMp3});
+    StartPlayer();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_TRUE(WaitUntil(MapsFfmpeg, kUiTimeout)) << Report();
+}
+
 TEST_F(PlayerEndToEndTest, WithoutRepeatBothFilesPlayOnceWithTheWaitBetween)
 {
     const std::string strFirst = m_dir.Write("first.wav", Mono16Wav(22050, 1.5, 150));

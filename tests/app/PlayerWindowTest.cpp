@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <spawn.h>
@@ -207,6 +208,12 @@ TEST_F(PlayerWindowTest, TheInstalledPlayerStartsByItsNameAndUninstallsWithoutAT
     const std::string strFolder = strPrefix + "/lib/VelofonPocket";
     EXPECT_TRUE(Exists(strFolder + "/help.html"));
     EXPECT_TRUE(Exists(strPrefix + "/bin/velofon"));
+    // Both programs find the decoder module in the player's folder.
+    const std::string strVersion = m_dir.Path() + "/version.txt";
+    ASSERT_EQ(std::system((strPrefix + "/bin/velofon --version >" + strVersion).c_str()), 0);
+    const Bytes abVersion = ReadWholeFile(strVersion);
+    EXPECT_NE(std::string(abVersion.begin(), abVersion.end()).find("decoder module: " + strFolder + "/velofon-decoder.so\n"),
+        std::string::npos);
     char strLink[256] = {};
     ASSERT_GT(::readlink((strPrefix + "/bin/VelofonPocket").c_str(), strLink, sizeof strLink - 1), 0);
     EXPECT_STREQ(strLink, "../lib/VelofonPocket/VelofonPocket");

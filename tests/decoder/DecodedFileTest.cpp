@@ -2,11 +2,12 @@
 // the samples "ffmpeg -c:a pcm_s16le" writes, a seek delivers what the full
 // decode has from there on, and what must be refused is.
 #include "../WavBytes.h"
-#include "decoder/DecodedFile.h"
+#include "decoder/DecoderModule.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace {
@@ -46,6 +47,16 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(std::system("command -v ffmpeg >/dev/null"), 0) << "these tests need the ffmpeg program on PATH";
+    }
+
+    // A decoded file from the module beside the test programs.
+    static std::unique_ptr<IDecodedFile> NewFile()
+    {
+        std::string strWhy;
+        std::unique_ptr<IDecodedFile> pFile = NewDecodedFile(strWhy);
+        if (!pFile)
+            throw std::runtime_error(strWhy);
+        return pFile;
     }
 
     static std::string PathOf(const std::string& strName) { return s_pDir->Path() + "/" + strName; }
@@ -92,7 +103,7 @@ protected:
     }
 
     // Everything Read delivers from here on, in odd-sized pieces.
-    static Samples ReadToEnd(CDecodedFile& file, uint32_t nBytes = 3000)
+    static Samples ReadToEnd(IDecodedFile& file, uint32_t nBytes = 3000)
     {
         Samples all;
         Samples piece(nBytes / 2);
@@ -122,7 +133,8 @@ TEST_P(FormatTest, DecodesToWhatTheFfmpegProgramWrites)
     int nChannels = 0;
     int nRate = 0;
     const Samples reference = Reference(strPath, GetParam().pszReference, &nChannels, &nRate);
-    CDecodedFile file;
+    const auto pFile = NewFile();
+    IDecodedFile& file = *pFile;
     ASSERT_TRUE(file.Open(strPath)) << file.GetError();
     EXPECT_EQ(file.GetChannels(), nChannels);
     EXPECT_EQ(file.GetSampleRate(), static_cast<uint32_t>(nRate));
@@ -135,7 +147,8 @@ TEST_P(FormatTest, SeekDeliversWhatTheFullDecodeHasFromThere)
 {
     const std::string strPath = Make(GetParam().pszFile, GetParam().pszEncode);
     const Samples reference = Reference(strPath, GetParam().pszReference);
-    CDecodedFile file;
+    const auto pFile = NewFile();
+    IDecodedFile& file = *pFile;
     ASSERT_TRUE(file.Open(strPath)) << file.GetError();
     const int nChannels = file.GetChannels();
     const uint64_t nLength = reference.size() / nChannels;
@@ -166,7 +179,8 @@ TEST_F(DecodedFileTest, ReopeningForASpeedChangeChangesNoSample)
     for (const SFormat& format : { kFormats[0], kFormats[1], kFormats[2] }) {
         const std::string strPath = Make(format.pszFile, format.pszEncode);
         const Samples reference = Reference(strPath, "");
-        CDecodedFile file;
+        const auto pFile = NewFile();
+        IDecodedFile& file = *pFile;
         ASSERT_TRUE(file.Open(strPath)) << file.GetError();
         Samples heard(reference.size() / 2 + 1000);
         heard.resize(file.Read(heard.data(), static_cast<uint32_t>(reference.size())) / 2);
@@ -202,7 +216,8 @@ TEST_F(DecodedFileTest, RefusesWhatIsNoAudioFile)
         { strVideo, "no audio stream" },
     };
     for (const auto& [strPath, strError] : kCases) {
-        CDecodedFile file;
+        const auto pFile = NewFile();
+        IDecodedFile& file = *pFile;
         EXPECT_FALSE(file.Open(strPath)) << strPath;
         EXPECT_EQ(file.GetError(), strError) << strPath;
         EXPECT_FALSE(file.IsOpen());
@@ -216,7 +231,8 @@ TEST_F(DecodedFileTest, APlaylistOpensNothingElse)
     const std::string strPointed = PathOf("segment.mp3");
     ASSERT_EQ(::mkfifo(strPointed.c_str(), 0600), 0);
     const std::string strList = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10.0,\n" + strPointed + "\n#EXT-X-ENDLIST\n";
-    CDecodedFile file;
+    const auto pFile = NewFile();
+    IDecodedFile& file = *pFile;
     if (file.Open(s_pDir->Write("list.mp3", Bytes(strList.begin(), strList.end())))) {
         EXPECT_TRUE(ReadToEnd(file).empty());
     }
@@ -227,7 +243,8 @@ TEST_F(DecodedFileTest, AColonInTheNameIsPartOfTheName)
     const std::string strPath = Make(kFormats[0].pszFile, kFormats[0].pszEncode);
     const Samples reference = Reference(strPath, "");
     const std::string strColon = s_pDir->Write("ch1:intro.mp3", ReadWholeFile(strPath));
-    CDecodedFile file;
+    const auto pFile = NewFile();
+    IDecodedFile& file = *pFile;
     ASSERT_TRUE(file.Open(strColon)) << file.GetError();
     EXPECT_EQ(ReadToEnd(file), reference);
 }
@@ -237,7 +254,8 @@ TEST_F(DecodedFileTest, ATruncatedFilePlaysWhatItHasAndEnds)
     const Bytes whole = ReadWholeFile(Make(kFormats[0].pszFile, kFormats[0].pszEncode));
     const std::string strCut = s_pDir->Write("cut.mp3", Bytes(whole.begin(), whole.begin() + whole.size() * 2 / 5));
     const Samples reference = Reference(strCut, "");
-    CDecodedFile file;
+    const auto pFile = NewFile();
+    IDecodedFile& file = *pFile;
     ASSERT_TRUE(file.Open(strCut)) << file.GetError();
     const Samples heard = ReadToEnd(file);
     EXPECT_GT(heard.size(), 0u);

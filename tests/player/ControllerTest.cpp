@@ -4,7 +4,7 @@
 // and the waits.
 #include "PlayerFixture.h"
 
-#include "decoder/DecodedFile.h"
+#include "decoder/DecoderModule.h"
 #include "engine/SpeedSteps.h"
 #include "platform/events/TimeOfDay.h"
 
@@ -302,7 +302,10 @@ TEST_F(ControllerTest, ASpeedChangeContinuesTheDecoderWhereItStood)
         const std::string strEncode =
             "ffmpeg -nostdin -loglevel error -y -i " + strSource + " -c:a " + strCodec + " " + strCoded;
         ASSERT_EQ(std::system(strEncode.c_str()), 0) << "the tests need the ffmpeg program";
-        CDecodedFile decoded;
+        std::string strWhy;
+        const std::unique_ptr<IDecodedFile> pDecoded = NewDecodedFile(strWhy);
+        ASSERT_TRUE(pDecoded) << strWhy;
+        IDecodedFile& decoded = *pDecoded;
         ASSERT_TRUE(decoded.Open(strCoded)) << decoded.GetError();
         Bytes abDecoded(1 << 20);
         size_t nDecoded = 0;

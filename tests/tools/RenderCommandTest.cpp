@@ -127,6 +127,38 @@ TEST_F(RenderCommandTest, UsageErrorsExitWithTwo)
     EXPECT_EQ(std::search(abScreen.begin(), abScreen.end(), std::begin("RIFF"), std::end("RIFF") - 1), abScreen.end());
 }
 
+// FFmpeg is mapped by the first file that needs it and by no other (glibc's
+// loader names each library it maps under LD_DEBUG); without the decoder
+// module such a file is skipped with what to install, and WAVs play on.
+TEST_F(RenderCommandTest, FfmpegIsLoadedOnlyForTheFilesThatNeedIt)
+{
+    const std::string strWav = Speech("in.wav", 1, 22050, 40000);
+    const std::string strMp3 = Out("in.mp3");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -i " + strWav + " " + strMp3).c_str()), 0);
+    for (const auto& [strIn, bMapsFfmpeg] : { std::pair(strWav, false), std::pair(strMp3, true) }) {
+        const std::string strCommand = "LD_DEBUG=files " + std::string(VELOFON_EXE) + " render -o " + Out("o.wav")
+            + " " + strIn + " 2>" + Out("loader.txt");
+        EXPECT_EQ(std::system(strCommand.c_str()), 0) << strCommand;
+        const Bytes abLoader = ReadWholeFile(Out("loader.txt"));
+        EXPECT_EQ(std::string(abLoader.begin(), abLoader.end()).find("file=libavcodec") != std::string::npos,
+            bMapsFfmpeg) << strIn;
+    }
+
+    const std::string strAlone = m_dir.Path() + "/alone";
+    std::filesystem::create_directory(strAlone);
+    std::filesystem::copy_file(VELOFON_EXE, strAlone + "/velofon");
+    const std::string strCommand = strAlone + "/velofon render -o " + Out("o.wav") + " " + strMp3 + " " + strWav
+        + " 2>" + Out("alone.txt");
+    const int nStatus = std::system(strCommand.c_str());
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 1) << nStatus;
+    const Bytes abErr = ReadWholeFile(Out("alone.txt"));
+    EXPECT_NE(std::string(abErr.begin(), abErr.end())
+                  .find("skipping " + strMp3 + ": the decoder module velofon-decoder.so is not installed"),
+        std::string::npos);
+    ASSERT_EQ(Run("render -o " + Out("wav-only.wav") + " " + strWav), 0);
+    EXPECT_EQ(ReadWholeFile(Out("o.wav")), ReadWholeFile(Out("wav-only.wav")));
+}
+
 TEST_F(RenderCommandTest, RawOutputIsTheEnginesAcrossFiles)
 {
     const std::string strA = Speech("a.wav", 1, 22050, 50000);

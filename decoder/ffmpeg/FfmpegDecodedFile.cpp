@@ -1,12 +1,14 @@
-// CDecodedFile: opens the file itself (regular files only), keeps one
-// decoding session, parks it on Close and takes it back on an Open of the
-// same file, so that a speed change never moves the decoder.
-#include "DecodedFile.h"
+// The decoder module's decoded file: it opens the file itself (regular
+// files only), keeps one decoding session, parks it on Close and takes it
+// back on an Open of the same file, so that a speed change never moves the
+// decoder. The module's one exported symbol makes it.
+#include "decoder/DecodedFile.h"
 
 #include "DecodeSession.h"
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,12 +37,34 @@ int OpenRegularFile(const std::string& strPath, struct stat& st, std::string& st
     return hFile;
 }
 
+class CFfmpegDecodedFile final : public IDecodedFile {
+public:
+    bool Open(const std::string& strPath) override;
+    uint32_t Read(void* pBuffer, uint32_t nBytes) override;
+    void Seek(uint64_t nFrame) override;
+    uint64_t GetPositionFrames() const override;
+    uint64_t GetLengthFrames() const override;
+    uint32_t GetSampleRate() const override;
+    uint16_t GetChannels() const override;
+    std::string GetFormatName() const override;
+    std::string GetTag(const char* strKey) const override;
+    bool GetCover(std::string& strBytes, std::string& strExtension) const override;
+    const std::string& GetError() const override;
+    bool Close() override;
+    bool IsOpen() const override { return m_bOpen; }
+
+private:
+    std::unique_ptr<CDecodeSession> m_pSession;
+    bool m_bOpen = false;
+    // A parked decoder taken back stands where it stood; Open promises frame 0,
+    // so the first Read seeks there unless a Seek comes first.
+    bool m_bRewindPending = false;
+    std::string m_strError; // Open's; the session keeps its own
+};
+
 } // namespace
 
-CDecodedFile::CDecodedFile() = default;
-CDecodedFile::~CDecodedFile() = default;
-
-bool CDecodedFile::Open(const std::string& strPath)
+bool CFfmpegDecodedFile::Open(const std::string& strPath)
 {
     Close();
     m_strError.clear();
@@ -63,7 +87,7 @@ bool CDecodedFile::Open(const std::string& strPath)
     return true;
 }
 
-uint32_t CDecodedFile::Read(void* pBuffer, uint32_t nBytes)
+uint32_t CFfmpegDecodedFile::Read(void* pBuffer, uint32_t nBytes)
 {
     if (!m_bOpen)
         return 0;
@@ -76,7 +100,7 @@ uint32_t CDecodedFile::Read(void* pBuffer, uint32_t nBytes)
     return nFrames * nFrameBytes;
 }
 
-void CDecodedFile::Seek(uint64_t nFrame)
+void CFfmpegDecodedFile::Seek(uint64_t nFrame)
 {
     if (!m_bOpen)
         return;
@@ -84,32 +108,32 @@ void CDecodedFile::Seek(uint64_t nFrame)
     m_pSession->Seek(nFrame);
 }
 
-uint64_t CDecodedFile::GetPositionFrames() const
+uint64_t CFfmpegDecodedFile::GetPositionFrames() const
 {
     return m_bOpen && !m_bRewindPending ? m_pSession->GetPosition() : 0;
 }
 
-uint64_t CDecodedFile::GetLengthFrames() const
+uint64_t CFfmpegDecodedFile::GetLengthFrames() const
 {
     return m_bOpen ? m_pSession->GetLength() : 0;
 }
 
-uint32_t CDecodedFile::GetSampleRate() const
+uint32_t CFfmpegDecodedFile::GetSampleRate() const
 {
     return m_bOpen ? m_pSession->GetSampleRate() : 0;
 }
 
-uint16_t CDecodedFile::GetChannels() const
+uint16_t CFfmpegDecodedFile::GetChannels() const
 {
     return m_bOpen ? m_pSession->GetChannels() : 0;
 }
 
-std::string CDecodedFile::GetFormatName() const
+std::string CFfmpegDecodedFile::GetFormatName() const
 {
     return m_bOpen ? m_pSession->GetFormatName() : std::string();
 }
 
-std::string CDecodedFile::GetTag(const char* strKey) const
+std::string CFfmpegDecodedFile::GetTag(const char* strKey) const
 {
     if (!m_pSession)
         return std::string();
@@ -121,20 +145,25 @@ std::string CDecodedFile::GetTag(const char* strKey) const
     return std::string();
 }
 
-bool CDecodedFile::GetCover(std::string& strBytes, std::string& strExtension) const
+bool CFfmpegDecodedFile::GetCover(std::string& strBytes, std::string& strExtension) const
 {
     return m_pSession && m_pSession->GetCover(strBytes, strExtension);
 }
 
-const std::string& CDecodedFile::GetError() const
+const std::string& CFfmpegDecodedFile::GetError() const
 {
     return m_bOpen && !m_pSession->GetError().empty() ? m_pSession->GetError() : m_strError;
 }
 
-bool CDecodedFile::Close()
+bool CFfmpegDecodedFile::Close()
 {
     const bool bWasOpen = m_bOpen;
     m_bOpen = false;
     m_bRewindPending = false;
     return bWasOpen;
+}
+
+extern "C" __attribute__((visibility("default"))) IDecodedFile* VelofonNewDecodedFile(int nInterfaceVersion)
+{
+    return nInterfaceVersion == kDecodedFileInterfaceVersion ? new CFfmpegDecodedFile : nullptr;
 }

@@ -1,6 +1,6 @@
 // The file as FFmpeg reads it: an AVIOContext over a descriptor we opened,
 // and the refusal of every other open FFmpeg would make by name. Private to
-// the decoder library.
+// the decoder module.
 #pragma once
 
 extern "C" {

@@ -8,7 +8,7 @@
 // seek works, such as one with a table of contents, it is merely unused.)
 //
 // Its size is bounded: past kMaxEntries the spacing doubles. Private to the
-// decoder library; the playing session's thread calls AddTo, and destruction
+// decoder module; the playing session's thread calls AddTo, and destruction
 // waits for the scan's thread.
 #pragma once
 

@@ -1,6 +1,6 @@
 // CDecodeSession: one file inside FFmpeg, from its file descriptor to 16-bit
-// interleaved frames, with exact seeking. Private to the decoder library:
-// CDecodedFile wraps it and keeps it parked across Close and Open.
+// interleaved frames, with exact seeking. Private to the decoder module:
+// the module's decoded file wraps it and keeps it parked across Close and Open.
 //
 // Positions count output frames from the first sample a full decode gives.
 // A timestamp is only used to place the decoder after a demuxer seek, and

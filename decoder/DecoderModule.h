@@ -1,0 +1,24 @@
+// The FFmpeg decoder module, velofon-decoder.so: found from the running
+// executable, never by a prefix compiled in, and loaded once, the first time
+// a file needs it (or earlier, when a program knows it soon will).
+#pragma once
+
+#include "DecodedFile.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Where the module is looked for, in order: beside the executable (the
+// installed player's own folder), then in lib/VelofonPocket/ beside the
+// executable's folder (the command-line tool in bin/, and the build tree).
+std::vector<std::string> DecoderModuleCandidates();
+// The first candidate that exists; empty when none does. Loads nothing.
+std::string FindDecoderModule();
+
+// Loads the module unless that was done; calls from other threads meanwhile
+// wait for the first. False with strWhy saying what to install.
+bool LoadDecoderModule(std::string& strWhy);
+// A new decoded file from the module, loading it if need be; nullptr with
+// strWhy saying what to install.
+std::unique_ptr<IDecodedFile> NewDecodedFile(std::string& strWhy);
