@@ -103,6 +103,10 @@ class XServer:
         os.close(write_end)
         with os.fdopen(read_end) as reader:
             self.display = ":" + reader.readline().strip()
+        # The number comes a moment before the server takes clients.
+        deadline = time.monotonic() + 10
+        while not xdotool(self.display, "getdisplaygeometry") and time.monotonic() < deadline:
+            time.sleep(0.05)
 
     def state(self):
         """For an error message: whether the server still runs, and the end of what it said."""
@@ -150,32 +154,36 @@ def status_kb(pid, key):
 class Player:
     """The player on its own X server, with a playlist of one file."""
 
-    def __init__(self, build, work, server, wav, clear=False):
+    def __init__(self, build, work, server, wav, clear=False, audio=None):
         config = os.path.join(work, "config")
         os.makedirs(os.path.join(config, "VelofonPocket"), exist_ok=True)
         runtime = os.path.join(work, "runtime")
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         # Each run plays from the start: no place remembered by the one before.
-        positions = os.path.join(config, "VelofonPocket", "VelofonPocket.positions")
-        if os.path.exists(positions):
-            os.remove(positions)
+        folder = os.path.join(config, "VelofonPocket")
+        for name in os.listdir(folder):
+            if name.startswith("VelofonPocket.positions"):
+                os.remove(os.path.join(folder, name))
         with open(os.path.join(config, "VelofonPocket", "VelofonPocket.conf"), "w") as settings:
             settings.write("[VelofonSettings]\nSpeedIdx=10\nAlphaControl=50\nMixingVolume=50\n"
                            f"ClearSpeech={int(clear)}\nPlayListCount=1\nPlayFile00000={wav}\n")
         environment = {**os.environ, "DISPLAY": server.display, "SDL_AUDIODRIVER": "dummy",
-                       "XDG_CONFIG_HOME": config, "XDG_RUNTIME_DIR": runtime}
+                       "XDG_CONFIG_HOME": config, "XDG_RUNTIME_DIR": runtime, **(audio or {})}
         self.server = server
         self.display = server.display
         self.process = subprocess.Popen([os.path.join(build, "bin", "VelofonPocket")], env=environment)
 
-    def play(self):
+    def play(self, on_click=None):
         window = wait_for_window(self.display, "STOP-Kuroto")
         if not window:
             code = self.process.poll()
             raise RuntimeError("the player shows no window ("
                                + ("it still runs" if code is None else f"it ended with {code}")
                                + "; " + self.server.state() + ")")
-        xdotool(self.display, "mousemove", "--window", window, *map(str, PLAY_BUTTON), "click", "1")
+        xdotool(self.display, "mousemove", "--window", window, *map(str, PLAY_BUTTON))
+        if on_click:
+            on_click()
+        xdotool(self.display, "click", "1")
         if not wait_for_window(self.display, "PLAY-Kuroto"):
             raise RuntimeError("Play did not start playback (" + self.server.state() + ")")
 
