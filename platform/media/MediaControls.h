@@ -3,7 +3,7 @@
 // of MPRIS 2.2 (org.mpris.MediaPlayer2 and its Player) on the object
 // /org/mpris/MediaPlayer2, under the name org.mpris.MediaPlayer2.<name>, or
 // org.mpris.MediaPlayer2.<name>.instance<PID> when another player (of other
-// settings) holds that, as the specification allows.
+// settings) holds that, as MPRIS allows.
 //
 // This side speaks the protocol and keeps its rules: a stale track or a
 // position outside the track is ignored, a rate of 0 pauses, a rate that is
