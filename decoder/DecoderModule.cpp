@@ -4,6 +4,7 @@
 #include <mutex>
 #include <regex>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -43,6 +44,15 @@ std::string WhatToInstall(const std::string& strError)
         + "the package " + match[1].str() + match[2].str() + ")";
 }
 
+std::vector<std::string> ModuleCandidates()
+{
+    const std::string strFolder = ExecutableFolder();
+    if (strFolder.empty())
+        return {};
+    return { strFolder + "/" + kModuleName,
+        strFolder.substr(0, strFolder.rfind('/')) + "/lib/VelofonPocket/" + kModuleName };
+}
+
 void Load(SModule& module)
 {
     const std::string strPath = FindDecoderModule();
@@ -64,18 +74,9 @@ void Load(SModule& module)
 
 } // namespace
 
-std::vector<std::string> DecoderModuleCandidates()
-{
-    const std::string strFolder = ExecutableFolder();
-    if (strFolder.empty())
-        return {};
-    return { strFolder + "/" + kModuleName,
-        strFolder.substr(0, strFolder.rfind('/')) + "/lib/VelofonPocket/" + kModuleName };
-}
-
 std::string FindDecoderModule()
 {
-    for (const std::string& strPath : DecoderModuleCandidates()) {
+    for (const std::string& strPath : ModuleCandidates()) {
         if (::access(strPath.c_str(), R_OK) == 0)
             return strPath;
     }

@@ -7,13 +7,11 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
-// Where the module is looked for, in order: beside the executable (the
-// installed player's own folder), then in lib/VelofonPocket/ beside the
-// executable's folder (the command-line tool in bin/, and the build tree).
-std::vector<std::string> DecoderModuleCandidates();
-// The first candidate that exists; empty when none does. Loads nothing.
+// Where the module is: the first that exists of the file beside the
+// executable (the installed player's own folder) and the one in
+// lib/VelofonPocket/ beside the executable's folder (the command-line tool in
+// bin/, and the build tree); empty when neither does. Loads nothing.
 std::string FindDecoderModule();
 
 // Loads the module unless that was done; calls from other threads meanwhile

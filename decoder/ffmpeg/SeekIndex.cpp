@@ -29,7 +29,7 @@ void CSeekIndex::Start(int hFile, const std::string& strPath, const AVInputForma
 void CSeekIndex::AddTo(AVStream* pStream, bool bFromStart)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (bFromStart || m_nGiven > m_aEntries.size())
+    if (bFromStart)
         m_nGiven = 0;
     for (; m_nGiven < m_aEntries.size(); ++m_nGiven) {
         const SEntry& entry = m_aEntries[m_nGiven];
@@ -53,8 +53,7 @@ void CSeekIndex::Scan(int hFile, std::string strPath, const AVInputFormat* pForm
         const AVRational timeBase = pContext->streams[nStream]->time_base;
         int64_t nSpacing = av_rescale_q(1, AVRational{1, 1}, timeBase);
         int64_t nNext = AV_NOPTS_VALUE;
-        int nResult = 0;
-        while (!m_bStop && (nResult = av_read_frame(pContext, pPacket)) >= 0) {
+        while (!m_bStop && av_read_frame(pContext, pPacket) >= 0) {
             const int64_t nTimestamp = pPacket->pts != AV_NOPTS_VALUE ? pPacket->pts : pPacket->dts;
             if (pPacket->stream_index == nStream && nTimestamp != AV_NOPTS_VALUE && pPacket->pos >= 0
                 && (nNext == AV_NOPTS_VALUE || nTimestamp >= nNext)) {
@@ -73,7 +72,6 @@ void CSeekIndex::Scan(int hFile, std::string strPath, const AVInputFormat* pForm
             }
             av_packet_unref(pPacket);
         }
-        m_bComplete = nResult == AVERROR_EOF;
     }
     av_packet_free(&pPacket);
     avformat_close_input(&pContext); // frees it also when the open failed

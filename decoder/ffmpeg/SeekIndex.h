@@ -41,8 +41,6 @@ public:
     // Gives the stream the places found since the last call (all of them
     // when bFromStart, for a stream opened anew).
     void AddTo(AVStream* pStream, bool bFromStart);
-    // The scan has read the whole file.
-    bool IsComplete() const { return m_bComplete; }
 
 private:
     struct SEntry {
@@ -54,8 +52,7 @@ private:
 
     std::thread m_thread;
     std::atomic<bool> m_bStop{false};
-    std::atomic<bool> m_bComplete{false};
     std::mutex m_mutex;
     std::vector<SEntry> m_aEntries;
-    size_t m_nGiven = 0;
+    size_t m_nGiven = 0; // the places the stream has; 0 again once they are thinned
 };
