@@ -194,10 +194,87 @@ void CPendingFile::Discard()
     m_hFile = -1;
 }
 
+CBlockWriter::~CBlockWriter()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bQuit = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool CBlockWriter::WaitUntilIdle(std::unique_lock<std::mutex>& lock)
+{
+    m_changed.wait(lock, [this] { return !m_bPending; });
+    errno = m_nErrno;
+    return m_nErrno == 0;
+}
+
+bool CBlockWriter::Post(int hFile, std::vector<unsigned char>& abBlock, size_t nBytes, uint64_t nOffset, bool bWriteback)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!WaitUntilIdle(lock))
+        return false;
+    if (nBytes == 0)
+        return true;
+    m_abBlock.swap(abBlock);
+    m_nBytes = nBytes;
+    m_hFile = hFile;
+    m_nOffset = nOffset;
+    m_bWriteback = bWriteback;
+    m_bPending = true;
+    if (!m_thread.joinable())
+        m_thread = std::thread(&CBlockWriter::Run, this);
+    lock.unlock();
+    m_changed.notify_all();
+    return true;
+}
+
+bool CBlockWriter::Finish()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return WaitUntilIdle(lock);
+}
+
+void CBlockWriter::Run()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_bPending || m_bQuit; });
+        if (!m_bPending)
+            return;
+        lock.unlock();
+        const unsigned char* pData = m_abBlock.data();
+        size_t nLeft = m_nBytes;
+        int nErrno = 0;
+        while (nLeft > 0) {
+            const ssize_t nWritten = ::write(m_hFile, pData, nLeft);
+            if (nWritten < 0 && errno == EINTR)
+                continue;
+            if (nWritten <= 0) {
+                nErrno = nWritten < 0 ? errno : EIO;
+                break;
+            }
+            pData += nWritten;
+            nLeft -= static_cast<size_t>(nWritten);
+        }
+        if (nErrno == 0 && m_bWriteback)
+            ::sync_file_range(m_hFile, static_cast<off64_t>(m_nOffset), static_cast<off64_t>(m_nBytes),
+                              SYNC_FILE_RANGE_WRITE);
+        lock.lock();
+        m_nErrno = nErrno;
+        m_bPending = false;
+        m_changed.notify_all();
+    }
+}
+
 CRenderOutput::CRenderOutput(bool bRaw, uint32_t nDefaultRate)
     : m_bRaw(bRaw)
     , m_nRate(nDefaultRate)
     , m_abBuffer(kBufferBytes)
+    , m_writer(kBufferBytes)
 {
 }
 
@@ -300,31 +377,23 @@ bool CRenderOutput::Append(const unsigned char* pData, size_t nBytes)
     return true;
 }
 
-bool CRenderOutput::WriteAll(const unsigned char* pData, size_t nBytes)
-{
-    while (nBytes > 0) {
-        const ssize_t nWritten = ::write(m_hFile, pData, nBytes);
-        if (nWritten < 0 && errno == EINTR)
-            continue;
-        if (nWritten <= 0)
-            return Fail();
-        pData += nWritten;
-        nBytes -= static_cast<size_t>(nWritten);
-    }
-    return true;
-}
-
 bool CRenderOutput::Flush()
 {
-    const bool bOk = WriteAll(m_abBuffer.data(), m_nBuffered);
+    // The file is synced before it takes the target's name; its writeback
+    // starts block by block, so that the sync waits for little more than the
+    // last one.
+    const bool bPosted = m_writer.Post(m_hFile, m_abBuffer, m_nBuffered, m_nFlushedBytes, m_pending.IsOpen());
+    m_nFlushedBytes += m_nBuffered;
     m_nBuffered = 0;
-    return bOk;
+    return bPosted || Fail();
 }
 
 bool CRenderOutput::Commit()
 {
     if (!EnsureHeader() || !Flush())
         return false;
+    if (!m_writer.Finish())
+        return Fail();
     if (!m_bRaw && m_nHeaderOffset >= 0) {
         unsigned char abHeader[kHeaderBytes];
         BuildHeader(abHeader);
@@ -344,6 +413,7 @@ bool CRenderOutput::Commit()
 
 void CRenderOutput::Abort()
 {
+    m_writer.Finish();
     m_pending.Discard();
     if (m_bOwnsFile && m_hFile >= 0)
         ::close(m_hFile);

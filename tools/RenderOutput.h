@@ -5,9 +5,12 @@
 // written in place.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 // Whether two names or handles lead to one file.
@@ -53,6 +56,41 @@ private:
     std::string m_strTemp;
 };
 
+// Writes blocks on a thread of its own, one at a time, so that their copy
+// into the page cache and their writeback overlap the rendering of the next.
+class CBlockWriter {
+public:
+    explicit CBlockWriter(size_t nBlockBytes) : m_abBlock(nBlockBytes) {}
+    CBlockWriter(const CBlockWriter&) = delete;
+    CBlockWriter& operator=(const CBlockWriter&) = delete;
+    ~CBlockWriter();
+
+    // Takes the first nBytes of abBlock, which gets an empty block of the same
+    // size in exchange, to be written at hFile's position, which is nOffset;
+    // bWriteback starts their way to the disk at once. Waits while the
+    // previous block is being written. False with errno when an earlier write
+    // failed: nothing is written after a failure.
+    bool Post(int hFile, std::vector<unsigned char>& abBlock, size_t nBytes, uint64_t nOffset, bool bWriteback);
+    // Waits until every block posted is written. False with errno on failure.
+    bool Finish();
+
+private:
+    void Run();
+    bool WaitUntilIdle(std::unique_lock<std::mutex>& lock);
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<unsigned char> m_abBlock;
+    size_t m_nBytes = 0;
+    int m_hFile = -1;
+    uint64_t m_nOffset = 0;
+    bool m_bWriteback = false;
+    bool m_bPending = false;
+    bool m_bQuit = false;
+    int m_nErrno = 0;
+    std::thread m_thread; // started with the first block
+};
+
 class CRenderOutput {
 public:
     static constexpr uint32_t kHeaderBytes = 44;
@@ -83,7 +121,6 @@ private:
     bool EnsureHeader();
     bool Append(const unsigned char* pData, size_t nBytes);
     bool Flush();
-    bool WriteAll(const unsigned char* pData, size_t nBytes);
     bool Fail();
     void BuildHeader(unsigned char* pHeader) const;
 
@@ -99,5 +136,7 @@ private:
     std::string m_strTarget;
     std::vector<unsigned char> m_abBuffer;
     size_t m_nBuffered = 0;
+    uint64_t m_nFlushedBytes = 0; // from the file's start, header included
     std::string m_strError;
+    CBlockWriter m_writer; // last: it stops before the file it writes is closed
 };

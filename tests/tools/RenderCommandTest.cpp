@@ -249,6 +249,20 @@ TEST_F(RenderCommandTest, RefusesToOverwriteAnInputAndLeavesNoTemporaryFile)
     EXPECT_EQ(Names(), std::set<std::string>({ "in.wav", "o.wav", "stderr.txt" }));
 }
 
+// The output is written behind the rendering: a write that fails is still
+// the run's failure, whether it is the last block or one of many before it.
+TEST_F(RenderCommandTest, AFullDeviceFailsTheRun)
+{
+    for (const size_t nBytes : { size_t{ 20000 }, size_t{ 8u << 20 } }) {
+        const std::string strIn = Speech("in.wav", 2, 44100, nBytes);
+        for (const std::string strOut : { "-o /dev/full", "-o - >/dev/full" }) {
+            EXPECT_EQ(Run("render " + strOut + " " + strIn), 1) << strOut << " " << nBytes;
+            EXPECT_NE(m_strErr.find("velofon: cannot write "), std::string::npos) << m_strErr;
+            EXPECT_NE(m_strErr.find("No space left on device"), std::string::npos) << m_strErr;
+        }
+    }
+}
+
 TEST_F(RenderCommandTest, WhenEveryInputIsSkippedTheOutputStaysAsItWas)
 {
     const Bytes abYesterday = ReadWholeFile(Speech("yesterday.wav", 1, 8000, 9000));
@@ -335,7 +349,9 @@ TEST_F(RenderCommandTest, AnInputThatShrinksWhileReadIsToldAndFailsTheRun)
         ASSERT_GT(n, 0);
         nRead += static_cast<size_t>(n);
     }
-    ASSERT_EQ(::truncate(strIn.c_str(), 44 + 44100 * 2 * 10), 0);
+    // Past what the run can have read while its output waits: two blocks of
+    // stereo output, 12 seconds of this mono input.
+    ASSERT_EQ(::truncate(strIn.c_str(), 44 + 44100 * 2 * 20), 0);
     while (::read(hFifo, achBuffer, sizeof achBuffer) > 0)
         nRead += sizeof achBuffer;
     ::close(hFifo);
@@ -344,7 +360,7 @@ TEST_F(RenderCommandTest, AnInputThatShrinksWhileReadIsToldAndFailsTheRun)
     EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 1) << nStatus;
     const Bytes abErr = ReadWholeFile(strErr);
     const std::string strMessage(abErr.begin(), abErr.end());
-    EXPECT_NE(strMessage.find("long.wav ended before its stated length (00:00:10 of 00:01:00"), std::string::npos)
+    EXPECT_NE(strMessage.find("long.wav ended before its stated length (00:00:20 of 00:01:00"), std::string::npos)
         << strMessage;
 }
 
