@@ -13,6 +13,7 @@
 #include "engine/SoundFile.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
+#include "platform/audio/WaveOut.h"
 #include "platform/desktop/Desktop.h"
 #include "platform/desktop/EndSignals.h"
 #include "platform/handover/HandOver.h"
@@ -197,12 +198,19 @@ void OnTickTimer(void* pController)
     Fl::repeat_timeout(kPlayerTickMs / 1000.0, OnTickTimer, pController);
 }
 
-// ---- the decoder module ----
+// ---- once the window is up ----
+
+// What neither the window nor the first Play should wait for is done this
+// long after the window is shown, when it has been painted.
+constexpr double kAfterShownSeconds = 0.1;
+
+void OnAudioPrepareTimer(void*)
+{
+    WaveOutPrepare();
+}
 
 // Mapping FFmpeg's libraries takes tens of milliseconds: when the list holds
-// files that need them, they are loaded beside the window once it is up, so
-// that neither the window nor the first Play waits for them.
-constexpr double kDecoderPreloadSeconds = 0.1;
+// files that need them, they are loaded beside the window.
 
 bool NeedsDecoder(const CPlayList& list, const std::vector<std::string>& astrOpened)
 {
@@ -323,10 +331,12 @@ int main(int argc, char** argv)
     }
     view.OpenPaths(commandLine.astrPaths);
     Fl::add_timeout(kPlayerTickMs / 1000.0, OnTickTimer, &controller);
+    Fl::add_timeout(kAfterShownSeconds, OnAudioPrepareTimer);
     std::thread decoderPreload;
     if (NeedsDecoder(controller.GetPlayList(), commandLine.astrPaths))
-        Fl::add_timeout(kDecoderPreloadSeconds, OnDecoderPreloadTimer, &decoderPreload);
+        Fl::add_timeout(kAfterShownSeconds, OnDecoderPreloadTimer, &decoderPreload);
     const int nStatus = RunUntilExit();
+    Fl::remove_timeout(OnAudioPrepareTimer);
     Fl::remove_timeout(OnDecoderPreloadTimer, &decoderPreload);
     if (decoderPreload.joinable())
         decoderPreload.join();

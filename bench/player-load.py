@@ -97,8 +97,10 @@ class XServer:
         read_end, write_end = os.pipe()
         self.log = os.path.join(work, "xvfb.log")
         with open(self.log, "w") as log:
+            # -noreset: the server would otherwise reset whenever its last
+            # client left, and refuse the next player while it does.
             self.process = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"],
                 pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=log)
         os.close(write_end)
         with os.fdopen(read_end) as reader:

@@ -67,6 +67,9 @@ private:
 class CAudioBackend {
 public:
     virtual ~CAudioBackend() = default;
+    // Starts what the first Open would otherwise wait for; its failure is
+    // left to Open to tell.
+    virtual void Prepare() {}
     // Starts pulling from the stream at its sample rate, 16-bit stereo.
     // False when no sound device can be opened; GetError says why.
     virtual bool Open(CWaveOutStream& stream) = 0;

@@ -28,18 +28,16 @@ uint16_t DevicePeriodFrames(uint32_t nSamplesPerSec)
 
 class CSdlAudioBackend : public CAudioBackend {
 public:
+    // SDL's audio start connects to the sound server and, through its
+    // session-bus helper, to the session bus (where none runs, libdbus first
+    // tries to start one): milliseconds that would come between a click on
+    // Play and the sound.
+    void Prepare() override { Initialise(); }
+
     bool Open(CWaveOutStream& stream) override
     {
-        if (!m_bInitialised) {
-            // SDL would otherwise turn SIGINT and SIGTERM into quit events
-            // that nobody here reads, and the program could not be ended.
-            SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-            if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-                m_strError = SDL_GetError();
-                return false;
-            }
-            m_bInitialised = true;
-        }
+        if (!Initialise())
+            return false;
         if (stream.GetSampleRate() > static_cast<uint32_t>(INT32_MAX)) {
             m_strError = "sample rate out of range";
             return false;
@@ -107,6 +105,21 @@ public:
     }
 
 private:
+    bool Initialise()
+    {
+        if (m_bInitialised)
+            return true;
+        // SDL would otherwise turn SIGINT and SIGTERM into quit events that
+        // nobody here reads, and the program could not be ended.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            m_strError = SDL_GetError();
+            return false;
+        }
+        m_bInitialised = true;
+        return true;
+    }
+
     struct SDevice {
         SDL_AudioDeviceID nId;
         uint16_t nPeriodFrames;

@@ -169,6 +169,18 @@ void CloseAllAtExit()
     GetSdlAudioBackend().Shutdown();
 }
 
+void CollectBeforeDispatch(const MSG& msg);
+
+void SetExitHandler()
+{
+    SOutputs& outputs = Outputs();
+    if (!outputs.bExitHandlerSet) {
+        std::atexit(CloseAllAtExit);
+        SetBeforeDispatchHook(MM_WOM_DONE, CollectBeforeDispatch);
+        outputs.bExitHandlerSet = true;
+    }
+}
+
 void CollectBeforeDispatch(const MSG& msg)
 {
     const auto found = Outputs().streams.find(reinterpret_cast<HWAVEOUT>(msg.wParam));
@@ -232,11 +244,7 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, D
         return WAVERR_BADFORMAT;
 
     SOutputs& outputs = Outputs();
-    if (!outputs.bExitHandlerSet) {
-        std::atexit(CloseAllAtExit);
-        SetBeforeDispatchHook(MM_WOM_DONE, CollectBeforeDispatch);
-        outputs.bExitHandlerSet = true;
-    }
+    SetExitHandler();
     const HWAVEOUT hwo = reinterpret_cast<HWAVEOUT>(++outputs.nLastHandle);
     auto pStream = std::make_unique<CWaveOutStream>(hwo, reinterpret_cast<HWND>(dwCallback), pwfx->nSamplesPerSec);
     if (!Backend().Open(*pStream)) {
@@ -335,6 +343,12 @@ MMRESULT waveOutClose(HWAVEOUT hwo)
     pOutput->pBackend->Close(*pOutput->pStream);
     Outputs().streams.erase(hwo);
     return MMSYSERR_NOERROR;
+}
+
+void WaveOutPrepare()
+{
+    SetExitHandler();
+    Backend().Prepare();
 }
 
 std::string WaveOutGetBackendError()

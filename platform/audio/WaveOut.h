@@ -82,6 +82,11 @@ MMRESULT waveOutReset(HWAVEOUT hwo);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
 MMRESULT waveOutClose(HWAVEOUT hwo);
 
+// Gets the sound system ready without opening a device, so that the first
+// waveOutOpen does not wait for it (SDL's start, its session-bus connection).
+// For an idle moment of the user-interface thread; a failure here is told by
+// that open.
+void WaveOutPrepare();
 // The sound system's own words for the last failed open.
 std::string WaveOutGetBackendError();
 // True when the sound system has stopped the open output's device on its
