@@ -1,5 +1,6 @@
 #include "MediaControlsAdapter.h"
 
+#include "common/Program.h"
 #include "engine/PlayableFiles.h"
 #include "engine/SpeedEngine.h"
 #include "engine/SpeedSteps.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-const char kPlayerName[] = "VelofonPocket";
 const char kDesktopEntry[] = "velofonpocket";
 
 // The bus's calls wait at most this long. GLib's main context is run from a
@@ -60,7 +60,7 @@ CMediaControlsAdapter::CMediaControlsAdapter(CPlaybackController& controller, co
     , m_onQuit(std::move(onQuit))
 {
     SMediaIdentity identity;
-    identity.strName = kPlayerName;
+    identity.strName = kProgramName;
     identity.strDesktopEntry = kDesktopEntry;
     identity.astrMimeTypes = PlayableMimeTypes();
     identity.dMinimumRate = SpeedOfIndex(0);

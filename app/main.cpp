@@ -9,6 +9,7 @@
 #include "CommandLine.h"
 #include "MediaControlsAdapter.h"
 
+#include "common/Program.h"
 #include "decoder/DecoderModule.h"
 #include "engine/SoundFile.h"
 #include "engine/SpeedEngine.h"
@@ -38,17 +39,12 @@
 
 namespace {
 
-// The settings folder and file, and the window class that the desktop entry's
-// StartupWMClass names.
-const char kAppName[] = "VelofonPocket";
-// Beside the settings file: one player per settings file, whatever the
-// runtime folder.
-const char kLockFileName[] = "VelofonPocket.lock";
-const char kPositionsFileName[] = "VelofonPocket.positions.db";
+// Beside the settings file, after the program's name: one player per settings
+// file, whatever the runtime folder.
+const char kLockFileSuffix[] = ".lock";
+const char kPositionsFileSuffix[] = ".positions.db";
 // Where earlier versions kept the places, carried over once.
-const char kOldPositionsFileName[] = "VelofonPocket.positions";
-// Every title the player's window takes holds this word.
-const char kWindowSearchText[] = "Kuroto";
+const char kOldPositionsFileSuffix[] = ".positions";
 
 constexpr double kInitialSpeed = 2.0;
 // What desktops count as a scale of 1.
@@ -60,18 +56,20 @@ bool BringToFrontWhenMatching(XWINDOW hWnd, intptr_t /*lParam*/)
 {
     char strCaption[512];
     GetTopLevelWindowText(hWnd, strCaption, sizeof strCaption);
-    if (std::strstr(strCaption, kWindowSearchText)) {
+    if (std::strstr(strCaption, kCaptionWord)) {
         ShowTopLevelWindow(hWnd);
         SetForegroundTopLevelWindow(hWnd);
     }
     return true;
 }
 
-// A file in the settings folder; empty without a settings file.
-std::string BesideSettings(const std::string& strSettingsPath, const char* strName)
+// The program's file of this suffix in the settings folder; empty without a
+// settings file.
+std::string BesideSettings(const std::string& strSettingsPath, const char* strSuffix)
 {
-    return strSettingsPath.empty() ? strSettingsPath
-                                   : std::filesystem::path(strSettingsPath).replace_filename(strName).string();
+    return strSettingsPath.empty()
+        ? strSettingsPath
+        : std::filesystem::path(strSettingsPath).replace_filename(kProgramName + std::string(strSuffix)).string();
 }
 
 // A second start: the running player takes the paths and comes to the front.
@@ -270,8 +268,8 @@ int main(int argc, char** argv)
     const SPlayerCommandLine commandLine = ParseCommandLine(argc, argv);
     if (commandLine.nExitStatus >= 0)
         return commandLine.nExitStatus;
-    const std::string strSettingsPath = CProfileStore::LocationOf(kAppName, kAppName);
-    const std::string strLockPath = BesideSettings(strSettingsPath, kLockFileName);
+    const std::string strSettingsPath = CProfileStore::LocationOf(kProgramName, kProgramName);
+    const std::string strLockPath = BesideSettings(strSettingsPath, kLockFileSuffix);
     int nLockError = 0;
     const EInstanceLock eLock = LockSingleInstance(strLockPath, nLockError);
     if (eLock == EInstanceLock::HeldByAnother)
@@ -286,7 +284,7 @@ int main(int argc, char** argv)
     SetUiScale(ChooseUiScale());
     if (!InitJapaneseFonts())
         std::fprintf(stderr, "VelofonPocket: no font with Japanese letters found (fonts-ipafont-gothic has them)\n");
-    Fl_Window::default_xclass(kAppName);
+    Fl_Window::default_xclass(kProgramName);
 
     CProfileStore profile;
     // Where each file was left lives beside the settings.
@@ -298,9 +296,9 @@ int main(int argc, char** argv)
         profile.SetReadOnly(strReason);
         positions.SetReadOnly(strReason);
     }
-    profile.SetLocation(kAppName, kAppName);
-    positions.SetPath(BesideSettings(profile.GetPath(), kPositionsFileName),
-        BesideSettings(profile.GetPath(), kOldPositionsFileName));
+    profile.SetLocation(kProgramName, kProgramName);
+    positions.SetPath(BesideSettings(profile.GetPath(), kPositionsFileSuffix),
+        BesideSettings(profile.GetPath(), kOldPositionsFileSuffix));
     // Its fixed buffers hold seconds of sound: on the heap, not on the stack.
     const auto pEngine = std::make_unique<CSpeedEngine>(kInitialSpeed);
     CSpeedEngine& engine = *pEngine;
@@ -327,7 +325,7 @@ int main(int argc, char** argv)
         WatchListener(handOver);
         Fl::add_timeout(kHandOverCheckSeconds, OnHandOverTimer, &handOver);
     } else if (!strHandOverError.empty()) {
-        view.ShowMessage("ほかの起動から渡されるファイルを受け取れません。\n" + strHandOverError);
+        view.ShowMessage(HandOverFailedMessage(strHandOverError));
     }
     view.OpenPaths(commandLine.astrPaths);
     Fl::add_timeout(kPlayerTickMs / 1000.0, OnTickTimer, &controller);

@@ -30,6 +30,8 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "samples are stored and
 
 class CSpeedEngine {
 public:
+    // What Fill writes: 16-bit stereo.
+    static constexpr uint32_t kOutputFrameBytes = 4;
     static constexpr int kTrackCount = 4;
     // Track length in samples, the same for every sample rate.
     static constexpr int kTrackLength = 44100;

@@ -64,8 +64,8 @@ bool CWaveOutput::Open(HWND hWnd, const WAVEFORMATEX* pFormat)
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = 2;
     format.nSamplesPerSec = pFormat->nSamplesPerSec;
-    format.nAvgBytesPerSec = format.nSamplesPerSec * 4;
-    format.nBlockAlign = 4;
+    format.nAvgBytesPerSec = format.nSamplesPerSec * CSpeedEngine::kOutputFrameBytes;
+    format.nBlockAlign = CSpeedEngine::kOutputFrameBytes;
     format.wBitsPerSample = 16;
     format.cbSize = 18;
 

@@ -3,6 +3,7 @@
 // OnWomDone, which pumps the queue.
 #include "PlaybackController.h"
 
+#include "common/Program.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
 #include "platform/desktop/Desktop.h"
@@ -15,11 +16,7 @@
 #include <limits>
 
 const char kTimeZero[] = "00:00:00";
-const char kCaptionWord[] = "Kuroto";
 const char kStoppedFileName[] = " . . . . . . . . . . . . . . . . . . . . . . . . . . . . ";
-const char kDeviceLostMessage[] = "サウンドデバイスが応答しないため、再生を停止しました。";
-const char kNoDeviceMessage[] = "サウンドデバイスを開けないため、再生できません。";
-const char kSavedTimeTip[] = "無音の短縮で節約した時間 ";
 
 namespace {
 
@@ -311,7 +308,7 @@ void CPlaybackController::UpdateStopButton()
 
 bool CPlaybackController::WaitBetweenFiles()
 {
-    if (m_nWaitSec == 0)
+    if (m_nWaitMs == 0)
         return false;
     m_output.Close();
     int nLastLook = MillisecondsOfDay();
@@ -330,13 +327,13 @@ bool CPlaybackController::WaitBetweenFiles()
         nLastLook = nNow;
         // A run that began during the wait, by a nested one's end too, takes over.
         m_bWaitTakenOver = m_bWaitTakenOver || m_nPlayState == PS_RUNNING;
-        if (nElapsed > m_nWaitSec || m_bWaitTakenOver)
+        if (nElapsed > m_nWaitMs || m_bWaitTakenOver)
             break;
         if (m_bStopWait) {
             bStopped = true;
             break;
         }
-        WaitMessage(static_cast<int>(std::min<int64_t>(kWaitPollMs, m_nWaitSec - nElapsed + 1)));
+        WaitMessage(static_cast<int>(std::min<int64_t>(kWaitPollMs, m_nWaitMs - nElapsed + 1)));
         PumpMessage();
     }
     m_view.EnablePlay(true);
@@ -367,7 +364,7 @@ int CPlaybackController::WatchdogSeconds() const
     // rates (above 1875 Hz) the limit stays at 4 seconds.
     const WAVEFORMATEX* pFormat = m_engine.GetFormat();
     const uint32_t nRate = pFormat && pFormat->nSamplesPerSec > 0 ? pFormat->nSamplesPerSec : 1;
-    return kWatchdogSeconds + static_cast<int>((WAVE_BUFFER_BYTES / 4) / nRate);
+    return kWatchdogSeconds + static_cast<int>((WAVE_BUFFER_BYTES / CSpeedEngine::kOutputFrameBytes) / nRate);
 }
 
 bool CPlaybackController::CheckWatchdog()

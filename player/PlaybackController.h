@@ -9,6 +9,7 @@
 // calls a command directly; it posts it (Post), and the queue runs it.
 #pragma once
 
+#include "Messages.h"
 #include "PlayList.h"
 #include "PlayerView.h"
 
@@ -37,18 +38,6 @@ extern const char kSettingsSection[];
 extern const char kTimeZero[];
 // A space and a full stop 28 times, then a space: the stopped player's file name.
 extern const char kStoppedFileName[];
-// The question asked before the Alpha tones are first switched on.
-extern const char kAlphaQuestion[];
-// The word after the play state in the window title: "PLAY-Kuroto".
-extern const char kCaptionWord[];
-// Said when the sound device stops playing during a run: the sound system
-// stopped it, it has returned nothing for seconds, or it cannot be opened
-// again after a stall or for the next entry.
-extern const char kDeviceLostMessage[];
-// Said, with the sound system's reason, when Play finds no sound device.
-extern const char kNoDeviceMessage[];
-// The elapsed time's tooltip while skipping silence: this, then the time saved.
-extern const char kSavedTimeTip[];
 
 // How often the program posts Tick while it runs.
 constexpr int kPlayerTickMs = 500;
@@ -281,7 +270,9 @@ private:
     int m_nFileSelect = 1;
     bool m_bClearSpeech = false;
     bool m_bSkipSilence = false;
-    int m_nWaitSec = 0;
+    // The pause between files in milliseconds, which the settings' "WaitSec"
+    // has always held despite its name.
+    int m_nWaitMs = 0;
     std::string m_strBrowseFolder;
     std::string m_strLastPlayed;
     // A failed save of the file was told, and no save has succeeded since.

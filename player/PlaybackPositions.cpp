@@ -12,9 +12,6 @@
 
 namespace {
 
-// What the output hands back is 16-bit stereo.
-constexpr uint64_t kOutputFrameBytes = 4;
-
 // The file's size and modification time, by which a stored place knows its
 // file; both 0 when it cannot be read.
 void StampOfFile(const std::string& strPath, uint64_t& nSize, int64_t& nModifiedNs)
@@ -34,7 +31,7 @@ void CPlaybackController::StampRunFile(const std::string& strPath)
 
 uint64_t CPlaybackController::HeardFrame() const
 {
-    return m_engine.HeardFrame(m_output.GetReturnedBytes() / kOutputFrameBytes);
+    return m_engine.HeardFrame(m_output.GetReturnedBytes() / CSpeedEngine::kOutputFrameBytes);
 }
 
 uint64_t CPlaybackController::GetHeardFrame() const
@@ -96,13 +93,13 @@ void CPlaybackController::RememberPosition()
         return;
     const CPositionStore::SPosition position{
         GetHeardFrame(), GetLengthFrames(), GetSampleRate(), m_nRunFileSize, m_nRunFileModifiedNs};
-    ReportSave(m_pPositions->Store(strPath, position), m_pPositions->GetError(), "再生位置", m_bPositionsFailureShown);
+    ReportSave(m_pPositions->Store(strPath, position), m_pPositions->GetError(), kPositionsWord, m_bPositionsFailureShown);
 }
 
 void CPlaybackController::ForgetPosition(const std::string& strPath)
 {
     if (m_pPositions && !strPath.empty())
-        ReportSave(m_pPositions->Forget(strPath), m_pPositions->GetError(), "再生位置", m_bPositionsFailureShown);
+        ReportSave(m_pPositions->Forget(strPath), m_pPositions->GetError(), kPositionsWord, m_bPositionsFailureShown);
 }
 
 uint64_t CPlaybackController::LastHeardFrame(const std::string& strPath)

@@ -11,12 +11,6 @@
 #include <algorithm>
 #include <climits>
 
-const char kAlphaQuestion[] =
-    "ｱﾙﾌｧｰｺﾝﾄﾛｰﾙを使用した場合に処理速度の問題で音が途切れたり操作が出来なくなったりする場合が有ります。ｱﾙﾌｧｰｺﾝﾄﾛｰﾙを\n"
-    "　使用する場合は「はい」\n"
-    "　使用しない場合は「いいえ」\n"
-    "を選択して下さい。";
-
 CPlaybackController::CPlaybackController(CSpeedEngine& engine, CWaveOutput& output, CProfileStore& profile,
                                          IPlayerView& view)
     : m_engine(engine)
@@ -282,10 +276,10 @@ bool CPlaybackController::ConfirmAlpha()
 
 void CPlaybackController::OnSetting()
 {
-    SPlayerSettings settings{m_nWaitSec, m_bClearSpeech, m_bSkipSilence};
+    SPlayerSettings settings{m_nWaitMs, m_bClearSpeech, m_bSkipSilence};
     if (!m_view.ChooseSettings(settings))
         return;
-    m_nWaitSec = settings.nWaitMs;
+    m_nWaitMs = settings.nWaitMs;
     SetModes(settings.bClearSpeech, settings.bSkipSilence);
     SaveSettings();
 }

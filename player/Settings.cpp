@@ -89,16 +89,13 @@ void CPlaybackController::ShowFileProblems()
     };
     // Without the lock both share one reason.
     if (!strSettingsReason.empty())
-        add(strSettingsReason + "\nこの起動中は" + (strPositionsReason == strSettingsReason ? "設定と再生位置" : "設定")
-            + "を保存しません。");
+        add(NotSavingThisRunMessage(strSettingsReason, true, strPositionsReason == strSettingsReason));
     if (!strPositionsReason.empty() && strPositionsReason != strSettingsReason)
-        add(strPositionsReason + "\nこの起動中は再生位置を保存しません。");
+        add(NotSavingThisRunMessage(strPositionsReason, false, true));
     if (strSettingsReason.empty() && !settings.GetDamagedCopy().empty())
-        add("設定ファイルが壊れていたため、初期設定で起動しました。\n元のファイルは " + settings.GetDamagedCopy()
-            + " として残します。");
+        add(DamagedSettingsMessage(settings.GetDamagedCopy()));
     if (strPositionsReason.empty() && !strPositionsDamaged.empty())
-        add("再生位置のファイルが壊れていたため、再生位置なしで起動しました。\n元のファイルは " + strPositionsDamaged
-            + " として残します。");
+        add(DamagedPositionsMessage(strPositionsDamaged));
     if (!strMessage.empty())
         m_view.ShowMessage(strMessage);
 }
@@ -111,8 +108,7 @@ void CPlaybackController::ReportSave(bool bSaved, const std::string& strError, c
     }
     // Set before the message shows: its loop may run another save.
     bFailureShown = true;
-    m_view.ShowMessage(std::string(strWhat) + "を保存できませんでした。\n" + strError
-        + "\n次に変更したときにもう一度保存します。");
+    m_view.ShowMessage(SaveFailedMessage(strWhat, strError));
 }
 
 void CPlaybackController::LoadSettings()
@@ -124,7 +120,7 @@ void CPlaybackController::LoadSettings()
     m_nAlphaControl = ClampAlpha(profile.GetProfileInt(kSettingsSection, "AlphaControl", 0));
     m_nFileSelect = profile.GetProfileInt(kSettingsSection, "FileSelect", 1);
     const int nWait = profile.GetProfileInt(kSettingsSection, "WaitSec", 0);
-    m_nWaitSec = nWait <= kShortestWait ? 0 : nWait;
+    m_nWaitMs = nWait <= kShortestWait ? 0 : nWait;
     m_strBrowseFolder = profile.GetProfileString(kSettingsSection, "BrowseFolder", "");
     m_strLastPlayed = profile.GetProfileString(kSettingsSection, "LastPlayed", "");
     // Settings written before the modes existed read as both off.
@@ -157,7 +153,7 @@ void CPlaybackController::SaveSettings()
     m_profile.WriteProfileInt(kSettingsSection, "MixingVolume", m_nMixingVolume);
     m_profile.WriteProfileInt(kSettingsSection, "AlphaControl", m_nAlphaControl);
     m_profile.WriteProfileInt(kSettingsSection, "FileSelect", m_nFileSelect);
-    m_profile.WriteProfileInt(kSettingsSection, "WaitSec", m_nWaitSec);
+    m_profile.WriteProfileInt(kSettingsSection, "WaitSec", m_nWaitMs);
     m_profile.WriteProfileString(kSettingsSection, "BrowseFolder", m_strBrowseFolder);
     m_profile.WriteProfileString(kSettingsSection, "LastPlayed", m_strLastPlayed);
     m_profile.WriteProfileInt(kSettingsSection, "ClearSpeech", m_bClearSpeech ? 1 : 0);
@@ -167,5 +163,5 @@ void CPlaybackController::SaveSettings()
     for (int i = 0; i < nCount; ++i)
         m_profile.WriteProfileString(kSettingsSection, PlayFileEntryName(i), m_PlayList.GetPath(i));
     const bool bSaved = m_profile.EndBatch();
-    ReportSave(bSaved, m_profile.GetFile().GetError(), "設定", m_bSettingsFailureShown);
+    ReportSave(bSaved, m_profile.GetFile().GetError(), kSettingsWord, m_bSettingsFailureShown);
 }

@@ -11,6 +11,7 @@
 #include "ProgressBar.h"
 #include "SkipReason.h"
 
+#include "common/Program.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
 
@@ -45,11 +46,7 @@ const char kPlayExitHelp[] =
     "for Ctrl+C).\n";
 
 constexpr int kPollMs = 50;
-// 16-bit stereo.
-constexpr uint32_t kOutputFrameBytes = 4;
-constexpr uint32_t kFramesPerBuffer = WAVE_BUFFER_BYTES / kOutputFrameBytes;
-constexpr uint64_t kShortJumpSeconds = 10;
-constexpr uint64_t kLongJumpSeconds = 60;
+constexpr uint32_t kFramesPerBuffer = WAVE_BUFFER_BYTES / CSpeedEngine::kOutputFrameBytes;
 
 using Clock = std::chrono::steady_clock;
 
@@ -312,7 +309,7 @@ private:
         const uint64_t nStart = std::min(m_nRunStartFrame, nTotal);
         if (m_bHeld)
             return nStart;
-        return std::min(engine.HeardFrame(m_pOutput->GetReturnedBytes() / kOutputFrameBytes), nTotal);
+        return std::min(engine.HeardFrame(m_pOutput->GetReturnedBytes() / CSpeedEngine::kOutputFrameBytes), nTotal);
     }
 
     void ShowProgress(const std::string& strName)

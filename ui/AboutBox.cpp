@@ -6,6 +6,8 @@
 #include "Layout.h"
 #include "MessageBox.h"
 
+#include "common/Program.h"
+
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Button.H>

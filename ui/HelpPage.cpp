@@ -3,6 +3,7 @@
 #include "MessageBox.h"
 
 #include "platform/desktop/Desktop.h"
+#include "player/Messages.h"
 
 #include <filesystem>
 
@@ -32,7 +33,7 @@ void OpenHelpPage(Fl_Window* pOwner)
     const std::string strPath = HelpPagePath(GetModuleFileName());
     std::error_code error;
     if (!std::filesystem::is_regular_file(strPath, error))
-        ShowMessage(pOwner, "ヘルプが見つかりません。\nhelp.html は次の場所に置いて下さい:\n" + strPath);
+        ShowMessage(pOwner, HelpMissingMessage(strPath));
     else if (!ShellOpen(strPath))
-        ShowMessage(pOwner, "ヘルプを開けませんでした。\nhelp.html は次の場所にあります:\n" + strPath);
+        ShowMessage(pOwner, HelpNotOpenedMessage(strPath));
 }

@@ -3,6 +3,8 @@
 #include "Fonts.h"
 #include "Layout.h"
 
+#include "common/Program.h"
+
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Double_Window.H>
@@ -131,8 +133,6 @@ bool RunBox(Fl_Window* pOwner, const std::string& strText, bool bYesNo)
 }
 
 } // namespace
-
-const char kProgramName[] = "VelofonPocket";
 
 bool AskYesNo(Fl_Window* pOwner, const std::string& strText)
 {

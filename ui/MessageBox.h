@@ -12,9 +12,6 @@
 class Fl_Widget;
 class Fl_Window;
 
-// The title of the program's boxes.
-extern const char kProgramName[];
-
 // True for "はい". The box stands centred over pOwner (the screen when null).
 bool AskYesNo(Fl_Window* pOwner, const std::string& strText);
 void ShowMessage(Fl_Window* pOwner, const std::string& strText);

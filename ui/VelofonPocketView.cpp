@@ -1,5 +1,7 @@
 #include "VelofonPocketView.h"
 
+#include "common/Program.h"
+
 #include "AboutBox.h"
 #include "FileBrowserDlg.h"
 #include "FolderGathering.h"
@@ -32,11 +34,6 @@ namespace {
 
 // What the window shows before anything plays: 28 pairs of a full stop and a space.
 const char kFileNamePlaceholder[] = ". . . . . . . . . . . . . . . . . . . . . . . . . . . . ";
-// The window class, which the desktop entry's StartupWMClass names.
-const char kWindowClass[] = "VelofonPocket";
-// How far Left and Right jump, and with Shift.
-constexpr int kSeekSeconds = 10;
-constexpr int kLongSeekSeconds = 60;
 // How often a gathering of folders is looked at, and what the list says meanwhile.
 constexpr double kGatheringPollSeconds = 0.1;
 const char kGatheringNote[] = "フォルダを集めています… ";
@@ -123,7 +120,7 @@ CVelofonPocketView::CVelofonPocketView()
     m_pProgress->SetSeekHandler([this] { return CanSeek(); }, [this](double dFraction) { SeekToFraction(dFraction); });
 
     size_range(w(), h(), w(), h());
-    xclass(kWindowClass);
+    xclass(kProgramName);
     icon(GetImage(IDI_ICON_LARGE));
     callback(OnClose);
     Fl::add_handler(OnDropElsewhere);
@@ -288,7 +285,7 @@ bool CVelofonPocketView::HandlePlayerKey()
         return true;
     }
     if (nKey == FL_Left || nKey == FL_Right) {
-        const int nSeconds = Fl::event_state(FL_SHIFT) ? kLongSeekSeconds : kSeekSeconds;
+        const int nSeconds = Fl::event_state(FL_SHIFT) ? kLongJumpSeconds : kShortJumpSeconds;
         Post(EPlayerCommand::SeekBy, nKey == FL_Left ? -nSeconds : nSeconds);
         return true;
     }

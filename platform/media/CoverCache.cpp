@@ -1,5 +1,7 @@
 #include "CoverCache.h"
 
+#include "common/Program.h"
+
 #include <glib.h>
 
 #include <algorithm>
@@ -54,7 +56,7 @@ std::string CacheCover(const std::string& strBytes, const std::string& strExtens
 {
     if (strBytes.empty() || strBytes.size() > kMaxCoverBytes)
         return {};
-    const fs::path folder = fs::path(g_get_user_cache_dir()) / "VelofonPocket" / "covers";
+    const fs::path folder = fs::path(g_get_user_cache_dir()) / kProgramName / "covers";
     std::error_code error;
     fs::create_directories(folder, error);
     const fs::path path = folder / NameOf(strBytes, strExtension);

@@ -18,7 +18,7 @@ public:
     static uint64_t JumpFrame(const CPlaybackController& c) { return c.m_nJumpFrame; }
     static int& SpeedHoldoff(CPlaybackController& c) { return c.m_nSpeedHoldoff; }
     static bool Waiting(const CPlaybackController& c) { return c.m_bPlayWaitFlag; }
-    static int WaitMs(const CPlaybackController& c) { return c.m_nWaitSec; }
+    static int WaitMs(const CPlaybackController& c) { return c.m_nWaitMs; }
     static int FileSelect(const CPlaybackController& c) { return c.m_nFileSelect; }
     // The second of the day of the last notification, and the stall after
     // which the next one counts as late.
