@@ -66,6 +66,11 @@ public:
     uint64_t GetReturnedBytes() const { return m_nReturnedBytes; }
     const WAVEHDR* GetHeader(int nSlot) const { return m_pHeader[nSlot]; }
 
+    // Whether TogglePause left the output paused.
+    bool IsPaused() const { return m_bPaused; }
+    // The engine the buffers are filled from; set before Start.
+    void SetEngine(CSpeedEngine* pEngine) { m_pEngine = pEngine; }
+
 private:
     int SlotOf(const WAVEHDR* pHeader) const;
     bool HasBuffers() const;
@@ -73,13 +78,8 @@ private:
 
     HWAVEOUT m_hWaveOut = nullptr;
     WAVEHDR* m_pHeader[WAVE_BUFFER_COUNT];
-
-public:
-    // The player reads the pause flag and sets the engine directly.
     bool m_bPaused;
     CSpeedEngine* m_pEngine = nullptr;
-
-private:
     int m_nState;
     int m_bClosed;
     // Slots written in the current run whose notification has not come yet;

@@ -47,7 +47,7 @@ std::string FormatElapsed(uint32_t nSeconds)
 
 bool CPlaybackController::IsPaused() const
 {
-    return m_output.m_bPaused;
+    return m_output.IsPaused();
 }
 
 int CPlaybackController::FirstSelectedRow() const
@@ -93,7 +93,7 @@ void CPlaybackController::OnPlay()
         }
         return;
     }
-    const bool bResume = m_output.m_bPaused;
+    const bool bResume = m_output.IsPaused();
     m_output.TogglePause();
     m_view.ShowPlayButton(!bResume);
     UpdateCaption();
@@ -103,7 +103,7 @@ void CPlaybackController::OnPlay()
 
 void CPlaybackController::CutOffOutput()
 {
-    if (m_output.m_bPaused) {
+    if (m_output.IsPaused()) {
         m_output.TogglePause();
         NoteDeviceHeard();
     }
@@ -178,7 +178,7 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
     m_bOutputFailed = false;
     UpdateStopButton();
     m_view.ShowPlayButton(false);
-    m_output.m_pEngine = &m_engine;
+    m_output.SetEngine(&m_engine);
     // What skipping silence left out counts for the entry over its restarts.
     if (strPath == m_strSavedPath) {
         m_nSkippedFramesBefore += m_engine.GetSkippedFrames();
@@ -297,7 +297,7 @@ void CPlaybackController::UpdateCaption()
 {
     const char* strState = "STOP-";
     if (m_nPlayState == PS_RUNNING)
-        strState = m_output.m_bPaused ? "PAUSE-" : "PLAY-";
+        strState = m_output.IsPaused() ? "PAUSE-" : "PLAY-";
     m_view.SetCaption(std::string(strState) + kCaptionWord);
 }
 
@@ -371,7 +371,7 @@ bool CPlaybackController::CheckWatchdog()
 {
     const int nLastSecond = m_nOldSec2;
     NoteDeviceHeard();
-    return m_nPlayState == PS_RUNNING && !m_output.m_bPaused && m_nOldSec2 - nLastSecond > WatchdogSeconds();
+    return m_nPlayState == PS_RUNNING && !m_output.IsPaused() && m_nOldSec2 - nLastSecond > WatchdogSeconds();
 }
 
 void CPlaybackController::NoteDeviceHeard()
@@ -385,7 +385,7 @@ void CPlaybackController::OnTick()
     const int nNow = MillisecondsOfDay();
     const int nSinceTick = (nNow - m_nLastTickMs + kMillisecondsPerDay) % kMillisecondsPerDay;
     m_nLastTickMs = nNow;
-    if (m_nPlayState != PS_RUNNING || m_output.m_bPaused)
+    if (m_nPlayState != PS_RUNNING || m_output.IsPaused())
         return;
     // A device that died sends no notification to check; only the clock
     // tells. The silence counts from a late Tick on: the device is not to
@@ -501,7 +501,8 @@ void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
         LoseDevice();
         return;
     }
-    if (m_output.Refill(reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR*>(lParam))) {
+    const SWomDone done = DecodeWomDone(wParam, lParam);
+    if (m_output.Refill(done.hWaveOut, done.pHeader)) {
         // After the refill, so that the late buffer counts as heard.
         if (bStalled)
             RestartStalledOutput();

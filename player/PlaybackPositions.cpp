@@ -65,7 +65,7 @@ void CPlaybackController::JumpTo(uint64_t nFrame)
     // not played out. A speed restart under way gives way to the jump,
     // which starts at the new speed all the same.
     m_bJumpPending = true;
-    m_bPausedAtJump = m_output.m_bPaused;
+    m_bPausedAtJump = m_output.IsPaused();
     m_bResumeRequest = false;
     m_nPending = -1;
     m_engine.Close();

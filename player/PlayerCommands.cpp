@@ -93,11 +93,11 @@ void CPlaybackController::RunCommand(EPlayerCommand eCommand, int64_t nValue)
         OnOpenQueued();
         break;
     case EPlayerCommand::Resume:
-        if (m_nPlayState == PS_IDLE || m_output.m_bPaused)
+        if (m_nPlayState == PS_IDLE || m_output.IsPaused())
             OnPlay();
         break;
     case EPlayerCommand::Pause:
-        if (m_nPlayState == PS_RUNNING && !m_output.m_bPaused)
+        if (m_nPlayState == PS_RUNNING && !m_output.IsPaused())
             OnPlay();
         break;
     case EPlayerCommand::SetSpeedIndex:

@@ -104,7 +104,8 @@ public:
         if (message != MM_WOM_DONE)
             return;
         m_lastNotice = Clock::now();
-        if (!m_pOutput->Refill(reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR*>(lParam)))
+        const SWomDone done = DecodeWomDone(wParam, lParam);
+        if (!m_pOutput->Refill(done.hWaveOut, done.pHeader))
             m_bRunOver = true;
     }
 
@@ -123,7 +124,7 @@ private:
             return EFileResult::Played;
         }
         m_nRunStartFrame = engine.SoundFile().GetPositionFrames();
-        m_pOutput->m_pEngine = &engine;
+        m_pOutput->SetEngine(&engine);
         if (!m_pOutput->Open(GetSafeHwnd(), engine.GetFormat())) {
             engine.Close();
             m_progress.Clear();
@@ -176,7 +177,7 @@ private:
             }
             // A device that the sound system stopped may go on taking sound,
             // into nothing; one that is dead returns nothing.
-            const bool bSilent = !m_pOutput->m_bPaused && now - m_lastNotice > stallLimit;
+            const bool bSilent = !m_pOutput->IsPaused() && now - m_lastNotice > stallLimit;
             if (m_eResult == EFileResult::Played && (bSilent || m_pOutput->IsDeviceLost())) {
                 m_eResult = EFileResult::Stalled;
                 m_progress.Clear();
@@ -275,7 +276,7 @@ private:
         }
         engine.SeekFrame(nTarget);
         m_nRunStartFrame = engine.SoundFile().GetPositionFrames();
-        m_bHeld = m_pOutput->m_bPaused;
+        m_bHeld = m_pOutput->IsPaused();
         if (m_bHeld)
             m_bRunOver = false;
         else
@@ -291,7 +292,7 @@ private:
             m_bRunOver = true;
             return;
         }
-        if (m_pOutput->m_bPaused)
+        if (m_pOutput->IsPaused())
             m_pOutput->TogglePause();
         m_pOutput->RequestStop();
         m_pOutput->Reset();
@@ -319,7 +320,7 @@ private:
         const uint64_t nTotal = engine.SoundFile().GetLengthFrames();
         const uint64_t nHeard = HeardFrame();
         std::string strTimes = FormatTime(nHeard / nRate) + " / " + FormatTime(nTotal / nRate);
-        if (m_pOutput->m_bPaused)
+        if (m_pOutput->IsPaused())
             strTimes += "  [paused]";
         m_progress.Show(nTotal == 0 ? 0.0 : static_cast<double>(nHeard) / static_cast<double>(nTotal), strName, strTimes);
     }

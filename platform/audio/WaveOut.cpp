@@ -26,7 +26,7 @@ size_t CWaveOutStream::Pull(unsigned char* pOut, size_t nBytes)
         nCopied += nTake;
         m_nPlayedBytes += nTake;
         if (m_nPlayedBytes == m_pPlaying->dwBufferLength) {
-            PostMessage(m_hWnd, MM_WOM_DONE, reinterpret_cast<WPARAM>(m_hWaveOut), reinterpret_cast<LPARAM>(m_pPlaying));
+            PostWomDone(m_hWnd, {m_hWaveOut, m_pPlaying});
             m_pPlaying = m_pPlaying->lpNext;
             m_nPlayedBytes = 0;
         }
@@ -106,7 +106,7 @@ void CWaveOutStream::ReturnAll()
             bPlayed = false;
         MarkDone(pDone);
         if (!bPlayed)
-            PostMessage(m_hWnd, MM_WOM_DONE, reinterpret_cast<WPARAM>(m_hWaveOut), reinterpret_cast<LPARAM>(pDone));
+            PostWomDone(m_hWnd, {m_hWaveOut, pDone});
     }
     m_pPlaying = nullptr;
     m_nPlayedBytes = 0;
@@ -183,9 +183,10 @@ void SetExitHandler()
 
 void CollectBeforeDispatch(const MSG& msg)
 {
-    const auto found = Outputs().streams.find(reinterpret_cast<HWAVEOUT>(msg.wParam));
+    const SWomDone done = DecodeWomDone(msg.wParam, msg.lParam);
+    const auto found = Outputs().streams.find(done.hWaveOut);
     if (found != Outputs().streams.end())
-        found->second.pStream->CollectPlayed(reinterpret_cast<const WAVEHDR*>(msg.lParam));
+        found->second.pStream->CollectPlayed(done.pHeader);
 }
 
 // The open output of a handle with its played buffers marked done, or null.

@@ -47,6 +47,21 @@ struct WAVEHDR {
 
 constexpr UINT MM_WOM_DONE = 0x3BD;
 
+// What an MM_WOM_DONE carries: the output, and the buffer it has played
+// (WPARAM and LPARAM). The one place that packs and unpacks them.
+struct SWomDone {
+    HWAVEOUT hWaveOut;
+    WAVEHDR* pHeader;
+};
+inline SWomDone DecodeWomDone(WPARAM wParam, LPARAM lParam)
+{
+    return {reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR*>(lParam)};
+}
+inline void PostWomDone(HWND hWnd, const SWomDone& done)
+{
+    PostMessage(hWnd, MM_WOM_DONE, reinterpret_cast<WPARAM>(done.hWaveOut), reinterpret_cast<LPARAM>(done.pHeader));
+}
+
 constexpr UINT WAVE_MAPPER = static_cast<UINT>(-1);
 constexpr DWORD CALLBACK_WINDOW = 0x10000;
 

@@ -58,7 +58,7 @@ protected:
     {
         while (PumpMessage()) {
         }
-        m_output.m_pEngine = m_pEngine.get();
+        m_output.SetEngine(m_pEngine.get());
     }
 
     ~WaveOutputTest() override
@@ -153,7 +153,7 @@ TEST_F(WaveOutputTest, AFilePlaysExactlyAsTheEngineFillsIt)
     ASSERT_TRUE(OpenAndStart(strPath));
     EXPECT_EQ(m_sound.GetLastSampleRate(), kRate);
     EXPECT_EQ(QueuedCount(), 4);
-    EXPECT_FALSE(m_output.m_bPaused);
+    EXPECT_FALSE(m_output.IsPaused());
     EXPECT_FALSE(m_sound.IsPaused()); // primed while paused, then restarted
     while (CompleteOne()) {
     }
@@ -208,11 +208,11 @@ TEST_F(WaveOutputTest, PauseTwiceLeavesTheOutputRunning)
 {
     ASSERT_TRUE(OpenAndStart(FileOfFills(12)));
     m_output.TogglePause();
-    EXPECT_TRUE(m_output.m_bPaused);
+    EXPECT_TRUE(m_output.IsPaused());
     EXPECT_TRUE(m_sound.IsPaused());
     EXPECT_FALSE(CompleteOne());
     m_output.TogglePause();
-    EXPECT_FALSE(m_output.m_bPaused);
+    EXPECT_FALSE(m_output.IsPaused());
     EXPECT_FALSE(m_sound.IsPaused());
     EXPECT_TRUE(CompleteOne());
 }
@@ -241,7 +241,7 @@ TEST_F(WaveOutputTest, ResetReturnsAllBuffersAsOrdinaryNotifications)
     m_pEngine->Close(); // as the player does before cutting a file off
     m_output.Reset();
     EXPECT_EQ(m_output.GetState(), WOS_RUNNING);
-    EXPECT_TRUE(m_output.m_bPaused);
+    EXPECT_TRUE(m_output.IsPaused());
     EXPECT_EQ(QueuedCount(), 0);
     EXPECT_EQ(GetQueuedMessageCount(), 4u);
 
@@ -319,12 +319,12 @@ TEST_F(WaveOutputTest, ANewOutputStartsUnpaused)
     while (PumpMessage()) {
     }
     ASSERT_FALSE(m_abRefills.back());
-    EXPECT_TRUE(m_output.m_bPaused);
+    EXPECT_TRUE(m_output.IsPaused());
     m_output.UnprepareAll();
     m_pEngine->Close();
 
     ASSERT_TRUE(OpenAndStart(strPath));
-    EXPECT_FALSE(m_output.m_bPaused);
+    EXPECT_FALSE(m_output.IsPaused());
     EXPECT_FALSE(m_sound.IsPaused());
     EXPECT_TRUE(CompleteOne());
 }
@@ -348,7 +348,7 @@ TEST_F(WaveOutputTest, ADeviceObjectWithoutBuffersRefusesToStart)
         FailHeapAllocationsAfter(-1);
         for (int nSlot = 0; nSlot < WAVE_BUFFER_COUNT; ++nSlot)
             EXPECT_EQ(output.GetHeader(nSlot), nullptr);
-        output.m_pEngine = m_pEngine.get();
+        output.SetEngine(m_pEngine.get());
         ASSERT_TRUE(m_pEngine->Open(strPath, kSpeed));
         ASSERT_TRUE(output.Open(GetSafeHwnd(), m_pEngine->GetFormat()));
         EXPECT_FALSE(output.Start(GetSafeHwnd()));
