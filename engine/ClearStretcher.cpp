@@ -116,7 +116,7 @@ void CClearStretcher::Put(const int16_t* pSamples, int32_t nCount)
     nCount = std::min(nCount, kInputCapacity - m_nInputCount);
     if (m_bInputEnded || nCount <= 0)
         return;
-    std::memcpy(m_asInput + m_nInputCount, pSamples, sizeof(int16_t) * nCount);
+    std::memcpy(m_asInput + m_nInputCount, pSamples, sizeof(int16_t) * static_cast<size_t>(nCount));
     m_nInputCount += nCount;
     ClassifyFrames();
 }
@@ -182,7 +182,7 @@ void CClearStretcher::Compact()
     if (nShift < kInputCapacity / 2)
         return;
     const int32_t nKept = static_cast<int32_t>(std::max<int64_t>(0, m_nInputCount - nShift));
-    std::memmove(m_asInput, m_asInput + nShift, sizeof(int16_t) * nKept);
+    std::memmove(m_asInput, m_asInput + nShift, sizeof(int16_t) * static_cast<size_t>(nKept));
     m_nInputBase += nShift;
     m_nInputCount = nKept;
     if (m_bInputEnded)
@@ -499,7 +499,7 @@ VELOFON_HOT_LOOP int32_t CClearStretcher::Receive(int16_t* pOut, int32_t nMax)
         int32_t nRun = 0;
         if (piece.nDone < piece.nHeadLength) {
             nRun = std::min(nMax - nWritten, piece.nHeadLength - piece.nDone);
-            std::memcpy(pOut + nWritten, At(piece.nHeadFrom + piece.nDone), sizeof(int16_t) * nRun);
+            std::memcpy(pOut + nWritten, At(piece.nHeadFrom + piece.nDone), sizeof(int16_t) * static_cast<size_t>(nRun));
         } else if (piece.nDone < piece.nHeadLength + piece.nFadeLength) {
             const int32_t nFrom = piece.nDone - piece.nHeadLength;
             nRun = std::min(nMax - nWritten, piece.nFadeLength - nFrom);
@@ -514,7 +514,7 @@ VELOFON_HOT_LOOP int32_t CClearStretcher::Receive(int16_t* pOut, int32_t nMax)
         } else {
             const int32_t nFrom = piece.nDone - piece.nHeadLength;
             nRun = std::min(nMax - nWritten, piece.Length() - piece.nDone);
-            std::memcpy(pOut + nWritten, At(piece.nFadeInFrom + nFrom), sizeof(int16_t) * nRun);
+            std::memcpy(pOut + nWritten, At(piece.nFadeInFrom + nFrom), sizeof(int16_t) * static_cast<size_t>(nRun));
         }
         piece.nDone += nRun;
         nWritten += nRun;

@@ -60,11 +60,11 @@ void CPauseShortener::Put(const int16_t* pSamples, int32_t nCount)
     const int64_t nUnneeded = std::min(m_nSettled, m_nFramesTaken * m_nFrameLength) - m_nInputBase;
     if (nUnneeded > 0) {
         m_nInputCount -= static_cast<int32_t>(nUnneeded);
-        std::memmove(m_asInput, m_asInput + nUnneeded, sizeof(int16_t) * m_nInputCount);
+        std::memmove(m_asInput, m_asInput + nUnneeded, sizeof(int16_t) * static_cast<size_t>(m_nInputCount));
         m_nInputBase += nUnneeded;
     }
     nCount = std::clamp(nCount, 0, kCapacity - m_nInputCount);
-    std::memcpy(m_asInput + m_nInputCount, pSamples, sizeof(int16_t) * nCount);
+    std::memcpy(m_asInput + m_nInputCount, pSamples, sizeof(int16_t) * static_cast<size_t>(nCount));
     m_nInputCount += nCount;
     for (int64_t nStart; (nStart = m_nFramesTaken * m_nFrameLength) + m_nFrameLength <= m_nInputBase + m_nInputCount;)
         TakeFrame(nStart, m_nFrameLength);
@@ -143,14 +143,14 @@ void CPauseShortener::Emit(int64_t nFrom, int64_t nTo, int32_t nGainFrom, int32_
     if (nTo <= nFrom)
         return;
     if (m_nOutputRead > 0) {
-        std::memmove(m_asOutput, m_asOutput + m_nOutputRead, sizeof(int16_t) * m_nOutputCount);
+        std::memmove(m_asOutput, m_asOutput + m_nOutputRead, sizeof(int16_t) * static_cast<size_t>(m_nOutputCount));
         m_nOutputRead = 0;
     }
     const int32_t nCount = static_cast<int32_t>(std::min<int64_t>(nTo - nFrom, kCapacity - m_nOutputCount));
     const int16_t* pFrom = At(nFrom);
     int16_t* pTo = m_asOutput + m_nOutputCount;
     if (nGainFrom == nGainTo) {
-        std::memcpy(pTo, pFrom, sizeof(int16_t) * nCount);
+        std::memcpy(pTo, pFrom, sizeof(int16_t) * static_cast<size_t>(nCount));
     } else {
         for (int32_t i = 0; i < nCount; ++i) {
             const int32_t nGain = nGainFrom + (nGainTo - nGainFrom) * (i + 1) / nCount;
@@ -165,7 +165,7 @@ void CPauseShortener::Emit(int64_t nFrom, int64_t nTo, int32_t nGainFrom, int32_
 int32_t CPauseShortener::Receive(int16_t* pOut, int32_t nMax)
 {
     const int32_t nCount = std::clamp(nMax, 0, m_nOutputCount);
-    std::memcpy(pOut, m_asOutput + m_nOutputRead, sizeof(int16_t) * nCount);
+    std::memcpy(pOut, m_asOutput + m_nOutputRead, sizeof(int16_t) * static_cast<size_t>(nCount));
     m_nOutputRead += nCount;
     m_nOutputCount -= nCount;
     return nCount;

@@ -90,7 +90,7 @@ bool CSpeedEngine::ComputeGeometry(int32_t nSampleRate, double dSpeed, SGeometry
     if (nSampleRate < kLowestSampleRate || !(dSpeed > 0.0) || !(dSpeed * 10 < kSegmentRateRows))
         return false;
     const int nRow = static_cast<int>(dSpeed * 10);
-    const float fNominal = static_cast<float>(nSampleRate) / g_SegmentRates[nRow].fSegmentsPerSec;
+    const float fNominal = static_cast<float>(nSampleRate) / g_SegmentRates[static_cast<size_t>(nRow)].fSegmentsPerSec;
     const double dHop = static_cast<int32_t>(fNominal) / dSpeed;
     if (!(dHop <= kTrackLength))
         return false;
@@ -149,8 +149,8 @@ int32_t CSpeedEngine::ProduceSegment()
     ApplyFades(m_asScratch, nLength, nFade);
 
     const int32_t nFirst = std::min(nLength, kTrackLength - m_nWriteOffset);
-    std::memcpy(&m_asTrack[nTrack][m_nWriteOffset], m_asScratch, sizeof(int16_t) * nFirst);
-    std::memcpy(&m_asTrack[nTrack][0], m_asScratch + nFirst, sizeof(int16_t) * (nLength - nFirst));
+    std::memcpy(&m_asTrack[nTrack][m_nWriteOffset], m_asScratch, sizeof(int16_t) * static_cast<size_t>(nFirst));
+    std::memcpy(&m_asTrack[nTrack][0], m_asScratch + nFirst, sizeof(int16_t) * static_cast<size_t>(nLength - nFirst));
 
     m_anTrackEnd[nTrack] = m_nWriteAhead + nLength - 1;
     m_nWriteAhead += m_nHop;
@@ -209,7 +209,7 @@ VELOFON_HOT_LOOP void CSpeedEngine::MixHop(int16_t* pDest)
             pOut[j] = SaturateToInt16(nSum * nGain / 10);
         }
         for (int16_t* pTrack : { p0, p1, p2, p3 })
-            std::memset(pTrack, 0, sizeof(int16_t) * nRun);
+            std::memset(pTrack, 0, sizeof(int16_t) * static_cast<size_t>(nRun));
         nDone += nRun;
         m_nReadIndex = (nRead + nRun) % kTrackLength;
     }

@@ -1,6 +1,7 @@
 #include "Tables.h"
 
 #include <array>
+#include <cstddef>
 
 namespace {
 
@@ -25,7 +26,7 @@ constexpr std::array<SSegmentRate, kSegmentRateRows> MakeSegmentRates()
 {
     std::array<SSegmentRate, kSegmentRateRows> aRows{};
     for (int nRow = 0; nRow < kSegmentRateRows; ++nRow)
-        aRows[nRow] = { static_cast<double>(static_cast<float>(nRow) / 10.0f), kSegmentsPerSec[nRow], 0 };
+        aRows[static_cast<size_t>(nRow)] = { static_cast<double>(static_cast<float>(nRow) / 10.0f), kSegmentsPerSec[nRow], 0 };
     return aRows;
 }
 

@@ -45,8 +45,8 @@ void CModalDialog::EndLayout(std::initializer_list<SPlace> aPlaces, Fl_Button& o
     cancel.callback([](Fl_Widget*, void* pDialog) { static_cast<CModalDialog*>(pDialog)->OnCancel(); }, this);
     const Fl_Font nFont = ToolkitFontForFace(kDialogFace);
     const Fl_Fontsize nSize = PixelsForTenthsOfPoint(kDialogPointSize);
-    for (int i = 0; i < children(); ++i) {
-        Fl_Widget* pPart = child(i);
+    for (int nChild = 0; nChild < children(); ++nChild) {
+        Fl_Widget* pPart = child(nChild);
         pPart->labelfont(nFont);
         pPart->labelsize(nSize);
         if (auto* pMenu = dynamic_cast<Fl_Menu_*>(pPart)) {

@@ -21,9 +21,9 @@ CSettingDlg::CSettingDlg()
 void CSettingDlg::OnInitDialog()
 {
     int nRow = 0;
-    for (int i = 0; i < kWaitTimeCount; ++i) {
-        if (g_WaitTimes[i].nMs == m_nWaitMs)
-            nRow = i;
+    for (int nWait = 0; nWait < kWaitTimeCount; ++nWait) {
+        if (g_WaitTimes[nWait].nMs == m_nWaitMs)
+            nRow = nWait;
     }
     m_ChoiceWait.value(nRow);
     m_CheckClear.value(m_bClearSpeech ? 1 : 0);

@@ -331,8 +331,8 @@ void CVelofonPocketView::MoveFocus(bool bBackward)
     // From outside the parts, Tab starts at the first and Shift+Tab at the last.
     if (nAt == nCount)
         nAt = bBackward ? 0 : nCount - 1;
-    for (int i = 1; i <= nCount; ++i) {
-        if (m_apTabOrder[static_cast<size_t>((nAt + (bBackward ? nCount - i : i)) % nCount)]->take_focus())
+    for (int nStep = 1; nStep <= nCount; ++nStep) {
+        if (m_apTabOrder[static_cast<size_t>((nAt + (bBackward ? nCount - nStep : nStep)) % nCount)]->take_focus())
             return;
     }
 }
