@@ -1,5 +1,7 @@
 #include "AsNobody.h"
 
+#include "ChildEnvironment.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -18,10 +20,7 @@ bool RanAgainAsNobody()
     std::vector<std::string> astrArgs = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
         std::filesystem::read_symlink("/proc/self/exe").string(),
         std::string("--gtest_filter=") + pTest->test_suite_name() + "." + pTest->name()};
-    std::vector<char*> apArgs;
-    for (std::string& strArg : astrArgs)
-        apArgs.push_back(strArg.data());
-    apArgs.push_back(nullptr);
+    std::vector<char*> apArgs = ArgumentPointers(astrArgs);
     int ahPipe[2];
     if (::pipe2(ahPipe, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "no pipe";

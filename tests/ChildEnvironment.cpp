@@ -21,3 +21,12 @@ CChildEnvironment::CChildEnvironment(const std::vector<std::string>& astrSetting
         m_apEntries.push_back(strEntry.data());
     m_apEntries.push_back(nullptr);
 }
+
+std::vector<char*> ArgumentPointers(std::vector<std::string>& astrArgs)
+{
+    std::vector<char*> apArgs;
+    for (std::string& strArg : astrArgs)
+        apArgs.push_back(strArg.data());
+    apArgs.push_back(nullptr);
+    return apArgs;
+}

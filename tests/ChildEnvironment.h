@@ -1,5 +1,6 @@
 // The environment for a program a test starts: this process's own, with
-// some variables set to the test's values.
+// some variables set to the test's values; and its arguments as the system
+// calls take them.
 #pragma once
 
 #include <string>
@@ -20,3 +21,7 @@ private:
     std::vector<std::string> m_astrEntries;
     std::vector<char*> m_apEntries;
 };
+
+// Pointers to astrArgs' strings, ending in nullptr, for posix_spawn and
+// execve; valid while astrArgs lives unchanged.
+std::vector<char*> ArgumentPointers(std::vector<std::string>& astrArgs);

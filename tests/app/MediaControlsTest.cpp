@@ -4,14 +4,12 @@
 // to send), its sound taken from SDL's disk driver, its settings from its file.
 #include "RunningPlayer.h"
 
-#include "../ChildEnvironment.h"
+#include "../ChildProcess.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -124,20 +122,10 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return Holds(Get("PlaybackStatus"), "'Stopped'"); }, kUiTimeout))
             << Get("PlaybackStatus") << Report();
 
-        CChildEnvironment environment({"DBUS_SESSION_BUS_ADDRESS=" + m_strBus});
-        std::vector<std::string> astrArgs = {
-            "gdbus", "monitor", "--session", "--dest", "org.mpris.MediaPlayer2.VelofonPocket"};
-        std::vector<char*> apArgs;
-        for (std::string& strArg : astrArgs)
-            apArgs.push_back(strArg.data());
-        apArgs.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(
-            &actions, STDOUT_FILENO, Path("monitor.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int nError = posix_spawnp(&m_nMonitorPid, "gdbus", &actions, nullptr, apArgs.data(), environment.Get());
-        posix_spawn_file_actions_destroy(&actions);
-        ASSERT_EQ(nError, 0) << "cannot start gdbus monitor";
+        m_nMonitorPid = SpawnWithLog(
+            {"gdbus", "monitor", "--session", "--dest", "org.mpris.MediaPlayer2.VelofonPocket"},
+            {"DBUS_SESSION_BUS_ADDRESS=" + m_strBus}, Path("monitor.log"));
+        ASSERT_GT(m_nMonitorPid, 0) << "cannot start gdbus monitor";
         ASSERT_TRUE(WaitUntil([&] { return Holds(Announced(), "is owned by"); }, kUiTimeout)) << Announced();
     }
 

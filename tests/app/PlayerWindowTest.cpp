@@ -171,10 +171,7 @@ TEST_F(PlayerWindowTest, ThePlayerShowsItsFormAndASecondStartBringsItToTheFront)
 // The exit status of a command run to its end, or -1.
 int RunToEnd(std::vector<std::string> astrArgs)
 {
-    std::vector<char*> apArgs;
-    for (std::string& strArg : astrArgs)
-        apArgs.push_back(strArg.data());
-    apArgs.push_back(nullptr);
+    std::vector<char*> apArgs = ArgumentPointers(astrArgs);
     pid_t nPid = -1;
     if (posix_spawnp(&nPid, apArgs[0], nullptr, nullptr, apArgs.data(), environ) != 0)
         return -1;

@@ -1,6 +1,6 @@
 #include "RunningPlayer.h"
 
-#include "../ChildEnvironment.h"
+#include "../ChildProcess.h"
 #include "../Screenshot.h"
 
 #include <algorithm>
@@ -8,13 +8,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -184,24 +183,10 @@ std::vector<std::string> RunningPlayerFixture::PlayerEnvironment(const std::vect
 pid_t RunningPlayerFixture::SpawnPlayer(const std::vector<std::string>& astrEnvironment,
     std::vector<std::string> astrArgs, const std::string& strWorkingFolder, const std::string& strLog) const
 {
-    CChildEnvironment environment(PlayerEnvironment(astrEnvironment));
     astrArgs.insert(astrArgs.begin(), VELOFON_PLAYER_EXE);
-    std::vector<char*> apArgs;
-    for (std::string& strArg : astrArgs)
-        apArgs.push_back(strArg.data());
-    apArgs.push_back(nullptr);
     // The disk driver's warnings and any crash report go to a file that
     // failures show.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, strLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    if (!strWorkingFolder.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, strWorkingFolder.c_str());
-    pid_t nPid = -1;
-    const int nError = posix_spawn(&nPid, apArgs[0], &actions, nullptr, apArgs.data(), environment.Get());
-    posix_spawn_file_actions_destroy(&actions);
-    return nError == 0 ? nPid : -1;
+    return SpawnWithLog(std::move(astrArgs), PlayerEnvironment(astrEnvironment), strLog, strWorkingFolder);
 }
 
 void RunningPlayerFixture::StartPlayer(

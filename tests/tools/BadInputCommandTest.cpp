@@ -89,10 +89,7 @@ protected:
         CChildEnvironment environment({ "SDL_AUDIODRIVER=" + strDriver, "SDL_DISKAUDIOFILE=" + Path("device.raw") });
         std::vector<std::string> astrAll = { VELOFON_EXE };
         astrAll.insert(astrAll.end(), astrArgs.begin(), astrArgs.end());
-        std::vector<char*> apArgs;
-        for (std::string& str : astrAll)
-            apArgs.push_back(str.data());
-        apArgs.push_back(nullptr);
+        std::vector<char*> apArgs = ArgumentPointers(astrAll);
         const std::string strErr = Path("stderr.txt");
         const pid_t nPid = ::fork();
         if (nPid == 0) {

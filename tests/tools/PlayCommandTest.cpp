@@ -2,6 +2,7 @@
 // what velofon render writes, and every way of ending is clean. On a
 // terminal its progress line fits the width and follows what is heard.
 #include "../ChildEnvironment.h"
+#include "../ChildProcess.h"
 #include "../WavBytes.h"
 #include "engine/SpeedEngine.h"
 #include "tools/ProgressBar.h"
@@ -149,10 +150,7 @@ protected:
         CChildEnvironment environment(
             {"SDL_AUDIODRIVER=" + strDriver, "SDL_DISKAUDIOFILE=" + Path("device.raw"), "LC_ALL=C.UTF-8", "COLUMNS=7"});
         astrArgs.insert(astrArgs.begin(), VELOFON_EXE);
-        std::vector<char*> apArgs;
-        for (std::string& strArg : astrArgs)
-            apArgs.push_back(strArg.data());
-        apArgs.push_back(nullptr);
+        std::vector<char*> apArgs = ArgumentPointers(astrArgs);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, nSlave, STDIN_FILENO);
@@ -323,18 +321,9 @@ TEST_F(PlayCommandTest, CtrlCStopsCleanlyInTheMiddle)
 {
     const std::string strLong = Sound("long.wav", 1, 8000, 2, 30.0);
     const std::string strDevice = Path("device.raw");
-    CChildEnvironment environment({"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + strDevice});
-    std::string strExe = VELOFON_EXE;
-    std::string strPlay = "play";
-    std::string strInput = strLong;
-    char* apArgs[] = {strExe.data(), strPlay.data(), strInput.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, Path("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t nPid = 0;
-    ASSERT_EQ(posix_spawn(&nPid, strExe.c_str(), &actions, nullptr, apArgs, environment.Get()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t nPid = SpawnWithLog({VELOFON_EXE, "play", strLong},
+        {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + strDevice}, Path("play.log"));
+    ASSERT_GT(nPid, 0);
 
     // Wait until sound has reached the device, then interrupt.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -347,8 +336,8 @@ TEST_F(PlayCommandTest, CtrlCStopsCleanlyInTheMiddle)
     ASSERT_EQ(::waitpid(nPid, &nStatus, 0), nPid);
     ASSERT_TRUE(WIFEXITED(nStatus));
     EXPECT_EQ(WEXITSTATUS(nStatus), 130);
-    const Bytes abErr = ReadWholeFile(Path("stderr.txt"));
-    EXPECT_NE(std::string(abErr.begin(), abErr.end()).find("velofon: interrupted"), std::string::npos);
+    const Bytes abLog = ReadWholeFile(Path("play.log"));
+    EXPECT_NE(std::string(abLog.begin(), abLog.end()).find("velofon: interrupted"), std::string::npos);
     EXPECT_LT(WithoutOuterSilence(ReadWholeFile(strDevice)).size(), 30u * 8000 * 4 / 2 / 2);
 }
 
