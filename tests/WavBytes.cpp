@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 CTempDir::CTempDir()
@@ -34,4 +35,13 @@ Bytes ReadWholeFile(const std::string& strPath)
 {
     std::ifstream file(strPath, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string Garbage(size_t nBytes, unsigned nSeed)
+{
+    std::mt19937 random(nSeed);
+    std::string strGarbage(nBytes, '\0');
+    for (char& c : strGarbage)
+        c = static_cast<char>(random());
+    return strGarbage;
 }

@@ -92,3 +92,7 @@ private:
 };
 
 Bytes ReadWholeFile(const std::string& strPath);
+
+// nBytes of noise, the same on every run for one seed: a file no program
+// wrote.
+std::string Garbage(size_t nBytes, unsigned nSeed);

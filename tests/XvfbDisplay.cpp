@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sstream>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -124,6 +126,18 @@ bool HasWindowManager(Display* pDisplay)
 }
 
 } // namespace
+
+bool CXvfbDisplay::IsInstalled()
+{
+    const char* strPath = std::getenv("PATH");
+    std::istringstream stream(strPath ? strPath : "");
+    std::string strDir;
+    while (std::getline(stream, strDir, ':')) {
+        if (!strDir.empty() && ::access((strDir + "/Xvfb").c_str(), X_OK) == 0)
+            return true;
+    }
+    return false;
+}
 
 CXvfbDisplay::CXvfbDisplay(int nWidth, int nHeight, EWindowManager eWindowManager)
 {

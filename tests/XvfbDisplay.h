@@ -18,6 +18,9 @@ public:
     CXvfbDisplay(const CXvfbDisplay&) = delete;
     CXvfbDisplay& operator=(const CXvfbDisplay&) = delete;
 
+    // Whether PATH holds an Xvfb to start; without one, tests skip.
+    static bool IsInstalled();
+
     // False when Xvfb, or the window manager asked for, could not be started
     // (then tests should skip or fail).
     bool IsRunning() const { return m_nPid > 0 && !m_strDisplay.empty() && m_bWindowManagerReady; }
