@@ -5,6 +5,7 @@
 // through SDL's disk driver: while the player plays, sound keeps reaching it.
 #include "RunningPlayer.h"
 
+#include "../CaseName.h"
 #include "../Screenshot.h"
 
 #include <X11/Xatom.h>
@@ -263,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, PlayerEndingTest,
         SEnding {"CloseRequest", &PlayerEndingTest::AskToClose, 0},
         SEnding {"SIGINT", &PlayerEndingTest::SendSigint, 128 + SIGINT},
         SEnding {"SIGHUP", &PlayerEndingTest::SendSighup, 128 + SIGHUP}),
-    [](const ::testing::TestParamInfo<SEnding>& info) { return std::string(info.param.strName); });
+    SCaseName());
 
 // ---- scale ----
 
@@ -310,6 +311,6 @@ INSTANTIATE_TEST_SUITE_P(Settings, PlayerScaleTest,
     ::testing::Values(SScale {"Default", "", "", 1.0}, SScale {"VelofonScale2", "2", "", 2.0},
         SScale {"XftDpi192", "", "192", 2.0}, SScale {"XftDpi144", "", "144", 1.5},
         SScale {"VelofonScaleBeforeXftDpi", "1", "192", 1.0}),
-    [](const ::testing::TestParamInfo<SScale>& info) { return std::string(info.param.strName); });
+    SCaseName());
 
 } // namespace

@@ -165,8 +165,8 @@ TEST_P(FormatTest, SeekDeliversWhatTheFullDecodeHasFromThere)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FormatTest, ::testing::ValuesIn(kFormats),
-    [](const auto& info) {
-        std::string strName = info.param.pszFile;
+    [](const auto& testCase) {
+        std::string strName = testCase.param.pszFile;
         std::replace(strName.begin(), strName.end(), '.', '_');
         return strName;
     });

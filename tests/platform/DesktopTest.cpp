@@ -5,6 +5,7 @@
 #include "platform/handover/HandOver.h"
 
 #include "AsNobody.h"
+#include "CaseName.h"
 #include "EnvironmentOverride.h"
 
 #include <cerrno>
@@ -205,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
             [](const std::string& strPath) { EXPECT_EQ(::mkfifo(strPath.c_str(), 0600), 0); }, ENOLCK},
         SLockFallback{"FolderInItsPlace", false,
             [](const std::string& strPath) { EXPECT_TRUE(fs::create_directory(strPath)); }, EISDIR}),
-    [](const ::testing::TestParamInfo<SLockFallback>& info) { return std::string(info.param.strName); });
+    SCaseName());
 
 TEST_F(InstanceLockTest, RefusesAFileOfAnotherUser)
 {

@@ -4,6 +4,7 @@
 #include "ProfileStoreFixture.h"
 
 #include "AsNobody.h"
+#include "CaseName.h"
 
 #include <algorithm>
 #include <chrono>
@@ -64,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SDamage{"EmptyKey", "[Settings]\nVolume=5\n=old\n"},
                       SDamage{"ForeignEncoding", "[Settings]\nEncoding=ISO-8859-1\nVolume=5\n"},
                       SDamage{"ZeroInsideAGroupName", std::string("[Sett\0ings]\nVolume=5\n", 21)}),
-    [](const ::testing::TestParamInfo<SDamage>& info) { return std::string(info.param.strName); });
+    SCaseName());
 
 using UnreadableProfileTest = ProfileStoreTest;
 
@@ -346,7 +347,7 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   "Too many levels of symbolic links"},
         SReadOnly{"WithoutTheInstanceLock", false, [](const std::string&) {}, ""}),
-    [](const ::testing::TestParamInfo<SReadOnly>& info) { return std::string(info.param.strName); });
+    SCaseName());
 
 // A full disk, as a limit of the file size makes it.
 void LimitFileSize(rlim_t nBytes)
@@ -415,7 +416,7 @@ INSTANTIATE_TEST_SUITE_P(
                      [](const std::string& strFile) { EXPECT_EQ(::chmod(strFile.c_str(), 0600), 0); }},
         SSaveFailure{"FullDisk", false, "File too large", [](const std::string&) { LimitFileSize(8); },
                      [](const std::string&) { LimitFileSize(RLIM_INFINITY); }}),
-    [](const ::testing::TestParamInfo<SSaveFailure>& info) { return std::string(info.param.strName); });
+    SCaseName());
 
 TEST_F(ProfileFileTest, ALinkedFileIsWrittenThroughTheLinkAndKeepsItsMode)
 {
