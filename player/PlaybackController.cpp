@@ -64,10 +64,12 @@ void CPlaybackController::OnPlay()
     TRACE_POINT("OnPlay");
     // The wait between files disables Play and hides Pause; a click queued
     // before it began must not start a run inside it.
-    if (m_bPlayWaitFlag)
+    if (m_ePhase == ERunPhase::Waiting)
         return;
-    if (m_nPlayState == PS_IDLE) {
-        m_bResumeRequest = false;
+    if (!IsPlaying()) {
+        // The start takes the speed and modes as they are now.
+        if (m_pending.Is(EPending::Restart))
+            m_pending.eKind = EPending::None;
         const int nSelected = FirstSelectedRow();
         if (nSelected >= 0)
             m_nCurrent = nSelected - 1;
@@ -115,11 +117,11 @@ void CPlaybackController::CutOffOutput()
 
 void CPlaybackController::OnStop()
 {
-    if (m_bPlayWaitFlag) {
-        m_bStopWait = true;
+    if (m_ePhase == ERunPhase::Waiting) {
+        m_oWaitEnd = EWaitEnd::Stopped;
         return;
     }
-    if (m_nPlayState == PS_IDLE)
+    if (!IsPlaying())
         return;
     const int nStopped = m_nCurrent;
     RememberPosition();
@@ -133,8 +135,9 @@ void CPlaybackController::OnStop()
     // A double-click whose drain this cuts short must not start its entry
     // at the end of a later run, and a speed restart's hold-off, counted by
     // notifications that will not come, must not keep the speed buttons dead.
-    m_nPending = -1;
-    m_bJumpPending = false;
+    m_pending.nNextEntry = -1;
+    if (m_pending.Is(EPending::Jump))
+        m_pending.eKind = EPending::None;
     m_nSpeedHoldoff = 0;
     m_bSpeedRestartDeferred = false;
 }
@@ -144,11 +147,14 @@ void CPlaybackController::OnDblclkPlayList()
     const int nSelected = FirstSelectedRow();
     if (nSelected < 0)
         return;
-    if (m_nPlayState == PS_RUNNING) {
-        if (!m_bJumpPending && !m_bResumeRequest)
+    if (IsPlaying()) {
+        // A restart under way comes first; the chosen entry follows it in
+        // place of the next one. A jump gives way to the entry.
+        if (m_pending.Is(EPending::None))
             RememberPosition();
-        m_nPending = nSelected;
-        m_bJumpPending = false;
+        m_pending.nNextEntry = nSelected;
+        if (m_pending.Is(EPending::Jump))
+            m_pending.eKind = EPending::None;
         m_engine.Close();
         CutOffOutput();
         return;
@@ -157,9 +163,9 @@ void CPlaybackController::OnDblclkPlayList()
     // ends and starts nothing of its own. It ends here, not when its loop
     // next looks: events handled before that must find the entry playing
     // and no wait.
-    if (m_bPlayWaitFlag) {
-        m_bWaitTakenOver = true;
-        m_bPlayWaitFlag = false;
+    if (m_ePhase == ERunPhase::Waiting) {
+        m_oWaitEnd = EWaitEnd::TakenOver;
+        m_ePhase = ERunPhase::Idle;
         m_view.EnablePlay(true);
     }
     m_nCurrent = nSelected;
@@ -172,9 +178,9 @@ void CPlaybackController::OnDblclkPlayList()
 
 bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, uint64_t nWhere)
 {
-    if (m_nPlayState == PS_RUNNING)
+    if (IsPlaying())
         return false;
-    m_nPlayState = PS_RUNNING;
+    m_ePhase = ERunPhase::Running;
     m_bOutputFailed = false;
     UpdateStopButton();
     m_view.ShowPlayButton(false);
@@ -198,7 +204,8 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
             m_view.SetProgressRange(static_cast<int>(m_engine.GetLengthSec()));
             ShowTime(nStartFrame);
         }
-        m_bResumeRequest = false;
+        if (m_pending.Is(EPending::Restart))
+            m_pending.eKind = EPending::None;
         m_view.SetFileName(FileNameOfPath(strPath));
         m_bOutputFailed = !m_output.Open(GetSafeHwnd(), m_engine.GetFormat());
         if (!m_bOutputFailed && m_output.Start(GetSafeHwnd())) {
@@ -211,7 +218,7 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
     }
     // Nothing plays: the sound system gets no silence.
     m_output.Close();
-    m_nPlayState = PS_IDLE;
+    m_ePhase = ERunPhase::Idle;
     UpdateStopButton();
     m_view.ShowPlayButton(true);
     return false;
@@ -257,7 +264,7 @@ bool CPlaybackController::PlayNext()
 
 void CPlaybackController::ResetToIdle(bool bResetDisplay)
 {
-    m_nPlayState = PS_IDLE;
+    m_ePhase = ERunPhase::Idle;
     UpdateStopButton();
     m_view.ShowPlayButton(true);
     m_output.UnprepareAll();
@@ -296,29 +303,28 @@ void CPlaybackController::SyncListSelection()
 void CPlaybackController::UpdateCaption()
 {
     const char* strState = "STOP-";
-    if (m_nPlayState == PS_RUNNING)
+    if (IsPlaying())
         strState = m_output.IsPaused() ? "PAUSE-" : "PLAY-";
     m_view.SetCaption(std::string(strState) + kCaptionWord);
 }
 
 void CPlaybackController::UpdateStopButton()
 {
-    m_view.EnableStop(m_nPlayState == PS_RUNNING);
+    m_view.EnableStop(IsPlaying());
 }
 
-bool CPlaybackController::WaitBetweenFiles()
+CPlaybackController::EWaitEnd CPlaybackController::WaitBetweenFiles()
 {
     if (m_nWaitMs == 0)
-        return false;
+        return EWaitEnd::Elapsed;
     m_output.Close();
     int nLastLook = MillisecondsOfDay();
     int64_t nElapsed = 0;
-    m_bStopWait = false;
-    m_bWaitTakenOver = false;
-    m_bPlayWaitFlag = true;
+    m_oWaitEnd.reset();
+    m_ePhase = ERunPhase::Waiting;
     m_view.EnablePlay(false);
     m_view.EnableStop(true);
-    bool bStopped = false;
+    EWaitEnd eEnd = EWaitEnd::Elapsed;
     for (;;) {
         // Time of day wraps at midnight; summing the steps between looks lets
         // a wait cross midnight and last longer than a day.
@@ -326,11 +332,16 @@ bool CPlaybackController::WaitBetweenFiles()
         nElapsed += (nNow - nLastLook + kMillisecondsPerDay) % kMillisecondsPerDay;
         nLastLook = nNow;
         // A run that began during the wait, by a nested one's end too, takes over.
-        m_bWaitTakenOver = m_bWaitTakenOver || m_nPlayState == PS_RUNNING;
-        if (nElapsed > m_nWaitMs || m_bWaitTakenOver)
+        if (IsPlaying())
+            m_oWaitEnd = EWaitEnd::TakenOver;
+        if (m_oWaitEnd == EWaitEnd::TakenOver) {
+            eEnd = EWaitEnd::TakenOver;
             break;
-        if (m_bStopWait) {
-            bStopped = true;
+        }
+        if (nElapsed > m_nWaitMs)
+            break;
+        if (m_oWaitEnd == EWaitEnd::Stopped) {
+            eEnd = EWaitEnd::Stopped;
             break;
         }
         WaitMessage(static_cast<int>(std::min<int64_t>(kWaitPollMs, m_nWaitMs - nElapsed + 1)));
@@ -338,22 +349,25 @@ bool CPlaybackController::WaitBetweenFiles()
     }
     m_view.EnablePlay(true);
     m_view.EnableStop(false);
-    m_bPlayWaitFlag = false;
+    if (m_ePhase == ERunPhase::Waiting)
+        m_ePhase = ERunPhase::Idle;
+    m_oWaitEnd.reset();
     // A double-click that took over started a file: Stop follows the play state.
-    if (m_bWaitTakenOver)
+    if (eEnd == EWaitEnd::TakenOver)
         UpdateStopButton();
-    return bStopped;
+    return eEnd;
 }
 
 void CPlaybackController::RequestSpeedRestart()
 {
-    if (m_bResumeRequest)
+    // A restart asked for already, or a jump, starts at the new speed all the same.
+    if (!m_pending.Is(EPending::None))
         return;
-    m_bResumeRequest = true;
+    m_pending.eKind = EPending::Restart;
     // The clear mode's reader runs seconds ahead of its sound; it continues
     // where the written sound ends, so that nothing is lost or heard twice.
-    m_bResumeAtFrame = m_engine.IsClearActive();
-    m_nResumePos = m_bResumeAtFrame ? m_engine.GetNextOutputFrame() : m_engine.GetPosition();
+    m_pending.bAtFrame = m_engine.IsClearActive();
+    m_pending.nWhere = m_pending.bAtFrame ? m_engine.GetNextOutputFrame() : m_engine.GetPosition();
     m_output.RequestStop();
 }
 
@@ -371,7 +385,7 @@ bool CPlaybackController::CheckWatchdog()
 {
     const int nLastSecond = m_nOldSec2;
     NoteDeviceHeard();
-    return m_nPlayState == PS_RUNNING && !m_output.IsPaused() && m_nOldSec2 - nLastSecond > WatchdogSeconds();
+    return IsPlaying() && !m_output.IsPaused() && m_nOldSec2 - nLastSecond > WatchdogSeconds();
 }
 
 void CPlaybackController::NoteDeviceHeard()
@@ -385,7 +399,7 @@ void CPlaybackController::OnTick()
     const int nNow = MillisecondsOfDay();
     const int nSinceTick = (nNow - m_nLastTickMs + kMillisecondsPerDay) % kMillisecondsPerDay;
     m_nLastTickMs = nNow;
-    if (m_nPlayState != PS_RUNNING || m_output.IsPaused())
+    if (!IsPlaying() || m_output.IsPaused())
         return;
     // A device that died sends no notification to check; only the clock
     // tells. The silence counts from a late Tick on: the device is not to
@@ -414,7 +428,7 @@ void CPlaybackController::LoseDevice()
 void CPlaybackController::EndRunWithoutDevice()
 {
     EndRun();
-    m_nPending = -1;
+    m_pending.nNextEntry = -1;
     m_view.ShowMessage(kDeviceLostMessage);
 }
 
@@ -430,10 +444,10 @@ void CPlaybackController::RestartStalledOutput()
     // them at once; the drained run then starts again on a reopened device
     // from what was heard.
     TRACE_POINT("OnWomDone stalled");
-    if (!m_bResumeRequest && !m_bJumpPending) {
-        m_nJumpFrame = HeardFrame();
-        m_bJumpPending = true;
-        m_bPausedAtJump = false;
+    if (m_pending.Is(EPending::None)) {
+        m_pending.eKind = EPending::Jump;
+        m_pending.nWhere = HeardFrame();
+        m_pending.bPaused = false;
     }
     CutOffOutput();
 }
@@ -441,10 +455,10 @@ void CPlaybackController::RestartStalledOutput()
 void CPlaybackController::ShowPosition()
 {
     // Buffers that come back after Stop show nothing: the stopped place stands.
-    if (m_nPlayState != PS_RUNNING)
+    if (!IsPlaying())
         return;
     ShowSavedTime();
-    if (!m_bResumeRequest && !m_bJumpPending)
+    if (m_pending.Is(EPending::None))
         ShowTime(HeardFrame());
     // A killed session loses at most this much of where the listener was.
     const int nNow = SecondsOfDay();
@@ -497,7 +511,7 @@ void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
     const bool bStalled = CheckWatchdog();
     // A late notification restarts the output instead: a device that a
     // suspend left stopped may play again once reopened.
-    if (!bStalled && m_nPlayState == PS_RUNNING && m_output.IsDeviceLost()) {
+    if (!bStalled && IsPlaying() && m_output.IsDeviceLost()) {
         LoseDevice();
         return;
     }
@@ -512,34 +526,34 @@ void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
         return;
     }
     m_view.ShowPlayButton(true);
-    if (m_nPlayState != PS_IDLE)
+    if (IsPlaying())
         OnRunEnded();
 }
 
 void CPlaybackController::OnRunEnded()
 {
     ResetToIdle(false);
-    if (m_bJumpPending) {
-        m_bJumpPending = false;
-        m_bResumeRequest = false;
-        if (StartFile(CurrentFile(), EStartAt::Frame, m_nJumpFrame)) {
+    if (m_pending.Is(EPending::Jump)) {
+        m_pending.eKind = EPending::None;
+        if (StartFile(CurrentFile(), EStartAt::Frame, m_pending.nWhere)) {
             // A jump made while paused stays paused, at its new place.
-            if (m_bPausedAtJump) {
+            if (m_pending.bPaused) {
                 m_output.TogglePause();
                 m_view.ShowPlayButton(true);
             }
             SyncListSelection();
             UpdateCaption();
             if (m_pObserver)
-                m_pObserver->OnSeeked(m_nJumpFrame);
+                m_pObserver->OnSeeked(m_pending.nWhere);
             return;
         }
-    } else if (m_bResumeRequest
-        && (m_bResumeAtFrame ? m_nResumePos < m_nRunLengthFrames : !m_engine.m_bEndOfInput)) {
-        m_bResumeRequest = false;
+    } else if (m_pending.Is(EPending::Restart)
+        && (m_pending.bAtFrame ? m_pending.nWhere < m_nRunLengthFrames : !m_engine.m_bEndOfInput)) {
+        m_pending.eKind = EPending::None;
         // The reader runs ahead of what is heard: when it had read the whole
         // file already, the restart finds nothing, and the file has ended.
-        if (StartFile(CurrentFile(), m_bResumeAtFrame ? EStartAt::Frame : EStartAt::ReaderPosition, m_nResumePos)) {
+        const EStartAt eAt = m_pending.bAtFrame ? EStartAt::Frame : EStartAt::ReaderPosition;
+        if (StartFile(CurrentFile(), eAt, m_pending.nWhere)) {
             SyncListSelection();
             UpdateCaption();
             m_nSpeedHoldoff = 2;
@@ -550,9 +564,9 @@ void CPlaybackController::OnRunEnded()
         EndRunWithoutDevice();
         return;
     }
-    if (m_nPending != -1) {
-        m_nCurrent = m_nPending;
-        m_nPending = -1;
+    if (m_pending.nNextEntry != -1) {
+        m_nCurrent = m_pending.nNextEntry;
+        m_pending.nNextEntry = -1;
         // An entry that cannot be played is passed over as Play passes it:
         // the ones after it are tried in turn, up to the end of the list.
         bool bStarted = StartFile(CurrentFile(), EStartAt::LastHeard);
@@ -574,13 +588,14 @@ void CPlaybackController::OnRunEnded()
     }
     // The entry played to its end: next time it starts from the beginning.
     ForgetPosition(CurrentFile());
-    if (WaitBetweenFiles()) {
+    switch (WaitBetweenFiles()) {
+    case EWaitEnd::Stopped:
         EndRun();
         return;
-    }
-    if (m_bWaitTakenOver) {
-        m_bWaitTakenOver = false;
+    case EWaitEnd::TakenOver:
         return;
+    case EWaitEnd::Elapsed:
+        break;
     }
     m_bOutputFailed = false;
     for (int nAttempt = 0; nAttempt < m_PlayList.GetCount() && !m_bOutputFailed; ++nAttempt) {

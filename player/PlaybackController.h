@@ -17,6 +17,7 @@
 #include "platform/events/MessageQueue.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ class CSpeedEngine;
 class CWaveOutput;
 class CControllerProbe;
 
+// The play state as the form has always told it: a file runs (plays or is
+// paused) or none does.
 constexpr int PS_RUNNING = 0;
 constexpr int PS_IDLE = 1;
 
@@ -113,7 +116,7 @@ public:
     void WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // ---- what the form shows and its menus check ----
-    bool IsPlaying() const { return m_nPlayState == PS_RUNNING; }
+    bool IsPlaying() const { return m_ePhase == ERunPhase::Running; }
     bool IsPaused() const;
     int GetRepeat() const { return m_nRepeat; }
     int GetMixingVolume() const { return m_nMixingVolume; }
@@ -126,7 +129,7 @@ public:
     uint64_t GetSavedMs() const;
     const CPlayList& GetPlayList() const { return m_PlayList; }
     // The entry that plays, -1 when none does.
-    int GetCurrentEntry() const { return m_nPlayState == PS_RUNNING ? m_nCurrent : -1; }
+    int GetCurrentEntry() const { return IsPlaying() ? m_nCurrent : -1; }
     // Of the entry that plays: the frame being heard, the frames it holds and
     // its rate (all 0 when none plays).
     uint64_t GetHeardFrame() const;
@@ -206,8 +209,13 @@ private:
     void SyncListSelection();
     void UpdateCaption();
     void UpdateStopButton();
-    // True when Stop ended the wait.
-    bool WaitBetweenFiles();
+    // How the wait between files ended.
+    enum class EWaitEnd {
+        Elapsed,
+        Stopped,   // Stop during the wait: the list ends
+        TakenOver, // an entry started during the wait: the wait starts nothing
+    };
+    EWaitEnd WaitBetweenFiles();
     void RequestSpeedRestart();
     // The sound changes (speed, mode): the file restarts at the new sound,
     // after the hold-off when one runs.
@@ -279,15 +287,40 @@ private:
     bool m_bSettingsFailureShown = false;
     bool m_bPositionsFailureShown = false;
 
-    // Playback.
-    int m_nPlayState = PS_IDLE;
+    // Playback. Whether a running file is paused is the output's to say, as
+    // it holds the device's pause; whether its sound drains toward another
+    // start is the pending start's.
+    enum class ERunPhase {
+        Idle,    // no file runs
+        Running, // a file plays, is paused, or drains toward the pending start
+        Waiting, // the pause between two files
+    };
+    ERunPhase m_ePhase = ERunPhase::Idle;
     int m_nCurrent = -1;
-    int m_nPending = -1;
-    bool m_bResumeRequest = false;
-    uint64_t m_nResumePos = 0;
-    // A clear-mode run resumes at the frame its written sound ends at, not
-    // at the reader's byte position: m_nResumePos is that frame then.
-    bool m_bResumeAtFrame = false;
+    // What starts once the output has drained: set where the output is cut
+    // off or asked to stop, read in OnRunEnded.
+    struct SPendingStart {
+        enum class EKind {
+            None,    // the file plays to its end
+            Jump,    // the current entry at the frame nWhere
+            Restart, // the current entry where it is heard, in a new speed or mode
+        };
+        EKind eKind = EKind::None;
+        // A jump's frame; a restart's reader byte position, or with bAtFrame
+        // (the clear mode, whose reader runs seconds ahead of its sound) the
+        // frame its written sound ends at.
+        uint64_t nWhere = 0;
+        // A jump made while paused stays paused.
+        bool bPaused = false;
+        bool bAtFrame = false;
+        // The entry chosen to play in place of the one after the current
+        // (a double-click), -1 for none; after a jump or restart pending
+        // with it, it waits for the restarted file's end.
+        int nNextEntry = -1;
+        bool Is(EKind eAsked) const { return eKind == eAsked; }
+    };
+    using EPending = SPendingStart::EKind;
+    SPendingStart m_pending;
     // What skipping silence saved in the current entry's earlier runs, and
     // the saved time last shown.
     std::string m_strSavedPath;
@@ -301,10 +334,6 @@ private:
     int64_t m_nRunFileModifiedNs = 0;
     // The last start opened its file but no sound device.
     bool m_bOutputFailed = false;
-    // A jump within the current entry waits for the output to drain.
-    bool m_bJumpPending = false;
-    bool m_bPausedAtJump = false;
-    uint64_t m_nJumpFrame = 0;
     // Milliseconds of the day of the last notification (or start), and of
     // the last Tick.
     int m_nLastNoticeMs = 0;
@@ -315,9 +344,6 @@ private:
     int m_nLastPositionSave = 0;
     int m_nLastShownSec = 0;
     int m_nOldSec2 = 0;
-    bool m_bPlayWaitFlag = false;
-    bool m_bStopWait = false;
-    // A double-click started an entry during the wait; the wait then ends
-    // and starts nothing itself.
-    bool m_bWaitTakenOver = false;
+    // How the wait under way ends, once something has ended it.
+    std::optional<EWaitEnd> m_oWaitEnd;
 };

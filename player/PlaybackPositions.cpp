@@ -36,38 +36,39 @@ uint64_t CPlaybackController::HeardFrame() const
 
 uint64_t CPlaybackController::GetHeardFrame() const
 {
-    if (m_nPlayState != PS_RUNNING)
+    if (!IsPlaying())
         return 0;
-    return m_bJumpPending ? m_nJumpFrame : HeardFrame();
+    return m_pending.Is(EPending::Jump) ? m_pending.nWhere : HeardFrame();
 }
 
 uint64_t CPlaybackController::GetLengthFrames() const
 {
-    return m_nPlayState == PS_RUNNING ? m_nRunLengthFrames : 0;
+    return IsPlaying() ? m_nRunLengthFrames : 0;
 }
 
 uint32_t CPlaybackController::GetSampleRate() const
 {
     const WAVEFORMATEX* pFormat = m_engine.GetFormat();
-    return m_nPlayState == PS_RUNNING && pFormat ? pFormat->nSamplesPerSec : 0;
+    return IsPlaying() && pFormat ? pFormat->nSamplesPerSec : 0;
 }
 
 void CPlaybackController::JumpTo(uint64_t nFrame)
 {
-    if (m_nPlayState != PS_RUNNING)
+    if (!IsPlaying())
         return;
     nFrame = std::min(nFrame, GetLengthFrames());
-    m_nJumpFrame = nFrame;
     ShowTime(nFrame);
-    if (m_bJumpPending)
+    if (m_pending.Is(EPending::Jump)) {
+        m_pending.nWhere = nFrame;
         return;
+    }
     // As a double-click does: what is queued of the old place is dropped,
     // not played out. A speed restart under way gives way to the jump,
     // which starts at the new speed all the same.
-    m_bJumpPending = true;
-    m_bPausedAtJump = m_output.IsPaused();
-    m_bResumeRequest = false;
-    m_nPending = -1;
+    m_pending.eKind = EPending::Jump;
+    m_pending.nWhere = nFrame;
+    m_pending.bPaused = m_output.IsPaused();
+    m_pending.nNextEntry = -1;
     m_engine.Close();
     CutOffOutput();
 }
@@ -79,7 +80,7 @@ void CPlaybackController::OnSeekTo(uint64_t nFrame)
 
 void CPlaybackController::OnSeekBy(int64_t nSeconds)
 {
-    if (m_nPlayState != PS_RUNNING)
+    if (!IsPlaying())
         return;
     const int64_t nFrom = static_cast<int64_t>(GetHeardFrame());
     const int64_t nStep = nSeconds * static_cast<int64_t>(GetSampleRate());
@@ -89,7 +90,7 @@ void CPlaybackController::OnSeekBy(int64_t nSeconds)
 void CPlaybackController::RememberPosition()
 {
     const std::string strPath = CurrentFile();
-    if (!m_pPositions || m_nPlayState != PS_RUNNING || strPath.empty())
+    if (!m_pPositions || !IsPlaying() || strPath.empty())
         return;
     const CPositionStore::SPosition position{
         GetHeardFrame(), GetLengthFrames(), GetSampleRate(), m_nRunFileSize, m_nRunFileModifiedNs};
@@ -126,7 +127,7 @@ uint64_t CPlaybackController::LastHeardFrame(const std::string& strPath)
 
 CPlaybackController::SShownEntry CPlaybackController::GetShownEntry() const
 {
-    if (m_nPlayState == PS_RUNNING)
+    if (IsPlaying())
         return {m_nCurrent, GetHeardFrame(), GetLengthFrames(), GetSampleRate()};
     SShownEntry shown;
     shown.nEntry = FirstSelectedRow();
@@ -142,7 +143,7 @@ CPlaybackController::SShownEntry CPlaybackController::GetShownEntry() const
 
 void CPlaybackController::ShowStoppedPlace()
 {
-    if (m_nPlayState == PS_RUNNING || m_bPlayWaitFlag)
+    if (m_ePhase != ERunPhase::Idle)
         return;
     const SShownEntry shown = GetShownEntry();
     const uint32_t nRate = std::max<uint32_t>(shown.nRate, 1);

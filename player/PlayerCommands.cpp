@@ -93,11 +93,11 @@ void CPlaybackController::RunCommand(EPlayerCommand eCommand, int64_t nValue)
         OnOpenQueued();
         break;
     case EPlayerCommand::Resume:
-        if (m_nPlayState == PS_IDLE || m_output.IsPaused())
+        if (!IsPlaying() || m_output.IsPaused())
             OnPlay();
         break;
     case EPlayerCommand::Pause:
-        if (m_nPlayState == PS_RUNNING && !m_output.IsPaused())
+        if (IsPlaying() && !m_output.IsPaused())
             OnPlay();
         break;
     case EPlayerCommand::SetSpeedIndex:
@@ -225,7 +225,7 @@ void CPlaybackController::OnStepEntry(int nDelta)
     const int nCount = m_PlayList.GetCount();
     if (nCount == 0)
         return;
-    const bool bRunning = m_nPlayState == PS_RUNNING && m_nCurrent >= 0;
+    const bool bRunning = IsPlaying() && m_nCurrent >= 0;
     const int nFrom = bRunning ? m_nCurrent : FirstSelectedRow();
     int nRow = nFrom < 0 ? 0 : nFrom + nDelta;
     if (bRunning && nRow >= nCount) {

@@ -59,7 +59,7 @@ void CPlaybackController::Start()
 {
     LoadSettings();
     m_view.SetSpeedText(SpeedText(m_nSpeedIdx));
-    m_nPlayState = PS_IDLE;
+    m_ePhase = ERunPhase::Idle;
     UpdateStopButton();
     // Idle shows Play; Pause shares its place.
     m_view.ShowPlayButton(true);

@@ -85,14 +85,14 @@ TEST_F(CommandTest, SpeedButtonsMoveTheIndexWithinItsBoundsAndSave)
     for (int i = 0; i < 20; ++i)
         Post(EC::SpeedUp);
     EXPECT_EQ(View().m_strSpeed, "4.0");
-    CControllerProbe::ResumeRequest(Controller()) = false;
+    CControllerProbe::DropResumeRequest(Controller());
     Post(EC::SpeedUp);
     EXPECT_EQ(Controller().GetSpeedIndex(), 30);
     EXPECT_TRUE(CControllerProbe::ResumeRequest(Controller())) << "a press at the bound still requests a restart";
 
     // During a hold-off the step is taken and its restart deferred.
     CControllerProbe::SpeedHoldoff(Controller()) = 1;
-    CControllerProbe::ResumeRequest(Controller()) = false;
+    CControllerProbe::DropResumeRequest(Controller());
     Post(EC::SpeedDown);
     EXPECT_EQ(View().m_strSpeed, "3.9");
     EXPECT_EQ(StoredInt("SpeedIdx"), 29);
