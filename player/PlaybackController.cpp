@@ -192,7 +192,7 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
         m_strSavedPath = strPath;
         m_nSkippedFramesBefore = 0;
     }
-    StampRunFile(strPath);
+    m_places.StampRun(strPath);
     if (m_engine.Open(strPath, SpeedOfIndex(m_nSpeedIdx))) {
         if (eAt == EStartAt::ReaderPosition)
             m_engine.Seek(nWhere);

@@ -11,7 +11,9 @@
 
 #include "Messages.h"
 #include "PlayList.h"
+#include "PlayerProfile.h"
 #include "PlayerView.h"
+#include "ResumePlaces.h"
 
 #include "engine/SpeedSteps.h"
 #include "platform/events/MessageQueue.h"
@@ -21,7 +23,6 @@
 #include <string>
 #include <vector>
 
-class CPositionStore;
 class CProfileStore;
 class CSettingsFile;
 class CSpeedEngine;
@@ -33,11 +34,6 @@ class CControllerProbe;
 constexpr int PS_RUNNING = 0;
 constexpr int PS_IDLE = 1;
 
-constexpr int REPEAT_NONE = 0;
-constexpr int REPEAT_ALL = 1;
-constexpr int REPEAT_ONE = 2;
-
-extern const char kSettingsSection[];
 extern const char kTimeZero[];
 // A space and a full stop 28 times, then a space: the stopped player's file name.
 extern const char kStoppedFileName[];
@@ -47,9 +43,6 @@ constexpr int kPlayerTickMs = 500;
 
 // "HH:MM:SS", as the elapsed time shows it.
 std::string FormatElapsed(uint32_t nSeconds);
-
-// The profile entry of playlist entry nIndex: "PlayFile%05d".
-std::string PlayFileEntryName(int nIndex);
 
 // The commands the form posts; some carry a value.
 enum class EPlayerCommand : unsigned {
@@ -112,7 +105,7 @@ public:
     void QueueOpen(const std::vector<std::string>& astrFiles);
     void SetObserver(IPlayerObserver* pObserver) { m_pObserver = pObserver; }
     // Where each file was left, to resume it; none remembers nothing.
-    void SetPositionStore(CPositionStore* pPositions) { m_pPositions = pPositions; }
+    void SetPositionStore(CPositionStore* pPositions) { m_places.SetStore(pPositions); }
     void WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // ---- what the form shows and its menus check ----
@@ -246,8 +239,6 @@ private:
     // Where a file was left, when it is still the file it was and the place
     // lies before its end (else 0, and a place at or past the end goes).
     uint64_t LastHeardFrame(const std::string& strPath);
-    // Notes the file's size and modification time for its stored place.
-    void StampRunFile(const std::string& strPath);
     // While stopped: the elapsed time and the progress bar show the selected
     // entry's saved place.
     void ShowStoppedPlace();
@@ -265,7 +256,7 @@ private:
     CProfileStore& m_profile;
     IPlayerView& m_view;
     IPlayerObserver* m_pObserver = nullptr;
-    CPositionStore* m_pPositions = nullptr;
+    CResumePlaces m_places;
 
     CPlayList m_PlayList;
     std::vector<std::string> m_astrQueuedFiles;
@@ -327,11 +318,8 @@ private:
     uint64_t m_nSkippedFramesBefore = 0;
     std::string m_strShownTip;
     // The length of the current run's file, which stays known while a jump
-    // has it closed, and the file's size and modification time (ns) when it
-    // started, stored with its place.
+    // has it closed.
     uint64_t m_nRunLengthFrames = 0;
-    uint64_t m_nRunFileSize = 0;
-    int64_t m_nRunFileModifiedNs = 0;
     // The last start opened its file but no sound device.
     bool m_bOutputFailed = false;
     // Milliseconds of the day of the last notification (or start), and of

@@ -1,5 +1,5 @@
 // Where the listener is in a file: the heard position, jumps within the
-// playing entry, the positions remembered per file, and files opened from
+// playing entry, the places remembered per file, and files opened from
 // outside the window.
 #include "PlaybackController.h"
 
@@ -8,26 +8,6 @@
 #include "platform/positions/PositionStore.h"
 
 #include <algorithm>
-#include <sys/stat.h>
-
-namespace {
-
-// The file's size and modification time, by which a stored place knows its
-// file; both 0 when it cannot be read.
-void StampOfFile(const std::string& strPath, uint64_t& nSize, int64_t& nModifiedNs)
-{
-    struct stat st {};
-    const bool bThere = ::stat(strPath.c_str(), &st) == 0;
-    nSize = bThere ? static_cast<uint64_t>(st.st_size) : 0;
-    nModifiedNs = bThere ? static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec : 0;
-}
-
-} // namespace
-
-void CPlaybackController::StampRunFile(const std::string& strPath)
-{
-    StampOfFile(strPath, m_nRunFileSize, m_nRunFileModifiedNs);
-}
 
 uint64_t CPlaybackController::HeardFrame() const
 {
@@ -90,39 +70,31 @@ void CPlaybackController::OnSeekBy(int64_t nSeconds)
 void CPlaybackController::RememberPosition()
 {
     const std::string strPath = CurrentFile();
-    if (!m_pPositions || !IsPlaying() || strPath.empty())
+    CPositionStore* pStore = m_places.GetStore();
+    if (!pStore || !IsPlaying() || strPath.empty())
         return;
-    const CPositionStore::SPosition position{
-        GetHeardFrame(), GetLengthFrames(), GetSampleRate(), m_nRunFileSize, m_nRunFileModifiedNs};
-    ReportSave(m_pPositions->Store(strPath, position), m_pPositions->GetError(), kPositionsWord, m_bPositionsFailureShown);
+    const bool bSaved = m_places.Remember(strPath, GetHeardFrame(), GetLengthFrames(), GetSampleRate());
+    ReportSave(bSaved, pStore->GetError(), kPositionsWord, m_bPositionsFailureShown);
 }
 
 void CPlaybackController::ForgetPosition(const std::string& strPath)
 {
-    if (m_pPositions && !strPath.empty())
-        ReportSave(m_pPositions->Forget(strPath), m_pPositions->GetError(), kPositionsWord, m_bPositionsFailureShown);
+    CPositionStore* pStore = m_places.GetStore();
+    if (pStore && !strPath.empty())
+        ReportSave(m_places.Forget(strPath), pStore->GetError(), kPositionsWord, m_bPositionsFailureShown);
 }
 
 uint64_t CPlaybackController::LastHeardFrame(const std::string& strPath)
 {
-    const auto position = m_pPositions ? m_pPositions->Find(strPath) : std::nullopt;
-    if (!position)
-        return 0;
-    // A file that changed since (converted, cut, replaced) starts anew. Its
-    // length is no sign: a decoder's estimate differs from the decoded end.
-    // A place stored without the file's stamp, by an earlier version, is trusted.
-    uint64_t nSize = 0;
-    int64_t nModifiedNs = 0;
-    StampOfFile(strPath, nSize, nModifiedNs);
-    const bool bStamped = position->nFileSize != 0 || position->nModifiedNs != 0;
-    if (bStamped && (position->nFileSize != nSize || position->nModifiedNs != nModifiedNs))
+    const std::optional<uint64_t> nFrame = m_places.TrustedFrame(strPath);
+    if (!nFrame)
         return 0;
     // Nothing is left to play at or past the end: the place goes.
-    if (position->nFrame >= m_engine.SoundFile().GetLengthFrames()) {
+    if (*nFrame >= m_engine.SoundFile().GetLengthFrames()) {
         ForgetPosition(strPath);
         return 0;
     }
-    return position->nFrame;
+    return *nFrame;
 }
 
 CPlaybackController::SShownEntry CPlaybackController::GetShownEntry() const
@@ -131,9 +103,10 @@ CPlaybackController::SShownEntry CPlaybackController::GetShownEntry() const
         return {m_nCurrent, GetHeardFrame(), GetLengthFrames(), GetSampleRate()};
     SShownEntry shown;
     shown.nEntry = FirstSelectedRow();
-    if (shown.nEntry < 0 || !m_pPositions)
+    const CPositionStore* pStore = m_places.GetStore();
+    if (shown.nEntry < 0 || !pStore)
         return shown;
-    if (const auto position = m_pPositions->Find(m_PlayList.GetPath(shown.nEntry))) {
+    if (const auto position = pStore->Find(m_PlayList.GetPath(shown.nEntry))) {
         shown.nFrame = position->nFrame;
         shown.nLengthFrames = position->nLengthFrames;
         shown.nRate = position->nRate;

@@ -1,12 +1,15 @@
-// The player's commands besides playback: the speed steps, the select-all
-// bar, the playlist, repeat, Mixing, Alpha and the pause between files.
-// Each command that changes a setting or the playlist saves everything.
+// The player's start and its commands besides playback: the speed steps,
+// the select-all bar, the playlist, repeat, Mixing, Alpha and the pause
+// between files. Each command that changes a setting or the playlist saves
+// everything, and a failed save is told.
 #include "PlaybackController.h"
 
 #include "engine/PlayableFiles.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
 #include "platform/audio/WaveOut.h"
+#include "platform/positions/PositionStore.h"
+#include "platform/settings/ProfileStore.h"
 
 #include <algorithm>
 #include <climits>
@@ -282,4 +285,99 @@ void CPlaybackController::OnSetting()
     m_nWaitMs = settings.nWaitMs;
     SetModes(settings.bClearSpeech, settings.bSkipSilence);
     SaveSettings();
+}
+
+void CPlaybackController::Start()
+{
+    LoadSettings();
+    m_view.SetSpeedText(SpeedText(m_nSpeedIdx));
+    m_ePhase = ERunPhase::Idle;
+    UpdateStopButton();
+    // Idle shows Play; Pause shares its place.
+    m_view.ShowPlayButton(true);
+    UpdateCaption();
+    // Play continues the entry that played last.
+    const int nLastPlayed = m_strLastPlayed.empty() ? -1 : m_PlayList.IndexOf(m_strLastPlayed);
+    if (nLastPlayed >= 0)
+        SelectOnly(nLastPlayed);
+    ShowStoppedPlace();
+    ShowFileProblems();
+}
+
+// Everything the start found, in one message: damaged files, which the first
+// save keeps aside, and files this session cannot save, whose failed saves
+// are not told again.
+void CPlaybackController::ShowFileProblems()
+{
+    const CSettingsFile& settings = m_profile.GetFile();
+    const std::string& strSettingsReason = settings.GetReadOnlyReason();
+    const CPositionStore* pPositions = m_places.GetStore();
+    const std::string strPositionsReason = pPositions ? pPositions->GetReadOnlyReason() : "";
+    const std::string strPositionsDamaged = pPositions ? pPositions->GetDamagedCopy() : "";
+    m_bSettingsFailureShown = !strSettingsReason.empty();
+    m_bPositionsFailureShown = !strPositionsReason.empty();
+    std::string strMessage;
+    const auto add = [&strMessage](const std::string& strProblem) {
+        strMessage += (strMessage.empty() ? "" : "\n\n") + strProblem;
+    };
+    // Without the lock both share one reason.
+    if (!strSettingsReason.empty())
+        add(NotSavingThisRunMessage(strSettingsReason, true, strPositionsReason == strSettingsReason));
+    if (!strPositionsReason.empty() && strPositionsReason != strSettingsReason)
+        add(NotSavingThisRunMessage(strPositionsReason, false, true));
+    if (strSettingsReason.empty() && !settings.GetDamagedCopy().empty())
+        add(DamagedSettingsMessage(settings.GetDamagedCopy()));
+    if (strPositionsReason.empty() && !strPositionsDamaged.empty())
+        add(DamagedPositionsMessage(strPositionsDamaged));
+    if (!strMessage.empty())
+        m_view.ShowMessage(strMessage);
+}
+
+void CPlaybackController::ReportSave(bool bSaved, const std::string& strError, const char* strWhat, bool& bFailureShown)
+{
+    if (bSaved || bFailureShown) {
+        bFailureShown = !bSaved;
+        return;
+    }
+    // Set before the message shows: its loop may run another save.
+    bFailureShown = true;
+    m_view.ShowMessage(SaveFailedMessage(strWhat, strError));
+}
+
+void CPlaybackController::LoadSettings()
+{
+    const SPlayerProfile settings = ReadPlayerProfile(m_profile);
+    m_nSpeedIdx = settings.nSpeedIdx;
+    m_nRepeat = settings.nRepeat;
+    m_nMixingVolume = settings.nMixingVolume;
+    m_nAlphaControl = settings.nAlphaControl;
+    m_nFileSelect = settings.nFileSelect;
+    m_nWaitMs = settings.nWaitMs;
+    m_strBrowseFolder = settings.strBrowseFolder;
+    m_strLastPlayed = settings.strLastPlayed;
+    m_bClearSpeech = settings.bClearSpeech;
+    m_bSkipSilence = settings.bSkipSilence;
+    ApplyLevels(m_engine, m_nMixingVolume, m_nAlphaControl);
+    ApplyModes();
+    for (const std::string& strPath : settings.astrPlayList)
+        AddToPlayList(strPath);
+}
+
+void CPlaybackController::SaveSettings()
+{
+    SPlayerProfile settings;
+    settings.nSpeedIdx = m_nSpeedIdx;
+    settings.nRepeat = m_nRepeat;
+    settings.nMixingVolume = m_nMixingVolume;
+    settings.nAlphaControl = m_nAlphaControl;
+    settings.nFileSelect = m_nFileSelect;
+    settings.nWaitMs = m_nWaitMs;
+    settings.strBrowseFolder = m_strBrowseFolder;
+    settings.strLastPlayed = m_strLastPlayed;
+    settings.bClearSpeech = m_bClearSpeech;
+    settings.bSkipSilence = m_bSkipSilence;
+    for (int i = 0; i < m_PlayList.GetCount(); ++i)
+        settings.astrPlayList.push_back(m_PlayList.GetPath(i));
+    const bool bSaved = WritePlayerProfile(m_profile, settings);
+    ReportSave(bSaved, m_profile.GetFile().GetError(), kSettingsWord, m_bSettingsFailureShown);
 }
