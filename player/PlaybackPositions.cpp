@@ -1,6 +1,6 @@
-// Where the listener is in a file: the heard position, jumps within the
-// playing entry, the places remembered per file, and files opened from
-// outside the window.
+// Where the listener is in a file: the heard position and its display,
+// jumps within the playing entry, the places remembered per file, and files
+// opened from outside the window.
 #include "PlaybackController.h"
 
 #include "engine/SpeedEngine.h"
@@ -30,6 +30,39 @@ uint32_t CPlaybackController::GetSampleRate() const
 {
     const WAVEFORMATEX* pFormat = m_engine.GetFormat();
     return IsPlaying() && pFormat ? pFormat->nSamplesPerSec : 0;
+}
+
+uint64_t CPlaybackController::GetSavedMs() const
+{
+    const uint32_t nRate = GetSampleRate();
+    if (nRate == 0)
+        return 0;
+    const uint64_t nSkipped = m_nSkippedFramesBefore + m_engine.GetSkippedFrames();
+    // Listening time: the recording's time at the speed it plays.
+    return nSkipped * 10000 / (static_cast<uint64_t>(nRate) * static_cast<uint64_t>(m_nSpeedIdx + 10));
+}
+
+void CPlaybackController::ShowSavedTime()
+{
+    const uint64_t nSavedMs = GetSavedMs();
+    const std::string strTip = m_bSkipSilence || nSavedMs > 0
+        ? kSavedTimeTip + FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nSavedMs / 1000, UINT32_MAX)))
+        : std::string();
+    if (strTip == m_strShownTip)
+        return;
+    m_strShownTip = strTip;
+    m_view.SetTimeTip(strTip);
+}
+
+void CPlaybackController::ShowTime(uint64_t nFrame)
+{
+    const uint32_t nRate = GetSampleRate();
+    const int nSec = nRate > 0 ? static_cast<int>(nFrame / nRate) : 0;
+    if (nSec == m_nLastShownSec)
+        return;
+    m_view.SetTimeText(FormatElapsed(static_cast<uint32_t>(nSec)));
+    m_nLastShownSec = nSec;
+    m_view.SetProgressPos(nSec);
 }
 
 void CPlaybackController::JumpTo(uint64_t nFrame)
