@@ -352,5 +352,6 @@ int RunPlay(int argc, char** argv)
     if (nParsed >= 0)
         return nParsed;
     CatchInterrupts();
+    WaveOutInstall();
     return CTerminalPlayer(line).Run();
 }

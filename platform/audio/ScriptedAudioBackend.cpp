@@ -2,6 +2,8 @@
 
 CScriptedAudioBackend::CScriptedAudioBackend()
 {
+    // A test's sound system stands for the program's start.
+    WaveOutInstall();
     SetAudioBackend(this);
 }
 

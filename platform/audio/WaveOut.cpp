@@ -137,10 +137,11 @@ struct SOpenOutput {
 
 struct SOutputs {
     CAudioBackend* pBackend = nullptr;
+    IWaveOutObserver* pObserver = nullptr;
     std::map<HWAVEOUT, SOpenOutput> streams;
     uintptr_t nLastHandle = 0;
     std::string strLastError;
-    bool bExitHandlerSet = false;
+    bool bInstalled = false;
 };
 
 // Never destroyed: the exit handler below still needs it after the static
@@ -157,9 +158,7 @@ CAudioBackend& Backend()
     return outputs.pBackend ? *outputs.pBackend : GetSdlAudioBackend();
 }
 
-// Closes what is still open when the program ends, so that no sound thread
-// reads a buffer while the buffers' owner is destroyed. Registered at the
-// first open, so it runs before the static objects built earlier are destroyed.
+// Closes what is still open when the program ends.
 void CloseAllAtExit()
 {
     SOutputs& outputs = Outputs();
@@ -167,18 +166,6 @@ void CloseAllAtExit()
         entry.second.pBackend->Close(*entry.second.pStream);
     outputs.streams.clear();
     GetSdlAudioBackend().Shutdown();
-}
-
-void CollectBeforeDispatch(const MSG& msg);
-
-void SetExitHandler()
-{
-    SOutputs& outputs = Outputs();
-    if (!outputs.bExitHandlerSet) {
-        std::atexit(CloseAllAtExit);
-        SetBeforeDispatchHook(MM_WOM_DONE, CollectBeforeDispatch);
-        outputs.bExitHandlerSet = true;
-    }
 }
 
 void CollectBeforeDispatch(const MSG& msg)
@@ -211,6 +198,21 @@ bool IsValidHeader(const WAVEHDR* pwh, UINT cbwh)
 }
 
 } // namespace
+
+void WaveOutInstall()
+{
+    SOutputs& outputs = Outputs();
+    if (outputs.bInstalled)
+        return;
+    std::atexit(CloseAllAtExit);
+    SetBeforeDispatchHook(MM_WOM_DONE, CollectBeforeDispatch);
+    outputs.bInstalled = true;
+}
+
+void SetWaveOutObserver(IWaveOutObserver* pObserver)
+{
+    Outputs().pObserver = pObserver;
+}
 
 void SetAudioBackend(CAudioBackend* pBackend)
 {
@@ -245,7 +247,8 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, D
         return WAVERR_BADFORMAT;
 
     SOutputs& outputs = Outputs();
-    SetExitHandler();
+    if (!outputs.bInstalled)
+        return MMSYSERR_ERROR;
     const HWAVEOUT hwo = reinterpret_cast<HWAVEOUT>(++outputs.nLastHandle);
     auto pStream = std::make_unique<CWaveOutStream>(hwo, reinterpret_cast<HWND>(dwCallback), pwfx->nSamplesPerSec);
     if (!Backend().Open(*pStream)) {
@@ -281,7 +284,9 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
     return SetPrepared(hwo, pwh, cbwh, true);
 }
 
-MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
+namespace {
+
+MMRESULT Write(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
 {
     CWaveOutStream* pStream = Stream(hwo);
     if (!pStream)
@@ -294,6 +299,28 @@ MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
         return WAVERR_STILLPLAYING;
     pStream->Append(pwh);
     return MMSYSERR_NOERROR;
+}
+
+MMRESULT Reset(HWAVEOUT hwo)
+{
+    CWaveOutStream* pStream = Stream(hwo);
+    if (!pStream)
+        return MMSYSERR_INVALHANDLE;
+    pStream->ReturnAll();
+    return MMSYSERR_NOERROR;
+}
+
+} // namespace
+
+MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
+{
+    IWaveOutObserver* pObserver = Outputs().pObserver;
+    if (pObserver)
+        pObserver->BeforeWrite(hwo, pwh);
+    const MMRESULT nResult = Write(hwo, pwh, cbwh);
+    if (pObserver)
+        pObserver->AfterWrite(hwo, pwh, nResult);
+    return nResult;
 }
 
 namespace {
@@ -322,11 +349,13 @@ MMRESULT waveOutRestart(HWAVEOUT hwo)
 
 MMRESULT waveOutReset(HWAVEOUT hwo)
 {
-    CWaveOutStream* pStream = Stream(hwo);
-    if (!pStream)
-        return MMSYSERR_INVALHANDLE;
-    pStream->ReturnAll();
-    return MMSYSERR_NOERROR;
+    IWaveOutObserver* pObserver = Outputs().pObserver;
+    if (pObserver)
+        pObserver->BeforeReset(hwo);
+    const MMRESULT nResult = Reset(hwo);
+    if (pObserver)
+        pObserver->AfterReset(hwo, nResult);
+    return nResult;
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
@@ -348,7 +377,6 @@ MMRESULT waveOutClose(HWAVEOUT hwo)
 
 void WaveOutPrepare()
 {
-    SetExitHandler();
     Backend().Prepare();
 }
 

@@ -80,10 +80,17 @@ constexpr MMRESULT WAVERR_BADFORMAT = 32;
 constexpr MMRESULT WAVERR_STILLPLAYING = 33;
 constexpr MMRESULT WAVERR_UNPREPARED = 34;
 
+// Registers what the calls below need of the program: the hook by which a
+// buffer's MM_WOM_DONE marks it done before the notification is dispatched,
+// and the close of every open output at exit, so that no sound thread reads
+// a buffer while its owner goes. Once, at start; a second call does nothing.
+void WaveOutInstall();
+
 // Opens the default output (uDeviceID WAVE_MAPPER or 0) for 16-bit stereo PCM
 // at pwfx's rate, with window notification (fdwOpen CALLBACK_WINDOW, dwCallback
 // the window's handle). MMSYSERR_NODRIVER when no sound device can be opened;
-// WaveOutGetBackendError then says why. The output starts running.
+// WaveOutGetBackendError then says why; MMSYSERR_ERROR before WaveOutInstall.
+// The output starts running.
 MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
                      DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
@@ -96,6 +103,19 @@ MMRESULT waveOutReset(HWAVEOUT hwo);
 // Fails with WAVERR_STILLPLAYING while the header is queued.
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
 MMRESULT waveOutClose(HWAVEOUT hwo);
+
+// What a test follows of the output: every write and reset, before the call
+// acts and with its result after. Called on the thread that makes the call.
+class IWaveOutObserver {
+public:
+    virtual ~IWaveOutObserver() = default;
+    virtual void BeforeWrite(HWAVEOUT hwo, const WAVEHDR* pwh) = 0;
+    virtual void AfterWrite(HWAVEOUT hwo, const WAVEHDR* pwh, MMRESULT nResult) = 0;
+    virtual void BeforeReset(HWAVEOUT hwo) = 0;
+    virtual void AfterReset(HWAVEOUT hwo, MMRESULT nResult) = 0;
+};
+// One observer at a time; null for none.
+void SetWaveOutObserver(IWaveOutObserver* pObserver);
 
 // Gets the sound system ready without opening a device, so that the first
 // waveOutOpen does not wait for it (SDL's start, its session-bus connection).

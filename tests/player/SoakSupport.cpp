@@ -103,17 +103,9 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept
 }
 #endif
 
-// tests/CMakeLists.txt links the soak with these two calls wrapped.
-extern "C" {
-MMRESULT __real__Z12waveOutWriteP10HWAVEOUT__P7WAVEHDRj(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
-MMRESULT __real__Z12waveOutResetP10HWAVEOUT__(HWAVEOUT hwo);
-}
-
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-CBufferWatch* g_pWatch = nullptr;
 
 std::vector<int16_t> Speech(size_t nFrames, uint32_t nRate, uint32_t nVoice)
 {
@@ -132,20 +124,6 @@ std::vector<int16_t> Speech(size_t nFrames, uint32_t nRate, uint32_t nVoice)
 }
 
 } // namespace
-
-extern "C" MMRESULT __wrap__Z12waveOutWriteP10HWAVEOUT__P7WAVEHDRj(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
-{
-    if (g_pWatch)
-        return g_pWatch->Write(hwo, pwh, cbwh);
-    return __real__Z12waveOutWriteP10HWAVEOUT__P7WAVEHDRj(hwo, pwh, cbwh);
-}
-
-extern "C" MMRESULT __wrap__Z12waveOutResetP10HWAVEOUT__(HWAVEOUT hwo)
-{
-    if (g_pWatch)
-        return g_pWatch->Reset(hwo);
-    return __real__Z12waveOutResetP10HWAVEOUT__(hwo);
-}
 
 uint64_t CRandom::Next()
 {
@@ -273,12 +251,12 @@ CBufferWatch::CBufferWatch(const CWaveOutput& output, std::function<void()> onWr
     for (auto& abSlot : m_abWritten)
         abSlot.resize(WAVE_BUFFER_BYTES);
     m_owed.reserve(64);
-    g_pWatch = this;
+    SetWaveOutObserver(this);
 }
 
 CBufferWatch::~CBufferWatch()
 {
-    g_pWatch = nullptr;
+    SetWaveOutObserver(nullptr);
 }
 
 int CBufferWatch::SlotOf(const WAVEHDR* pHeader) const
@@ -298,13 +276,13 @@ int CBufferWatch::QueuedHeaders() const
     return nQueued;
 }
 
-MMRESULT CBufferWatch::Write(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
+void CBufferWatch::BeforeWrite(HWAVEOUT hwo, const WAVEHDR* pwh)
 {
     ++m_nWrites;
     const int nSlot = SlotOf(pwh);
     EXPECT_GE(nSlot, 0) << "a header that is not one of the output's";
     if (nSlot < 0)
-        return __real__Z12waveOutWriteP10HWAVEOUT__P7WAVEHDRj(hwo, pwh, cbwh);
+        return;
     EXPECT_FALSE(pwh->dwFlags & WHDR_INQUEUE) << "slot " << nSlot << " written again while still queued";
     EXPECT_EQ(Owed(hwo, nSlot), 0) << "slot " << nSlot << " written again before its notification was handled";
     for (const SQueued& queued : m_queue) {
@@ -314,16 +292,22 @@ MMRESULT CBufferWatch::Write(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
     m_onWrite();
     const uint32_t nBytes = pwh->dwBufferLength;
     EXPECT_TRUE(nBytes > 0 && nBytes <= WAVE_BUFFER_BYTES && nBytes % 4 == 0) << nBytes << " bytes";
-    const MMRESULT nResult = __real__Z12waveOutWriteP10HWAVEOUT__P7WAVEHDRj(hwo, pwh, cbwh);
+}
+
+void CBufferWatch::AfterWrite(HWAVEOUT hwo, const WAVEHDR* pwh, MMRESULT nResult)
+{
+    const int nSlot = SlotOf(pwh);
+    if (nSlot < 0)
+        return;
     EXPECT_EQ(nResult, MMSYSERR_NOERROR) << "the sound system refused slot " << nSlot;
+    const uint32_t nBytes = pwh->dwBufferLength;
     if (nResult == MMSYSERR_NOERROR && nBytes <= WAVE_BUFFER_BYTES) {
         std::memcpy(m_abWritten[nSlot].data(), pwh->lpData, nBytes);
         m_queue.push_back(SQueued{hwo, nSlot, nBytes, 0});
     }
-    return nResult;
 }
 
-MMRESULT CBufferWatch::Reset(HWAVEOUT hwo)
+void CBufferWatch::BeforeReset(HWAVEOUT hwo)
 {
     ++m_nResets;
     // Every buffer still queued comes back with a notification of its own.
@@ -332,9 +316,11 @@ MMRESULT CBufferWatch::Reset(HWAVEOUT hwo)
         ++Owed(queued.hwo, queued.nSlot);
     }
     m_queue.clear();
-    const MMRESULT nResult = __real__Z12waveOutResetP10HWAVEOUT__(hwo);
+}
+
+void CBufferWatch::AfterReset(HWAVEOUT, MMRESULT nResult)
+{
     EXPECT_EQ(nResult, MMSYSERR_NOERROR);
-    return nResult;
 }
 
 void CBufferWatch::Played(const unsigned char* pData, size_t nBytes)

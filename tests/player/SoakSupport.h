@@ -62,21 +62,22 @@ void ExpectTonePeriodsOfItsRate(const CSpeedEngine& engine, const std::string& s
 int64_t ExpectTonesAcrossTheWrap(CSpeedEngine& tones, const Bytes& abTones, const std::string& strPath, double dSpeed,
                                  int32_t nToneStart);
 
-// Follows every buffer the output hands to the sound system, through the
-// two wave-out calls that tests/CMakeLists.txt wraps for the soak, and the
-// bytes the scripted backend plays: a buffer must not change or be written
+// Follows every buffer the output hands to the sound system, as the wave-out
+// calls' observer, and the bytes the scripted backend plays: a buffer must not change or be written
 // again while it is queued, and each must get exactly the notifications its
 // write or a reset owes. Only one watch at a time.
-class CBufferWatch {
+class CBufferWatch : public IWaveOutObserver {
 public:
     // onWrite checks the player's state before each write.
     CBufferWatch(const CWaveOutput& output, std::function<void()> onWrite);
-    ~CBufferWatch();
+    ~CBufferWatch() override;
     CBufferWatch(const CBufferWatch&) = delete;
     CBufferWatch& operator=(const CBufferWatch&) = delete;
 
-    MMRESULT Write(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh);
-    MMRESULT Reset(HWAVEOUT hwo);
+    void BeforeWrite(HWAVEOUT hwo, const WAVEHDR* pwh) override;
+    void AfterWrite(HWAVEOUT hwo, const WAVEHDR* pwh, MMRESULT nResult) override;
+    void BeforeReset(HWAVEOUT hwo) override;
+    void AfterReset(HWAVEOUT hwo, MMRESULT nResult) override;
     // Bytes the backend played, in order.
     void Played(const unsigned char* pData, size_t nBytes);
     // An MM_WOM_DONE about to reach the player.
