@@ -18,12 +18,6 @@ namespace {
 // Marks that close a phrase stay at the end of a line rather than start the next.
 const char* const kClosingMarks[] = {"。", "、", "」", "』", "）", ")", ".", ",", "!", "?", "！", "？"};
 
-std::function<bool(const std::string&, bool)>& Responder()
-{
-    static std::function<bool(const std::string&, bool)> respond;
-    return respond;
-}
-
 size_t CharLength(const std::string& str, size_t nAt)
 {
     const auto c = static_cast<unsigned char>(str[nAt]);
@@ -87,8 +81,6 @@ std::string EscapeSymbols(const std::string& strText)
 
 bool RunBox(Fl_Window* pOwner, const std::string& strText, bool bYesNo)
 {
-    if (Responder())
-        return Responder()(strText, bYesNo);
     const Fl_Font nFont = ToolkitFontForFace(kProportionalFace);
     const int nFontSize = Scaled(kMessageFontSize);
     fl_font(nFont, nFontSize);
@@ -142,11 +134,6 @@ bool AskYesNo(Fl_Window* pOwner, const std::string& strText)
 void ShowMessage(Fl_Window* pOwner, const std::string& strText)
 {
     RunBox(pOwner, strText, false);
-}
-
-void SetMessageBoxResponder(std::function<bool(const std::string& strText, bool bYesNo)> respond)
-{
-    Responder() = std::move(respond);
 }
 
 void CloseWindowOf(Fl_Widget* pWidget, void*)

@@ -6,7 +6,6 @@
 // program's queue. User-interface thread only.
 #pragma once
 
-#include <functional>
 #include <string>
 
 class Fl_Widget;
@@ -15,10 +14,6 @@ class Fl_Window;
 // True for "はい". The box stands centred over pOwner (the screen when null).
 bool AskYesNo(Fl_Window* pOwner, const std::string& strText);
 void ShowMessage(Fl_Window* pOwner, const std::string& strText);
-
-// Answers every box instead of the user (bYesNo: a question), for tests;
-// an empty function restores the boxes.
-void SetMessageBoxResponder(std::function<bool(const std::string& strText, bool bYesNo)> respond);
 
 // The callback that closes the window a widget stands in (or the window itself).
 void CloseWindowOf(Fl_Widget* pWidget, void* = nullptr);

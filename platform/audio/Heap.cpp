@@ -4,17 +4,18 @@
 
 namespace {
 
-int g_nAllocationsBeforeFailure = -1;
+void* AllocZeroed(size_t nBytes)
+{
+    return std::calloc(1, nBytes);
+}
+
+HeapAllocator g_allocate = AllocZeroed;
 
 } // namespace
 
 void* HeapAllocZeroed(size_t nBytes)
 {
-    if (g_nAllocationsBeforeFailure == 0)
-        return nullptr;
-    if (g_nAllocationsBeforeFailure > 0)
-        --g_nAllocationsBeforeFailure;
-    return std::calloc(1, nBytes);
+    return g_allocate(nBytes);
 }
 
 void HeapFreeBlock(void* pBlock)
@@ -22,7 +23,7 @@ void HeapFreeBlock(void* pBlock)
     std::free(pBlock);
 }
 
-void FailHeapAllocationsAfter(int nSuccesses)
+void SetHeapAllocator(HeapAllocator allocate)
 {
-    g_nAllocationsBeforeFailure = nSuccesses < 0 ? -1 : nSuccesses;
+    g_allocate = allocate ? allocate : AllocZeroed;
 }

@@ -1,6 +1,5 @@
 // Zero-filled blocks from the process heap, for the few objects that the
-// program allocates once at start-up. Tests can make allocations fail to see
-// how their owners cope. User-interface thread only.
+// program allocates once at start-up. User-interface thread only.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +7,7 @@
 void* HeapAllocZeroed(size_t nBytes);
 void HeapFreeBlock(void* pBlock);
 
-// Lets nSuccesses more allocations succeed and fails every one after them;
-// a negative count lets all succeed again.
-void FailHeapAllocationsAfter(int nSuccesses);
+// Where HeapAllocZeroed takes its blocks from: calloc, or one that fails on
+// purpose, for a test of how their owners cope. Null restores calloc.
+using HeapAllocator = void* (*)(size_t nBytes);
+void SetHeapAllocator(HeapAllocator allocate);

@@ -4,8 +4,8 @@
 #include "../WavBytes.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
-#include "platform/audio/Heap.h"
-#include "platform/audio/ScriptedAudioBackend.h"
+#include "FailingHeap.h"
+#include "ScriptedAudioBackend.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -1,6 +1,6 @@
 // The wave-out calls over the scripted sound system: header flags, results,
 // notifications and the bytes that reach the sound system.
-#include "platform/audio/ScriptedAudioBackend.h"
+#include "ScriptedAudioBackend.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -9,7 +9,7 @@
 
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
-#include "platform/audio/ScriptedAudioBackend.h"
+#include "ScriptedAudioBackend.h"
 #include "platform/settings/ProfileStore.h"
 
 #include <gtest/gtest.h>

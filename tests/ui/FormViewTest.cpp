@@ -10,7 +10,7 @@
 
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
-#include "platform/audio/ScriptedAudioBackend.h"
+#include "ScriptedAudioBackend.h"
 #include "platform/events/MessageQueue.h"
 #include "platform/settings/ProfileStore.h"
 #include "player/PlaybackController.h"

@@ -3,7 +3,7 @@
 // without a sound device or a clock. Everything runs on the calling thread.
 #pragma once
 
-#include "AudioBackend.h"
+#include "platform/audio/AudioBackend.h"
 
 #include <vector>
 
