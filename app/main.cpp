@@ -3,9 +3,10 @@
 // session), never because its window was minimised, unmapped or left on
 // another desktop.
 //
-// The objects live on main's stack and go in the reverse order of their
-// making: the controller first, then the form, the wave output device with
-// its buffers, and the engine with its sound file.
+// The objects belong to main (the engine on the heap, for its size) and go
+// in the reverse order of their making: the controller first, then the
+// form, the wave output device with its buffers, and the engine with its
+// sound file.
 #include "CommandLine.h"
 #include "MediaControlsAdapter.h"
 
