@@ -5,6 +5,7 @@
 #include "RunningPlayer.h"
 
 #include "../ChildProcess.h"
+#include "../PrivateBus.h"
 
 #include <csignal>
 #include <cstdio>
@@ -55,30 +56,18 @@ protected:
             ::kill(m_nMonitorPid, SIGTERM);
             ::waitpid(m_nMonitorPid, nullptr, 0);
         }
-        if (m_nBusPid > 0)
-            ::kill(m_nBusPid, SIGTERM);
     }
 
-    // A session bus of the test's own; it forks away, so it is ended by its pid.
     void SetUp() override
     {
         RunningPlayerFixture::SetUp();
         ASSERT_FALSE(HasFatalFailure());
-        FILE* pPipe = ::popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1", "r");
-        ASSERT_NE(pPipe, nullptr);
-        char achAddress[512] = "";
-        char achPid[32] = "";
-        const bool bRead = std::fgets(achAddress, sizeof achAddress, pPipe) && std::fgets(achPid, sizeof achPid, pPipe);
-        ::pclose(pPipe);
-        ASSERT_TRUE(bRead) << "dbus-daemon did not start";
-        m_strBus = std::string(achAddress, std::strcspn(achAddress, "\n"));
-        m_nBusPid = std::atoi(achPid);
-        ASSERT_GT(m_nBusPid, 0);
+        ASSERT_TRUE(m_bus.Start()) << "dbus-daemon did not start";
     }
 
     std::string OnTheBus(const std::string& strCommand) const
     {
-        return "DBUS_SESSION_BUS_ADDRESS='" + m_strBus + "' timeout 10 " + strCommand;
+        return "DBUS_SESSION_BUS_ADDRESS='" + m_bus.Address() + "' timeout 10 " + strCommand;
     }
 
     SReply Call(const std::string& strMethodAndArgs) const
@@ -117,14 +106,14 @@ protected:
         const std::vector<std::string>& astrPlayList, const std::map<std::string, std::string>& changes = {})
     {
         PrepareSettings(astrPlayList, changes);
-        StartPlayer({"DBUS_SESSION_BUS_ADDRESS=" + m_strBus});
+        StartPlayer({"DBUS_SESSION_BUS_ADDRESS=" + m_bus.Address()});
         ASSERT_FALSE(HasFatalFailure());
         ASSERT_TRUE(WaitUntil([&] { return Holds(Get("PlaybackStatus"), "'Stopped'"); }, kUiTimeout))
             << Get("PlaybackStatus") << Report();
 
         m_nMonitorPid = SpawnWithLog(
             {"gdbus", "monitor", "--session", "--dest", "org.mpris.MediaPlayer2.VelofonPocket"},
-            {"DBUS_SESSION_BUS_ADDRESS=" + m_strBus}, Path("monitor.log"));
+            {"DBUS_SESSION_BUS_ADDRESS=" + m_bus.Address()}, Path("monitor.log"));
         ASSERT_GT(m_nMonitorPid, 0) << "cannot start gdbus monitor";
         ASSERT_TRUE(WaitUntil([&] { return Holds(Announced(), "is owned by"); }, kUiTimeout)) << Announced();
     }
@@ -145,8 +134,8 @@ protected:
         return strFlac;
     }
 
-    std::string m_strBus;
-    pid_t m_nBusPid = -1;
+    // The session bus of the test; it goes after the player and the monitor.
+    CPrivateBus m_bus;
     pid_t m_nMonitorPid = -1;
 };
 
@@ -232,8 +221,9 @@ TEST_F(MediaControlsTest, CoversAreTheTracksArtAndASecondPlayerTakesAnInstanceNa
     }
 
     ::mkdir(Path("other").c_str(), 0700);
-    const pid_t nOther = SpawnPlayer({"DBUS_SESSION_BUS_ADDRESS=" + m_strBus, "XDG_CONFIG_HOME=" + Path("other"),
-        "XDG_RUNTIME_DIR=" + Path("other"), "SDL_DISKAUDIOFILE=" + Path("other/device.raw")}, {}, "", Path("other.log"));
+    const pid_t nOther = SpawnPlayer({"DBUS_SESSION_BUS_ADDRESS=" + m_bus.Address(),
+        "XDG_CONFIG_HOME=" + Path("other"), "XDG_RUNTIME_DIR=" + Path("other"),
+        "SDL_DISKAUDIOFILE=" + Path("other/device.raw")}, {}, "", Path("other.log"));
     ASSERT_GT(nOther, 0);
     const std::string strInstance = "org.mpris.MediaPlayer2.VelofonPocket.instance" + std::to_string(nOther);
     EXPECT_TRUE(WaitUntil([&] {

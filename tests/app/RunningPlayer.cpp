@@ -171,12 +171,14 @@ void RunningPlayerFixture::PrepareSettings(
 std::vector<std::string> RunningPlayerFixture::PlayerEnvironment(const std::vector<std::string>& astrEnvironment) const
 {
     // The test's own settings first: they count over these. No session bus:
-    // without one, the bus library would start one on the test's display.
+    // without one, the bus library would start one on the test's display. Nor
+    // the machine's system bus, where logind would keep it from idle suspend.
     std::vector<std::string> astrSettings = astrEnvironment;
     astrSettings.insert(astrSettings.end(), {"XDG_CONFIG_HOME=" + m_dir.Path() + "/config",
         "XDG_CACHE_HOME=" + m_dir.Path() + "/cache",
         "XDG_RUNTIME_DIR=" + m_dir.Path() + "/runtime", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + DeviceFile(),
-        "VELOFON_SCALE=", "DBUS_SESSION_BUS_ADDRESS=unix:path=" + Path("no-session-bus")});
+        "VELOFON_SCALE=", "DBUS_SESSION_BUS_ADDRESS=unix:path=" + Path("no-session-bus"),
+        "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + Path("no-system-bus")});
     return astrSettings;
 }
 
