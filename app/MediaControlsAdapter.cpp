@@ -5,6 +5,7 @@
 #include "engine/SpeedEngine.h"
 #include "engine/SpeedSteps.h"
 #include "platform/media/CoverCache.h"
+#include "platform/media/SessionBus.h"
 
 #include <FL/Fl.H>
 
@@ -14,6 +15,8 @@
 namespace {
 
 const char kDesktopEntry[] = "velofonpocket";
+// What the desktop shows of the inhibition of idle suspend.
+const char kInhibitReason[] = "Playing a recording";
 
 // The bus's calls wait at most this long. GLib's main context is run from a
 // timer rather than through its descriptors: their set and its timeouts
@@ -58,6 +61,7 @@ CMediaControlsAdapter::CMediaControlsAdapter(CPlaybackController& controller, co
     , m_engine(engine)
     , m_onRaise(std::move(onRaise))
     , m_onQuit(std::move(onQuit))
+    , m_idleInhibitor(kProgramName, kInhibitReason)
 {
     SMediaIdentity identity;
     identity.strName = kProgramName;
@@ -67,23 +71,21 @@ CMediaControlsAdapter::CMediaControlsAdapter(CPlaybackController& controller, co
     identity.dMaximumRate = SpeedOfIndex(kSpeedIndexCount - 1);
     // Made here, not among the members: it asks for the state at once.
     m_pControls = std::make_unique<CMediaControls>(*this, identity);
-    if (!m_pControls->IsConnected())
-        return;
+    // Followed and dispatched without the controls too: the inhibition may
+    // go through the system bus.
     m_controller.SetObserver(this);
     Fl::add_timeout(kDispatchSeconds, OnDispatchTimer, this);
 }
 
 CMediaControlsAdapter::~CMediaControlsAdapter()
 {
-    if (!m_pControls->IsConnected())
-        return;
     Fl::remove_timeout(OnDispatchTimer, this);
     m_controller.SetObserver(nullptr);
 }
 
 void CMediaControlsAdapter::OnDispatchTimer(void* pThis)
 {
-    static_cast<CMediaControlsAdapter*>(pThis)->m_pControls->DispatchPending();
+    DispatchBusCalls();
     Fl::repeat_timeout(kDispatchSeconds, OnDispatchTimer, pThis);
 }
 
@@ -236,6 +238,7 @@ void CMediaControlsAdapter::SetLoop(EMediaLoop eLoop)
 
 void CMediaControlsAdapter::OnPlayerChanged()
 {
+    m_idleInhibitor.SetPlaying(m_controller.IsPlaying() && !m_controller.IsPaused());
     m_pControls->PublishChanges();
 }
 

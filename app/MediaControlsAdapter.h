@@ -1,12 +1,14 @@
 // The desktop's media controls over the player: what they ask becomes a
 // command posted to the controller, what the controller changes is published
-// to them, and the bus's calls are run from a toolkit timer.
+// to them, and the bus's calls are run from a toolkit timer. While the sound
+// plays, the desktop is kept from suspending for idleness.
 //
 // The controls speak in microseconds and rates; the player in frames, speed
 // steps of 0.1 from 1.0 to 4.0, and Mixing levels in steps of 10 from 0 to
 // 100, of which 50 is the normal level (a volume of 1.0).
 #pragma once
 
+#include "platform/media/IdleInhibitor.h"
 #include "platform/media/MediaControls.h"
 #include "player/PlaybackController.h"
 
@@ -72,5 +74,6 @@ private:
     std::function<void()> m_onRaise;
     std::function<void()> m_onQuit;
     STags m_tags;
+    CIdleInhibitor m_idleInhibitor;
     std::unique_ptr<CMediaControls> m_pControls;
 };

@@ -316,6 +316,7 @@ int main(int argc, char** argv)
         Fl::add_fd(hEndSignals, OnEndSignal);
     // The desktop's media keys and sound menus, when a session bus runs:
     // the name is owned before any message of the start stands in the way.
+    // While the sound plays it also keeps the desktop from idle suspend.
     CMediaControlsAdapter mediaControls(controller, engine, [&view] { view.show(); }, [] { RequestExit(0); });
     // Shown before the settings are loaded, so that a message about them
     // stands over the player's window.

@@ -1,15 +1,12 @@
-// The media controls over GDBus. GDBus reads and writes the bus on a thread of
-// its own and hands each call to GLib's default main context, which
-// DispatchPending runs on the user-interface thread.
+// The media controls over GDBus; the calls arrive in DispatchBusCalls.
 #include "MediaControls.h"
+#include "SessionBus.h"
 
 #include <gio/gio.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdlib>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -79,27 +76,6 @@ const char* const kAnnouncedProperties[] = { "PlaybackStatus", "LoopStatus", "Ra
 
 const char* const kLoopNames[] = { "None", "Track", "Playlist" };
 const char* const kStatusNames[] = { "Stopped", "Playing", "Paused" };
-
-// The session bus the desktop announces, else the user session's socket at
-// its usual place. Never one started for the occasion (GLib would start one
-// for an X display): a player outside a desktop session has no one to serve.
-std::string SessionBusAddress()
-{
-    const char* strAddress = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (strAddress && *strAddress)
-        return strAddress;
-    const char* strRuntime = std::getenv("XDG_RUNTIME_DIR");
-    if (!strRuntime || *strRuntime != '/')
-        return std::string();
-    const std::string strSocket = std::string(strRuntime) + "/bus";
-    struct stat st {};
-    if (::stat(strSocket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode))
-        return std::string();
-    gchar* strEscaped = g_dbus_address_escape_value(strSocket.c_str());
-    const std::string strUnixAddress = std::string("unix:path=") + strEscaped;
-    g_free(strEscaped);
-    return strUnixAddress;
-}
 
 // Strings on the bus must be UTF-8; tags and file names need not be.
 GVariant* NewText(const std::string& strText)
@@ -497,10 +473,4 @@ void CMediaControls::EmitSeeked(int64_t nPositionUs)
 {
     if (m_pBus)
         m_pBus->EmitSeeked(nPositionUs);
-}
-
-void CMediaControls::DispatchPending()
-{
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
 }

@@ -11,10 +11,9 @@
 // other than file:// is refused, a call of the wrong shape gets an error. The
 // program answers through IMediaControlsTarget in its own terms.
 //
-// The bus is the one the desktop announces (DBUS_SESSION_BUS_ADDRESS), else
-// the user session's socket in $XDG_RUNTIME_DIR; none is ever started. Without
-// one, or when it cannot be reached, nothing is offered and nothing said.
-// User-interface thread only: calls arrive in DispatchPending.
+// The bus is the session bus of SessionBusAddress (SessionBus.h). Without one,
+// or when it cannot be reached, nothing is offered and nothing said.
+// User-interface thread only: calls arrive in DispatchBusCalls.
 #pragma once
 
 #include <cstdint>
@@ -107,8 +106,6 @@ public:
     void PublishChanges();
     // The track that plays jumped to nPositionUs.
     void EmitSeeked(int64_t nPositionUs);
-    // Runs the calls that have arrived; never waits.
-    void DispatchPending();
 
 private:
     std::unique_ptr<CMediaBus> m_pBus;
