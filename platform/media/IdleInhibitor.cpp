@@ -25,7 +25,8 @@ std::string SystemBusAddress()
     return strCopy;
 }
 
-// A reply that came after the inhibitor went: it is not to be touched.
+// True for a reply that came after the inhibitor went, which must leave it
+// alone; the error is freed either way.
 bool Cancelled(GError* pError)
 {
     const bool bCancelled = g_error_matches(pError, G_IO_ERROR, G_IO_ERROR_CANCELLED);

@@ -5,7 +5,10 @@
 #include "RunningPlayer.h"
 
 #include "../ChildProcess.h"
+#include "../FakeBusServices.h"
 #include "../PrivateBus.h"
+
+#include "platform/media/SessionBus.h"
 
 #include <csignal>
 #include <cstdio>
@@ -301,6 +304,28 @@ TEST_F(MediaControlsTest, SeekAndSetPositionMoveWhatIsHeardAndPastTheEndIsTheNex
     EXPECT_TRUE(WaitUntil([&] { return Holds(Get("Metadata"), "/org/velofonpocket/track/1"); }, kUiTimeout))
         << Get("Metadata");
     EXPECT_TRUE(Holds(Announced(), "'xesam:title': <'second.wav'>")) << Announced();
+}
+
+// The desktop's portal on the test's bus, answering in this process.
+TEST_F(MediaControlsTest, WhileTheSoundPlaysThePortalHoldsTheInhibitionOfSuspend)
+{
+    CFakePortal portal(m_bus.Address());
+    ASSERT_TRUE(portal.IsOwner());
+    StartOnTheBus({m_dir.Write("talk.wav", Mono16Wav(kRate, 20.0, 130))});
+    ASSERT_FALSE(HasFatalFailure());
+    const auto Answering = [&](const std::function<bool()>& pfnDone) {
+        return WaitUntil([&] {
+            DispatchBusCalls();
+            return pfnDone();
+        }, kUiTimeout);
+    };
+    Call(kPlayer + ".Play");
+    ASSERT_TRUE(Answering([&] { return portal.Inhibits().size() == 1; })) << Report();
+    EXPECT_EQ(portal.Inhibits()[0].nFlags, 4u);
+    EXPECT_EQ(portal.Inhibits()[0].strReason, "Playing a recording");
+    Call(kPlayer + ".Pause");
+    EXPECT_TRUE(Answering([&] { return portal.Closed().size() == 1; })) << Report();
+    EXPECT_EQ(portal.Closed()[0], portal.Inhibits()[0].strHandle);
 }
 
 TEST_F(MediaControlsTest, MalformedCallsGetErrorsStaleOnesAreIgnoredAndThePlayerGoesOn)
