@@ -136,7 +136,7 @@ void CPlaybackController::OnStop()
     // at the end of a later run, and a speed restart's hold-off, counted by
     // notifications that will not come, must not keep the speed buttons dead.
     m_pending.nNextEntry = -1;
-    if (m_pending.Is(EPending::Jump))
+    if (!m_pending.Is(EPending::Restart))
         m_pending.eKind = EPending::None;
     m_nSpeedHoldoff = 0;
     m_bSpeedRestartDeferred = false;
@@ -153,8 +153,8 @@ void CPlaybackController::OnDblclkPlayList()
         if (m_pending.Is(EPending::None))
             RememberPosition();
         m_pending.nNextEntry = nSelected;
-        if (m_pending.Is(EPending::Jump))
-            m_pending.eKind = EPending::None;
+        if (!m_pending.Is(EPending::Restart))
+            m_pending.eKind = EPending::Entry;
         m_engine.Close();
         CutOffOutput();
         return;
@@ -360,7 +360,8 @@ CPlaybackController::EWaitEnd CPlaybackController::WaitBetweenFiles()
 
 void CPlaybackController::RequestSpeedRestart()
 {
-    // A restart asked for already, or a jump, starts at the new speed all the same.
+    // A restart asked for already, a jump or another entry starts at the new
+    // speed all the same.
     if (!m_pending.Is(EPending::None))
         return;
     m_pending.eKind = EPending::Restart;
@@ -500,6 +501,8 @@ void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
 void CPlaybackController::OnRunEnded()
 {
     ResetToIdle(false);
+    if (m_pending.Is(EPending::Entry))
+        m_pending.eKind = EPending::None;
     if (m_pending.Is(EPending::Jump)) {
         m_pending.eKind = EPending::None;
         if (StartFile(CurrentFile(), EStartAt::Frame, m_pending.nWhere)) {

@@ -295,6 +295,7 @@ private:
             None,    // the file plays to its end
             Jump,    // the current entry at the frame nWhere
             Restart, // the current entry where it is heard, in a new speed or mode
+            Entry,   // the output was cut off for nNextEntry
         };
         EKind eKind = EKind::None;
         // A jump's frame; a restart's reader byte position, or with bAtFrame
@@ -305,8 +306,8 @@ private:
         bool bPaused = false;
         bool bAtFrame = false;
         // The entry chosen to play in place of the one after the current
-        // (a double-click), -1 for none; after a jump or restart pending
-        // with it, it waits for the restarted file's end.
+        // (a double-click), -1 for none; after a restart pending with it, it
+        // waits for the restarted file's end.
         int nNextEntry = -1;
         bool Is(EKind eAsked) const { return eKind == eAsked; }
     };

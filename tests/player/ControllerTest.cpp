@@ -385,6 +385,23 @@ TEST_F(ControllerTest, ADoubleClickDuringASpeedDrainWaitsForTheRestartedFile)
     EXPECT_EQ(Playing(), "c.wav") << "then the chosen entry, in place of the next one";
 }
 
+// The other order: a speed step while a double-click's cut-off drains has
+// no file left to restart; the chosen entry starts, at the new speed.
+TEST_F(ControllerTest, ASpeedStepDuringADoubleClicksDrainStartsOnlyTheChosenEntry)
+{
+    Start({Sound("a.wav", 20), Sound("b.wav"), Sound("c.wav")});
+    Post(EC::Play);
+    PlayOne();
+    const int nOpens = m_sound.GetOpenCount();
+    Select({2});
+    Queue(EC::PlaySelected);
+    Queue(EC::SpeedUp);
+    Dispatch();
+    EXPECT_EQ(Playing(), "c.wav");
+    EXPECT_EQ(m_sound.GetOpenCount(), nOpens + 1) << "a.wav did not start again";
+    EXPECT_FALSE(CControllerProbe::ResumeRequest(Controller()));
+}
+
 TEST_F(ControllerTest, AStopRightAfterADoubleClickLeavesNothingPending)
 {
     Start({Sound("a.wav"), Sound("b.wav"), Sound("c.wav")});
