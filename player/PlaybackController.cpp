@@ -351,7 +351,6 @@ CPlaybackController::EWaitEnd CPlaybackController::WaitBetweenFiles()
     m_view.EnableStop(false);
     if (m_ePhase == ERunPhase::Waiting)
         m_ePhase = ERunPhase::Idle;
-    m_oWaitEnd.reset();
     // A double-click that took over started a file: Stop follows the play state.
     if (eEnd == EWaitEnd::TakenOver)
         UpdateStopButton();

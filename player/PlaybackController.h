@@ -333,6 +333,8 @@ private:
     int m_nLastPositionSave = 0;
     int m_nLastShownSec = 0;
     int m_nOldSec2 = 0;
-    // How the wait under way ends, once something has ended it.
+    // How the last wait was ended, once something ended it. It stands after
+    // the wait: when a run that took over a wait ends in a wait of its own
+    // that Stop ends, the first wait, still on the stack, ends stopped too.
     std::optional<EWaitEnd> m_oWaitEnd;
 };
