@@ -96,6 +96,8 @@ void CPlaybackController::OnPlay()
         return;
     }
     const bool bResume = m_output.IsPaused();
+    if (OnPauseToggling(bResume))
+        return;
     m_output.TogglePause();
     m_view.ShowPlayButton(!bResume);
     UpdateCaption();
@@ -193,6 +195,8 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
         m_nSkippedFramesBefore = 0;
     }
     m_places.StampRun(strPath);
+    if (eAt == EStartAt::LastHeard)
+        TakeBookSpeed(strPath);
     if (m_engine.Open(strPath, SpeedOfIndex(m_nSpeedIdx))) {
         if (eAt == EStartAt::ReaderPosition)
             m_engine.Seek(nWhere);
@@ -283,6 +287,7 @@ void CPlaybackController::EndRun()
     // Nothing plays until the next run: the sound system gets no silence.
     m_output.Close();
     m_nCurrent = -1;
+    BackToPlayerSpeed();
     SyncListSelection();
     UpdateCaption();
 }

@@ -117,6 +117,8 @@ public:
     int GetSpeedIndex() const { return m_nSpeedIdx; }
     bool IsClearSpeech() const { return m_bClearSpeech; }
     bool IsSkipSilence() const { return m_bSkipSilence; }
+    bool IsSpeedPerBook() const { return m_bSpeedPerBook; }
+    bool IsRewindOnResume() const { return m_bRewindOnResume; }
     // The listening time that skipping silence has saved in the entry that
     // plays, in milliseconds.
     uint64_t GetSavedMs() const;
@@ -237,7 +239,8 @@ private:
     void RememberPosition();
     void ForgetPosition(const std::string& strPath);
     // Where a file was left, when it is still the file it was and the place
-    // lies before its end (else 0, and a place at or past the end goes).
+    // lies before its end (else 0, and a place at or past the end goes), a
+    // little before it when the listener was away a while.
     uint64_t LastHeardFrame(const std::string& strPath);
     // While stopped: the elapsed time and the progress bar show the selected
     // entry's saved place.
@@ -251,6 +254,20 @@ private:
     void ReportSave(bool bSaved, const std::string& strError, const char* strWhat, bool& bFailureShown);
     void NotifyObserver();
 
+    // ---- each book's own speed, and the step back on resuming (BookPlaces.cpp) ----
+    // A file's run starts at the speed it was last played at, when books
+    // keep theirs and it has one; else at the player's speed.
+    void TakeBookSpeed(const std::string& strPath);
+    // No book plays: the player's speed is the one in effect.
+    void BackToPlayerSpeed();
+    void SetBookSwitches(bool bSpeedPerBook, bool bRewindOnResume);
+    // Notes when a pause begins; at its end, after a while away, plays on a
+    // little before the place instead. True when it resumed the run itself.
+    bool OnPauseToggling(bool bResume);
+    // The frame a run resumes at, left at nFrame nAwayMs ago: the one place
+    // that applies RewindOnResume, with the floor it may not go before.
+    uint64_t RewoundFrame(uint64_t nFrame, int64_t nAwayMs) const;
+
     CSpeedEngine& m_engine;
     CWaveOutput& m_output;
     CProfileStore& m_profile;
@@ -261,7 +278,8 @@ private:
     CPlayList m_PlayList;
     std::vector<std::string> m_astrQueuedFiles;
 
-    // Settings.
+    // Settings. The speed step is the one in effect: a book's own while it
+    // plays at it, else the player's, which the settings keep.
     int m_nSpeedIdx = kDefaultSpeedIndex;
     int m_nRepeat = REPEAT_NONE;
     int m_nMixingVolume = kDefaultMixing;
@@ -337,4 +355,12 @@ private:
     // the wait: when a run that took over a wait ends in a wait of its own
     // that Stop ends, the first wait, still on the stack, ends stopped too.
     std::optional<EWaitEnd> m_oWaitEnd;
+
+    // Each book's own speed, and the step back on resuming.
+    int m_nPlayerSpeedIdx = kDefaultSpeedIndex;
+    bool m_bSpeedPerBook = true;
+    bool m_bRewindOnResume = true;
+    // The wall clock's time when the running file was paused; none once a
+    // jump has chosen where it goes on.
+    std::optional<int64_t> m_oPausedAtMs;
 };

@@ -5,6 +5,7 @@
 
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
+#include "platform/events/TimeOfDay.h"
 #include "platform/positions/PositionStore.h"
 
 #include <algorithm>
@@ -69,6 +70,8 @@ void CPlaybackController::JumpTo(uint64_t nFrame)
 {
     if (!IsPlaying())
         return;
+    // The listener chose where the file goes on: Play after it goes on there.
+    m_oPausedAtMs.reset();
     nFrame = std::min(nFrame, GetLengthFrames());
     ShowTime(nFrame);
     if (m_pending.Is(EPending::Jump)) {
@@ -106,7 +109,7 @@ void CPlaybackController::RememberPosition()
     CPositionStore* pStore = m_places.GetStore();
     if (!pStore || !IsPlaying() || strPath.empty())
         return;
-    const bool bSaved = m_places.Remember(strPath, GetHeardFrame(), GetLengthFrames(), GetSampleRate());
+    const bool bSaved = m_places.Remember(strPath, GetHeardFrame(), GetLengthFrames(), GetSampleRate(), m_nSpeedIdx);
     ReportSave(bSaved, pStore->GetError(), kPositionsWord, m_bPositionsFailureShown);
 }
 
@@ -119,15 +122,16 @@ void CPlaybackController::ForgetPosition(const std::string& strPath)
 
 uint64_t CPlaybackController::LastHeardFrame(const std::string& strPath)
 {
-    const std::optional<uint64_t> nFrame = m_places.TrustedFrame(strPath);
-    if (!nFrame)
+    const auto place = m_places.TrustedPlace(strPath);
+    if (!place)
         return 0;
     // Nothing is left to play at or past the end: the place goes.
-    if (*nFrame >= m_engine.SoundFile().GetLengthFrames()) {
+    if (place->nFrame >= m_engine.SoundFile().GetLengthFrames()) {
         ForgetPosition(strPath);
         return 0;
     }
-    return *nFrame;
+    // A place stored without its time tells nothing of the time away.
+    return RewoundFrame(place->nFrame, place->nStoredMs == 0 ? 0 : WallClockMs() - place->nStoredMs);
 }
 
 CPlaybackController::SShownEntry CPlaybackController::GetShownEntry() const

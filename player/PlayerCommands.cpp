@@ -125,6 +125,8 @@ void CPlaybackController::RunCommand(EPlayerCommand eCommand, int64_t nValue)
 void CPlaybackController::ChangeSpeed(int nDelta)
 {
     m_nSpeedIdx = ClampSpeedIndex(m_nSpeedIdx + nDelta);
+    // The step is the player's speed too, and the book's at its next place.
+    m_nPlayerSpeedIdx = m_nSpeedIdx;
     m_view.SetSpeedText(SpeedText(m_nSpeedIdx));
     m_engine.SetSpeed(SpeedOfIndex(m_nSpeedIdx));
     RestartForNewSound();
@@ -279,11 +281,12 @@ bool CPlaybackController::ConfirmAlpha()
 
 void CPlaybackController::OnSetting()
 {
-    SPlayerSettings settings{m_nWaitMs, m_bClearSpeech, m_bSkipSilence};
+    SPlayerSettings settings{m_nWaitMs, m_bClearSpeech, m_bSkipSilence, m_bSpeedPerBook, m_bRewindOnResume};
     if (!m_view.ChooseSettings(settings))
         return;
     m_nWaitMs = settings.nWaitMs;
     SetModes(settings.bClearSpeech, settings.bSkipSilence);
+    SetBookSwitches(settings.bSpeedPerBook, settings.bRewindOnResume);
     SaveSettings();
 }
 
@@ -348,6 +351,7 @@ void CPlaybackController::LoadSettings()
 {
     const SPlayerProfile settings = ReadPlayerProfile(m_profile);
     m_nSpeedIdx = settings.nSpeedIdx;
+    m_nPlayerSpeedIdx = settings.nSpeedIdx;
     m_nRepeat = settings.nRepeat;
     m_nMixingVolume = settings.nMixingVolume;
     m_nAlphaControl = settings.nAlphaControl;
@@ -357,6 +361,8 @@ void CPlaybackController::LoadSettings()
     m_strLastPlayed = settings.strLastPlayed;
     m_bClearSpeech = settings.bClearSpeech;
     m_bSkipSilence = settings.bSkipSilence;
+    m_bSpeedPerBook = settings.bSpeedPerBook;
+    m_bRewindOnResume = settings.bRewindOnResume;
     ApplyLevels(m_engine, m_nMixingVolume, m_nAlphaControl);
     ApplyModes();
     for (const std::string& strPath : settings.astrPlayList)
@@ -366,7 +372,7 @@ void CPlaybackController::LoadSettings()
 void CPlaybackController::SaveSettings()
 {
     SPlayerProfile settings;
-    settings.nSpeedIdx = m_nSpeedIdx;
+    settings.nSpeedIdx = m_nPlayerSpeedIdx;
     settings.nRepeat = m_nRepeat;
     settings.nMixingVolume = m_nMixingVolume;
     settings.nAlphaControl = m_nAlphaControl;
@@ -376,6 +382,8 @@ void CPlaybackController::SaveSettings()
     settings.strLastPlayed = m_strLastPlayed;
     settings.bClearSpeech = m_bClearSpeech;
     settings.bSkipSilence = m_bSkipSilence;
+    settings.bSpeedPerBook = m_bSpeedPerBook;
+    settings.bRewindOnResume = m_bRewindOnResume;
     for (int i = 0; i < m_PlayList.GetCount(); ++i)
         settings.astrPlayList.push_back(m_PlayList.GetPath(i));
     const bool bSaved = WritePlayerProfile(m_profile, settings);

@@ -65,6 +65,9 @@ SPlayerProfile ReadPlayerProfile(const CProfileStore& profile)
     // Settings written before the modes existed read as both off.
     settings.bClearSpeech = profile.GetProfileInt(kSettingsSection, "ClearSpeech", 0) != 0;
     settings.bSkipSilence = profile.GetProfileInt(kSettingsSection, "SkipSilence", 0) != 0;
+    // Those written before books kept their speeds and resuming went back read as on.
+    settings.bSpeedPerBook = profile.GetProfileInt(kSettingsSection, "SpeedPerBook", 1) != 0;
+    settings.bRewindOnResume = profile.GetProfileInt(kSettingsSection, "RewindOnResume", 1) != 0;
 
     const int nCount = profile.GetProfileInt(kSettingsSection, "PlayListCount", 0);
     // A missing entry loads as an empty line, up to the last stored entry.
@@ -95,6 +98,8 @@ bool WritePlayerProfile(CProfileStore& profile, const SPlayerProfile& settings)
     profile.WriteProfileString(kSettingsSection, "LastPlayed", settings.strLastPlayed);
     profile.WriteProfileInt(kSettingsSection, "ClearSpeech", settings.bClearSpeech ? 1 : 0);
     profile.WriteProfileInt(kSettingsSection, "SkipSilence", settings.bSkipSilence ? 1 : 0);
+    profile.WriteProfileInt(kSettingsSection, "SpeedPerBook", settings.bSpeedPerBook ? 1 : 0);
+    profile.WriteProfileInt(kSettingsSection, "RewindOnResume", settings.bRewindOnResume ? 1 : 0);
     const int nCount = static_cast<int>(settings.astrPlayList.size());
     profile.WriteProfileInt(kSettingsSection, "PlayListCount", nCount);
     for (int i = 0; i < nCount; ++i)

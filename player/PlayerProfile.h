@@ -32,6 +32,8 @@ struct SPlayerProfile {
     std::string strLastPlayed;
     bool bClearSpeech = false;
     bool bSkipSilence = false;
+    bool bSpeedPerBook = true;
+    bool bRewindOnResume = true;
     std::vector<std::string> astrPlayList;
 };
 

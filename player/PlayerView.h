@@ -11,6 +11,8 @@ struct SPlayerSettings {
     int nWaitMs = 0;            // the pause between files
     bool bClearSpeech = false;  // the clear mode
     bool bSkipSilence = false;  // long pauses shortened beyond the speed
+    bool bSpeedPerBook = true;  // each file resumes at the speed it last played at
+    bool bRewindOnResume = true; // resuming after a while away goes back a little
 };
 
 class IPlayerView {
@@ -50,6 +52,7 @@ public:
     // file mode when bFileMode is true; on OK fills astrPaths, sets bFileMode
     // and strFolder to the mode and folder it ended in and returns true.
     virtual bool ChooseFiles(bool& bFileMode, std::string& strFolder, std::vector<std::string>& astrPaths) = 0;
-    // The settings dialog: the pause between files and the two modes; true on OK.
+    // The settings dialog: the pause between files, the two modes and the
+    // two switches of resuming; true on OK.
     virtual bool ChooseSettings(SPlayerSettings& settings) = 0;
 };

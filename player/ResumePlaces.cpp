@@ -1,5 +1,7 @@
 #include "ResumePlaces.h"
 
+#include "platform/events/TimeOfDay.h"
+
 #include <sys/stat.h>
 
 namespace {
@@ -21,9 +23,11 @@ void CResumePlaces::StampRun(const std::string& strPath)
     StampOfFile(strPath, m_nRunFileSize, m_nRunFileModifiedNs);
 }
 
-bool CResumePlaces::Remember(const std::string& strPath, uint64_t nFrame, uint64_t nLengthFrames, uint32_t nRate)
+bool CResumePlaces::Remember(const std::string& strPath, uint64_t nFrame, uint64_t nLengthFrames, uint32_t nRate,
+                             int nSpeedIdx)
 {
-    return m_pStore->Store(strPath, {nFrame, nLengthFrames, nRate, m_nRunFileSize, m_nRunFileModifiedNs});
+    return m_pStore->Store(
+        strPath, {nFrame, nLengthFrames, nRate, m_nRunFileSize, m_nRunFileModifiedNs, nSpeedIdx, WallClockMs()});
 }
 
 bool CResumePlaces::Forget(const std::string& strPath)
@@ -31,7 +35,7 @@ bool CResumePlaces::Forget(const std::string& strPath)
     return m_pStore->Forget(strPath);
 }
 
-std::optional<uint64_t> CResumePlaces::TrustedFrame(const std::string& strPath) const
+std::optional<CPositionStore::SPosition> CResumePlaces::TrustedPlace(const std::string& strPath) const
 {
     const auto position = m_pStore ? m_pStore->Find(strPath) : std::nullopt;
     if (!position)
@@ -44,5 +48,5 @@ std::optional<uint64_t> CResumePlaces::TrustedFrame(const std::string& strPath) 
     const bool bStamped = position->nFileSize != 0 || position->nModifiedNs != 0;
     if (bStamped && (position->nFileSize != nSize || position->nModifiedNs != nModifiedNs))
         return std::nullopt;
-    return position->nFrame;
+    return position;
 }

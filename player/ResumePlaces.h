@@ -18,13 +18,14 @@ public:
 
     // Notes the file's stamp as its run begins, to store with its places.
     void StampRun(const std::string& strPath);
-    // False when the database could not write it (its error says why).
-    // Call with a store only.
-    bool Remember(const std::string& strPath, uint64_t nFrame, uint64_t nLengthFrames, uint32_t nRate);
+    // Stores the place with the speed step it plays at and the wall clock's
+    // time. False when the database could not write it (its error says
+    // why). Call with a store only.
+    bool Remember(const std::string& strPath, uint64_t nFrame, uint64_t nLengthFrames, uint32_t nRate, int nSpeedIdx);
     bool Forget(const std::string& strPath);
-    // The frame stored for the file, while it is still the file it was. A
+    // The place stored for the file, while it is still the file it was. A
     // place stored without the stamp, by an earlier version, is trusted.
-    std::optional<uint64_t> TrustedFrame(const std::string& strPath) const;
+    std::optional<CPositionStore::SPosition> TrustedPlace(const std::string& strPath) const;
 
 private:
     CPositionStore* m_pStore = nullptr;

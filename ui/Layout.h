@@ -86,7 +86,7 @@ constexpr SRect kBrowserFolderModeRect{95, 0, 93, 16};
 
 // The settings dialog: the frame of the pause choice, the choice, OK, Cancel.
 constexpr int kSettingWidth = 243;
-constexpr int kSettingHeight = 145;
+constexpr int kSettingHeight = 195;
 constexpr SRect kSettingFrameRect{26, 16, 123, 65};
 constexpr SRect kSettingWaitRect{61, 41, 74, 20};
 constexpr SRect kSettingOkRect{175, 0, 61, 24};
@@ -94,3 +94,6 @@ constexpr SRect kSettingCancelRect{175, 24, 61, 24};
 // The two modes below the pause, each a check box.
 constexpr SRect kSettingClearRect{26, 90, 150, 22};
 constexpr SRect kSettingSkipRect{26, 115, 150, 22};
+// Below them the two switches of resuming, wider for their longer labels.
+constexpr SRect kSettingBookSpeedRect{26, 140, 200, 22};
+constexpr SRect kSettingRewindRect{26, 165, 200, 22};

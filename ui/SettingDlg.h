@@ -1,5 +1,6 @@
 // CSettingDlg: the pause the player makes between two files of the list,
-// and how it speeds speech up: the clear mode and the skipping of silence.
+// how it speeds speech up: the clear mode and the skipping of silence, and
+// how it resumes: each book at its own speed, a little back after a while away.
 #pragma once
 
 #include "ModalDialog.h"
@@ -30,6 +31,8 @@ public:
     int m_nWaitMs = 0;
     bool m_bClearSpeech = false;
     bool m_bSkipSilence = false;
+    bool m_bSpeedPerBook = true;
+    bool m_bRewindOnResume = true;
 
     // The parts, in the order the focus goes through them. The frame comes
     // first so that the choice draws over it.
@@ -37,6 +40,8 @@ public:
     Fl_Choice m_ChoiceWait;
     Fl_Check_Button m_CheckClear;
     Fl_Check_Button m_CheckSkip;
+    Fl_Check_Button m_CheckBookSpeed;
+    Fl_Check_Button m_CheckRewind;
     CDefaultButton m_ButtonOk;
     Fl_Button m_ButtonCancel;
 

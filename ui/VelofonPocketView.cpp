@@ -536,8 +536,11 @@ bool CVelofonPocketView::ChooseSettings(SPlayerSettings& settings)
     dialog.m_nWaitMs = settings.nWaitMs;
     dialog.m_bClearSpeech = settings.bClearSpeech;
     dialog.m_bSkipSilence = settings.bSkipSilence;
+    dialog.m_bSpeedPerBook = settings.bSpeedPerBook;
+    dialog.m_bRewindOnResume = settings.bRewindOnResume;
     if (!dialog.DoModal())
         return false;
-    settings = SPlayerSettings{dialog.m_nWaitMs, dialog.m_bClearSpeech, dialog.m_bSkipSilence};
+    settings = SPlayerSettings{dialog.m_nWaitMs, dialog.m_bClearSpeech, dialog.m_bSkipSilence, dialog.m_bSpeedPerBook,
+        dialog.m_bRewindOnResume};
     return true;
 }

@@ -2,10 +2,12 @@
 
 #include <sys/time.h>
 #include <ctime>
+#include <time.h>
 
 namespace {
 
 int (*g_pfnSource)() = nullptr;
+int64_t (*g_pfnWallSource)() = nullptr;
 
 int SystemMillisecondsOfDay()
 {
@@ -32,4 +34,18 @@ int SecondsOfDay()
 void SetTimeOfDaySource(int (*pfnMilliseconds)())
 {
     g_pfnSource = pfnMilliseconds;
+}
+
+int64_t WallClockMs()
+{
+    if (g_pfnWallSource)
+        return g_pfnWallSource();
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void SetWallClockSource(int64_t (*pfnMilliseconds)())
+{
+    g_pfnWallSource = pfnMilliseconds;
 }

@@ -79,19 +79,32 @@ constexpr size_t kLongestPath = 4096;
 constexpr size_t kMaxLinesFileSize = CPositionStore::kMaxEntries * (4 * kLongestPath + 64);
 
 // The database's version once the file of earlier versions has been
-// carried over (or there was none).
+// carried over (or there was none), and the version that also keeps each
+// place's speed and the time it was stored.
 constexpr int kCarriedOverVersion = 1;
+constexpr int kSchemaVersion = 2;
 // Another process holding the database (a second player of the same
 // settings, which the single-instance lock keeps away) is waited for this long.
 constexpr int kBusyWaitMs = 250;
 
+// The columns of the second version have defaults: the first version's
+// program, which names its columns, still inserts and reads rows.
 const char kCreateTable[] = "CREATE TABLE IF NOT EXISTS positions (path BLOB PRIMARY KEY NOT NULL, "
                             "frame INTEGER NOT NULL, length INTEGER NOT NULL, rate INTEGER NOT NULL, "
-                            "size INTEGER NOT NULL, modified INTEGER NOT NULL, used INTEGER NOT NULL)";
-const char kSelectAll[] = "SELECT path, frame, length, rate, size, modified, used FROM positions ORDER BY used DESC";
-const char kUpsert[] = "INSERT INTO positions (path, frame, length, rate, size, modified, used) "
-                       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (path) DO UPDATE SET frame = ?2, "
-                       "length = ?3, rate = ?4, size = ?5, modified = ?6, used = ?7";
+                            "size INTEGER NOT NULL, modified INTEGER NOT NULL, used INTEGER NOT NULL, "
+                            "speed INTEGER NOT NULL DEFAULT -1, stored INTEGER NOT NULL DEFAULT 0)";
+const char* const kAddedColumns[][2] = {
+    {"speed", "ALTER TABLE positions ADD COLUMN speed INTEGER NOT NULL DEFAULT -1"},
+    {"stored", "ALTER TABLE positions ADD COLUMN stored INTEGER NOT NULL DEFAULT 0"},
+};
+const char kSelectAll[] = "SELECT path, frame, length, rate, size, modified, used, speed, stored FROM positions "
+                          "ORDER BY used DESC";
+// A first version's database that a read-only session leaves as it is.
+const char kSelectFirstVersion[] = "SELECT path, frame, length, rate, size, modified, used, -1, 0 FROM positions "
+                                   "ORDER BY used DESC";
+const char kUpsert[] = "INSERT INTO positions (path, frame, length, rate, size, modified, used, speed, stored) "
+                       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT (path) DO UPDATE SET frame = ?2, "
+                       "length = ?3, rate = ?4, size = ?5, modified = ?6, used = ?7, speed = ?8, stored = ?9";
 const char kDelete[] = "DELETE FROM positions WHERE path = ?1";
 
 std::string Describe(const std::string& strPath, int nError)
@@ -149,6 +162,35 @@ bool IsDamage(int nResult)
 int64_t AsColumn(uint64_t n)
 {
     return static_cast<int64_t>(n);
+}
+
+int UserVersion(sqlite3* pDb)
+{
+    int nVersion = 0;
+    Run(pDb, "PRAGMA user_version", {}, nullptr, [&nVersion](sqlite3_stmt* p) { nVersion = sqlite3_column_int(p, 0); });
+    return nVersion;
+}
+
+bool HasColumn(sqlite3* pDb, const char* strColumn)
+{
+    bool bThere = false;
+    Run(pDb, (std::string("SELECT 1 FROM pragma_table_info('positions') WHERE name = '") + strColumn + "'").c_str(), {},
+        nullptr, [&bThere](sqlite3_stmt*) { bThere = true; });
+    return bThere;
+}
+
+// Adds what the first version lacks; a database whose carry-over is still
+// to come gets its version from it.
+int UpgradeSchema(sqlite3* pDb)
+{
+    int nResult = SQLITE_OK;
+    for (const auto& astrColumn : kAddedColumns) {
+        if (nResult == SQLITE_OK && !HasColumn(pDb, astrColumn[0]))
+            nResult = Run(pDb, astrColumn[1]);
+    }
+    if (nResult == SQLITE_OK && UserVersion(pDb) == kCarriedOverVersion)
+        nResult = Run(pDb, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    return nResult;
 }
 
 } // namespace
@@ -215,9 +257,7 @@ void CPositionStore::SetPath(const std::string& strPath, const std::string& strC
         return;
     OpenDatabase();
     sqlite3* pDb = m_pDatabase->pDb;
-    int nVersion = 0;
-    if (pDb)
-        Run(pDb, "PRAGMA user_version", {}, nullptr, [&nVersion](sqlite3_stmt* p) { nVersion = sqlite3_column_int(p, 0); });
+    const int nVersion = pDb ? UserVersion(pDb) : 0;
     if (!strCarriedFrom.empty() && nVersion < kCarriedOverVersion && GetReadOnlyReason().empty())
         CarryOver(strCarriedFrom);
 }
@@ -260,15 +300,19 @@ void CPositionStore::OpenDatabase()
                     nResult = Run(pDb, "PRAGMA synchronous = NORMAL");
                 if (nResult == SQLITE_OK)
                     nResult = Run(pDb, kCreateTable);
+                if (nResult == SQLITE_OK)
+                    nResult = UpgradeSchema(pDb);
             }
             SEntries& entries = *m_pEntries;
+            const char* strSelect = bReadOnly && !HasColumn(pDb, kAddedColumns[0][0]) ? kSelectFirstVersion : kSelectAll;
             if (nResult == SQLITE_OK) {
-                nResult = Run(pDb, kSelectAll, {}, nullptr, [&entries](sqlite3_stmt* p) {
+                nResult = Run(pDb, strSelect, {}, nullptr, [&entries](sqlite3_stmt* p) {
                     const auto* pPath = static_cast<const char*>(sqlite3_column_blob(p, 0));
                     const std::string strFile(pPath ? pPath : "", static_cast<size_t>(sqlite3_column_bytes(p, 0)));
                     const SPosition position{static_cast<uint64_t>(sqlite3_column_int64(p, 1)),
                         static_cast<uint64_t>(sqlite3_column_int64(p, 2)), static_cast<uint32_t>(sqlite3_column_int64(p, 3)),
-                        static_cast<uint64_t>(sqlite3_column_int64(p, 4)), sqlite3_column_int64(p, 5)};
+                        static_cast<uint64_t>(sqlite3_column_int64(p, 4)), sqlite3_column_int64(p, 5),
+                        sqlite3_column_int(p, 7), sqlite3_column_int64(p, 8)};
                     if (entries.list.size() < kMaxEntries)
                         entries.Append(strFile, position, sqlite3_column_int64(p, 6));
                 });
@@ -311,7 +355,7 @@ void CPositionStore::CarryOver(const std::string& strFile)
         ::unlink(strFile.c_str());
     }
     if (m_pDatabase->pDb && Flush())
-        Run(m_pDatabase->pDb, ("PRAGMA user_version = " + std::to_string(kCarriedOverVersion)).c_str());
+        Run(m_pDatabase->pDb, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
 }
 
 std::optional<CPositionStore::SPosition> CPositionStore::Find(const std::string& strFile) const
@@ -368,7 +412,7 @@ bool CPositionStore::Flush()
         const SPosition& position = entry->second->position;
         nResult = Run(pDb, kUpsert,
             {AsColumn(position.nFrame), AsColumn(position.nLengthFrames), position.nRate, AsColumn(position.nFileSize),
-                position.nModifiedNs, entry->second->nUse},
+                position.nModifiedNs, entry->second->nUse, position.nSpeedIdx, position.nStoredMs},
             &*it);
     }
     if (nResult == SQLITE_OK)

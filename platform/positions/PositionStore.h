@@ -9,7 +9,9 @@
 // .damaged.2, ...) and a new one begun; one that cannot be read makes the
 // session read-only and is left alone, as is everything while the session
 // is read-only (without the single-instance lock). The line-per-entry file
-// of earlier versions is read once, carried over and removed.
+// of earlier versions is read once, carried over and removed. A database of
+// the first version, without the speeds and times, gains them in place when
+// the session may write, and stays readable to the first version's program.
 //
 // The entries are kept in memory too: a store that cannot be written keeps
 // the position all the same and writes it with the next store that can.
@@ -24,6 +26,7 @@
 class CPositionStore {
 public:
     static constexpr size_t kMaxEntries = 5000;
+    static constexpr int kNoSpeed = -1;
 
     struct SPosition {
         uint64_t nFrame = 0;
@@ -36,6 +39,11 @@ public:
         // an entry carried over from a file of an earlier version.
         uint64_t nFileSize = 0;
         int64_t nModifiedNs = 0;
+        // The speed step the file last played at; kNoSpeed where none was
+        // stored (by the first version of the database).
+        int nSpeedIdx = kNoSpeed;
+        // When the place was stored, in milliseconds since 1970; 0 where unknown.
+        int64_t nStoredMs = 0;
     };
 
     CPositionStore();

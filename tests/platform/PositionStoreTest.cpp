@@ -1,12 +1,13 @@
 // The positions database: what a new store reads back, odd paths, the limit
 // of entries and the order of use, the file of earlier versions carried
 // over, small writes, damaged and unreadable databases, folders that cannot
-// be written and read-only sessions.
+// be written, read-only sessions, and databases of the first version.
 #include "platform/positions/PositionStore.h"
 
 #include "WavBytes.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <string>
@@ -50,6 +51,30 @@ protected:
         EXPECT_EQ(position->nRate, expected.nRate) << strFile;
         EXPECT_EQ(position->nFileSize, expected.nFileSize) << strFile;
         EXPECT_EQ(position->nModifiedNs, expected.nModifiedNs) << strFile;
+    }
+
+    // Runs statements on the database as another program would; false when one fails.
+    bool Execute(const std::vector<std::string>& astrStatements) const
+    {
+        sqlite3* pDb = nullptr;
+        bool bDone = sqlite3_open(DbPath().c_str(), &pDb) == SQLITE_OK;
+        for (const std::string& strStatement : astrStatements)
+            bDone = bDone && sqlite3_exec(pDb, strStatement.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(pDb);
+        return bDone;
+    }
+    int64_t QueryInt(const std::string& strQuery) const
+    {
+        sqlite3* pDb = nullptr;
+        sqlite3_stmt* pStatement = nullptr;
+        int64_t nValue = -1;
+        if (sqlite3_open_v2(DbPath().c_str(), &pDb, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK
+            && sqlite3_prepare_v2(pDb, strQuery.c_str(), -1, &pStatement, nullptr) == SQLITE_OK
+            && sqlite3_step(pStatement) == SQLITE_ROW)
+            nValue = sqlite3_column_int64(pStatement, 0);
+        sqlite3_finalize(pStatement);
+        sqlite3_close(pDb);
+        return nValue;
     }
 
     CTempDir m_dir;
@@ -194,6 +219,54 @@ TEST_F(PositionStoreTest, AForgottenEntryStaysForgottenAndAFolderInTheWayFailsTh
     CPositionStore unset;
     EXPECT_FALSE(unset.Store("/a", PositionFor(1)));
     EXPECT_FALSE(unset.Find("/a").has_value());
+}
+
+// A database of the first version, without the speeds and the times the
+// places were stored: a read-only session reads it as it is, one that may
+// write adds them in place, and the first version's own statements still
+// work on it afterwards.
+TEST_F(PositionStoreTest, AFirstVersionDatabaseIsReadAsItIsAndUpgradedInPlace)
+{
+    std::filesystem::create_directories(m_dir.Path() + "/config");
+    const char kFirstVersionRow[] = "INSERT INTO positions (path, frame, length, rate, size, modified, used) "
+                                    "VALUES (CAST('/old' AS BLOB), 7, 8, 9, 10, 11, 1)";
+    ASSERT_TRUE(Execute({"PRAGMA journal_mode = WAL",
+        "CREATE TABLE positions (path BLOB PRIMARY KEY NOT NULL, frame INTEGER NOT NULL, length INTEGER NOT NULL, "
+        "rate INTEGER NOT NULL, size INTEGER NOT NULL, modified INTEGER NOT NULL, used INTEGER NOT NULL)",
+        kFirstVersionRow, "PRAGMA user_version = 1"}));
+    const Bytes abFirstVersion = ReadWholeFile(DbPath());
+    const auto expectOld = [](const CPositionStore& store) {
+        const auto position = store.Find("/old");
+        ASSERT_TRUE(position.has_value());
+        EXPECT_EQ(position->nFrame, 7u);
+        EXPECT_EQ(position->nModifiedNs, 11);
+        EXPECT_EQ(position->nSpeedIdx, CPositionStore::kNoSpeed);
+        EXPECT_EQ(position->nStoredMs, 0);
+    };
+    {
+        CPositionStore readOnly;
+        readOnly.SetReadOnly("locked elsewhere");
+        readOnly.SetPath(DbPath(), OldPath());
+        expectOld(readOnly);
+    }
+    EXPECT_TRUE(ReadWholeFile(DbPath()) == abFirstVersion) << "a read-only session changed the database";
+    EXPECT_EQ(QueryInt("PRAGMA user_version"), 1);
+
+    expectOld(Reopen());
+    EXPECT_EQ(QueryInt("PRAGMA user_version"), 2);
+    ASSERT_TRUE(m_store.Store("/new", {1, 2, 3, 4, 5, 17, 1767268800123}));
+    EXPECT_TRUE(Execute({"DELETE FROM positions WHERE path = CAST('/old' AS BLOB)", kFirstVersionRow,
+        "SELECT path, frame, length, rate, size, modified, used FROM positions"}));
+    expectOld(Reopen());
+    const auto position = m_store.Find("/new");
+    ASSERT_TRUE(position.has_value());
+    EXPECT_EQ(position->nSpeedIdx, 17);
+    EXPECT_EQ(position->nStoredMs, 1767268800123);
+
+    std::filesystem::remove_all(m_dir.Path() + "/config");
+    Reopen();
+    EXPECT_EQ(QueryInt("PRAGMA user_version"), 2) << "a new database";
+    EXPECT_TRUE(Execute({kFirstVersionRow})) << "the first version cannot write a new database";
 }
 
 } // namespace

@@ -54,7 +54,8 @@ public:
         m_offeredSettings = settings;
         m_nOfferedWaitMs = settings.nWaitMs;
         if (m_bChooseOk)
-            settings = SPlayerSettings{m_nChosenWaitMs, m_chosenSettings.bClearSpeech, m_chosenSettings.bSkipSilence};
+            settings = SPlayerSettings{m_nChosenWaitMs, m_chosenSettings.bClearSpeech, m_chosenSettings.bSkipSilence,
+                m_chosenSettings.bSpeedPerBook, m_chosenSettings.bRewindOnResume};
         return m_bChooseOk;
     }
 

@@ -13,6 +13,7 @@ int STestClock::nStepMs = 1;
 int STestClock::nAlarmMs = -1;
 std::function<void()> STestClock::onAlarm;
 std::function<void()> STestClock::onRead;
+int64_t STestClock::nWallMs = 0;
 
 int STestClock::Read()
 {
@@ -69,6 +70,9 @@ void PlayerFixture::SetUp()
     STestClock::nAlarmMs = -1;
     STestClock::onRead = nullptr;
     SetTimeOfDaySource(STestClock::Read);
+    // 2026-01-01 12:00 UTC.
+    STestClock::nWallMs = 1767268800000;
+    SetWallClockSource(STestClock::ReadWall);
 }
 
 void PlayerFixture::TearDown()
@@ -78,6 +82,7 @@ void PlayerFixture::TearDown()
     STestClock::onRead = nullptr;
     Close();
     SetTimeOfDaySource(nullptr);
+    SetWallClockSource(nullptr);
     ::unsetenv("XDG_CONFIG_HOME");
     m_pDir.reset();
 }

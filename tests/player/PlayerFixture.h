@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +30,9 @@ struct STestClock {
     static std::function<void()> onAlarm;
     static std::function<void()> onRead;
     static int Read();
+    // The wall clock stands still until a test moves it.
+    static int64_t nWallMs;
+    static int64_t ReadWall() { return nWallMs; }
 };
 
 class PlayerFixture : public ::testing::Test {
