@@ -29,6 +29,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// A chapter of a file (an M4B's chapter list, an MP3's CHAP frames, Ogg and
+// FLAC CHAPTERnnn tags, Matroska's editions), in frames of what Read delivers.
+struct SChapter {
+    uint64_t nStartFrame = 0; // first frame, in frames of the decoded stream
+    uint64_t nEndFrame = 0;   // exclusive: the next chapter's start; the last one's is the file's end
+    std::string strTitle;     // its "title" metadata, empty when none
+};
 
 class IDecodedFile {
 public:
@@ -72,6 +81,11 @@ public:
     // FLAC or Ogg picture): its bytes and "jpg" or "png" (else "img");
     // false when it has none.
     virtual bool GetCover(std::string& strBytes, std::string& strExtension) const = 0;
+    // The chapters of the file last opened, also once closed (like GetTag);
+    // empty when it has none. Sorted by start, each start a distinct frame
+    // before the end; the last one ends with the length, which becomes exact
+    // once the end has been read.
+    virtual const std::vector<SChapter>& GetChapters() const = 0;
     // Why Open failed, or why reading stopped part-way; empty otherwise.
     virtual const std::string& GetError() const = 0;
 
@@ -83,7 +97,7 @@ public:
 
 // The module's entry point: a new decoded file, or nullptr when the module
 // was built for another nInterfaceVersion than the caller's.
-constexpr int kDecodedFileInterfaceVersion = 1;
+constexpr int kDecodedFileInterfaceVersion = 2;
 constexpr const char* kNewDecodedFileSymbol = "VelofonNewDecodedFile";
 extern "C" {
 typedef IDecodedFile* (*PNewDecodedFile)(int nInterfaceVersion);

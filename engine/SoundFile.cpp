@@ -169,6 +169,7 @@ bool CSoundFile::Open(const std::string& strPath)
         return false;
     }
     m_strDecoderError.clear();
+    m_nEndFrame = kNoEndFrame;
     if (TakesDecodedRoad(strPath))
         return OpenDecoded(strPath);
     // What the reader says against the file, should FFmpeg refuse it too: it
@@ -240,11 +241,31 @@ bool CSoundFile::OpenDecoded(const std::string& strPath)
 
 uint32_t CSoundFile::Read(void* pBuffer, uint32_t nCount)
 {
-    if (IsWaveOpen())
+    if (IsWaveOpen()) {
+        // The bytes a copy whose data chunk stops at the end frame would give.
+        if (m_nEndFrame != kNoEndFrame) {
+            const uint64_t nEndFrames = std::min(m_nEndFrame, (UINT64_MAX - m_WaveFile.DataOffset()) / m_wfx.nBlockAlign);
+            const uint64_t nEnd = m_WaveFile.DataOffset() + nEndFrames * m_wfx.nBlockAlign;
+            const uint64_t nPosition = m_WaveFile.GetPosition();
+            nCount = static_cast<uint32_t>(std::min<uint64_t>(nCount, nEnd > nPosition ? nEnd - nPosition : 0));
+        }
         return m_WaveFile.Read(pBuffer, nCount);
-    if (IsDecodedOpen())
+    }
+    if (IsDecodedOpen()) {
+        if (m_nEndFrame != kNoEndFrame) {
+            const uint64_t nPosition = m_pDecodedFile->GetPositionFrames();
+            const uint64_t nFrames = m_nEndFrame > nPosition ? m_nEndFrame - nPosition : 0;
+            nCount = static_cast<uint32_t>(std::min<uint64_t>(nCount / m_wfx.nBlockAlign, nFrames) * m_wfx.nBlockAlign);
+        }
         return m_pDecodedFile->Read(pBuffer, nCount);
+    }
     return 0;
+}
+
+const std::vector<SChapter>& CSoundFile::GetChapters() const
+{
+    static const std::vector<SChapter> kNone;
+    return m_nType == kTypeDecoded ? m_pDecodedFile->GetChapters() : kNone;
 }
 
 bool CSoundFile::Close()

@@ -19,6 +19,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+// SetEndFrame's "the file ends where it ends".
+constexpr uint64_t kNoEndFrame = UINT64_MAX;
 
 // Why the last Open failed, most precise first. The player only needs
 // success or failure; the command-line tool tells the user the reason.
@@ -129,6 +133,10 @@ public:
     uint64_t GetLengthFrames() const;
     uint64_t GetPositionFrames() const;
     bool IsDecoded() const { return m_nType == kTypeDecoded; }
+    // Reads from now on end at frame nFrame (exclusive), as if the file ended
+    // there; lengths and seeks are unchanged. Each Open sets kNoEndFrame.
+    void SetEndFrame(uint64_t nFrame) { m_nEndFrame = nFrame; }
+    uint64_t GetEndFrame() const { return m_nEndFrame; }
 
     EOpenError GetLastError() const { return m_eLastError; }
     int GetLastErrno() const { return m_WaveFile.GetLastErrno(); }
@@ -148,6 +156,9 @@ public:
     {
         return m_nType == kTypeDecoded && m_pDecodedFile->GetCover(strBytes, strExtension);
     }
+    // The last file's chapters (see IDecodedFile); none for a WAV that the
+    // own reader plays.
+    const std::vector<SChapter>& GetChapters() const;
     const CWaveFile& WaveFile() const { return m_WaveFile; }
 
 private:
@@ -167,4 +178,5 @@ private:
     std::unique_ptr<IDecodedFile> m_pDecodedFile;
     EOpenError m_eLastError = EOpenError::None;
     std::string m_strDecoderError;
+    uint64_t m_nEndFrame = kNoEndFrame;
 };

@@ -64,6 +64,10 @@ public:
     // Moves the reader; the segments already on the tracks stay.
     void Seek(uint64_t nPosition) { m_SoundFile.Seek(nPosition); }
     void SeekFrame(uint64_t nFrame) { m_SoundFile.SeekFrame(nFrame); }
+    // The open file ends at its frame nFrame (exclusive) for what is read from
+    // now on, as if it ended there; each Open resets it to kNoEndFrame. With a
+    // seek to S before, the output is that of a file of frames S to nFrame.
+    void SetEndFrame(uint64_t nFrame) { m_SoundFile.SetEndFrame(nFrame); }
     bool Close() { return m_SoundFile.Close(); }
     // The last opened file's format (null before the first file).
     const WAVEFORMATEX* GetFormat() const { return m_SoundFile.GetFormat(); }

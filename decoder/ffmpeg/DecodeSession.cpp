@@ -108,6 +108,8 @@ bool CDecodeSession::Open(int hFile, const struct stat& st, const std::string& s
         return false;
     }
     EstimateLength();
+    m_vAllChapters = ReadChapters(m_pFormat, m_nOutRate);
+    CutChapters(m_vAllChapters, m_nLength, m_vChapters);
     return true;
 }
 
@@ -399,6 +401,7 @@ bool CDecodeSession::Refill()
     if (m_bEnded && !m_bLengthExact) {
         m_nLength = m_nBufferStart + m_nBufferFrames;
         m_bLengthExact = true;
+        CutChapters(m_vAllChapters, m_nLength, m_vChapters);
     }
     return m_nBufferFrames > 0;
 }

@@ -14,6 +14,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "ChapterList.h"
 #include "FileInput.h"
 #include "SeekIndex.h"
 
@@ -60,6 +61,7 @@ public:
     // FLAC or Ogg picture): its bytes and "jpg" or "png" (else "img"), or
     // nothing when it has none.
     bool GetCover(std::string& strBytes, std::string& strExtension) const;
+    const std::vector<SChapter>& GetChapters() const { return m_vChapters; }
 
 private:
     bool OpenDemuxer(std::string& strError);
@@ -119,6 +121,9 @@ private:
     bool m_bEnded = false;
     bool m_bLengthExact = false;
     uint64_t m_nLength = 0;
+    // The file's chapters as read, and as the length cuts them.
+    std::vector<SChapter> m_vAllChapters;
+    std::vector<SChapter> m_vChapters;
 
     // Converted frames not yet read; m_nBufferStart is the first one's position.
     std::vector<int16_t> m_vBuffer;

@@ -49,6 +49,7 @@ public:
     std::string GetFormatName() const override;
     std::string GetTag(const char* strKey) const override;
     bool GetCover(std::string& strBytes, std::string& strExtension) const override;
+    const std::vector<SChapter>& GetChapters() const override;
     const std::string& GetError() const override;
     bool Close() override;
     bool IsOpen() const override { return m_bOpen; }
@@ -148,6 +149,12 @@ std::string CFfmpegDecodedFile::GetTag(const char* strKey) const
 bool CFfmpegDecodedFile::GetCover(std::string& strBytes, std::string& strExtension) const
 {
     return m_pSession && m_pSession->GetCover(strBytes, strExtension);
+}
+
+const std::vector<SChapter>& CFfmpegDecodedFile::GetChapters() const
+{
+    static const std::vector<SChapter> kNone;
+    return m_pSession ? m_pSession->GetChapters() : kNone;
 }
 
 const std::string& CFfmpegDecodedFile::GetError() const
