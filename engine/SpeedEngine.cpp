@@ -116,6 +116,7 @@ void CSpeedEngine::Prepare(const SGeometry& geometry)
         m_PauseShortener.Reset(m_nSampleRate);
     m_nMarks = 0;
     m_nOutputFrames = 0;
+    m_nFadeOutLeft = kNoFadeOut;
     m_bStreamStarted = false;
     m_bEndOfInput = 0;
     m_nHop = geometry.nHop;
@@ -228,8 +229,12 @@ uint32_t CSpeedEngine::Fill(void* pBuffer, uint32_t nCapacity)
         m_nStreamOrigin = m_SoundFile.GetPositionFrames();
         m_bStreamStarted = true;
     }
+    if (HasFadedOut())
+        return 0;
     const uint64_t nStartFrame = GetNextOutputFrame();
-    const uint32_t nBytes = m_bClearActive ? FillClear(pBuffer, nCapacity) : FillExact(pBuffer, nCapacity);
+    uint32_t nBytes = m_bClearActive ? FillClear(pBuffer, nCapacity) : FillExact(pBuffer, nCapacity);
+    if (m_nFadeOutLeft != kNoFadeOut)
+        nBytes = kOutputFrameBytes * ApplyFadeOut(static_cast<int16_t*>(pBuffer), nBytes / kOutputFrameBytes, nStartFrame);
     if (nBytes > 0) {
         m_aMarks[m_nMarks % kMarkCount] = SOutputMark{m_nOutputFrames, nStartFrame};
         ++m_nMarks;
@@ -264,6 +269,32 @@ uint32_t CSpeedEngine::FillExact(void* pBuffer, uint32_t nCapacity)
     }
     MakeStereo(m_asMono, pBuffer, nProduced);
     return 2 * static_cast<uint32_t>(nProduced);
+}
+
+void CSpeedEngine::SetFadeOut(uint64_t nFramesLeft, uint64_t nFadeFrames)
+{
+    m_nFadeOutLeft = nFramesLeft;
+    m_nFadeOutFrames = nFadeFrames;
+    m_nFadeStartFrame = GetNextOutputFrame();
+}
+
+// Only the frames of the fade itself are touched, so that what plays before
+// it stays byte for byte what plays without a timer.
+uint32_t CSpeedEngine::ApplyFadeOut(int16_t* pFrames, uint32_t nFrames, uint64_t nStartFrame)
+{
+    const uint32_t nKept = static_cast<uint32_t>(std::min<uint64_t>(nFrames, m_nFadeOutLeft));
+    const uint64_t nBeforeFade = m_nFadeOutLeft - std::min(m_nFadeOutLeft, m_nFadeOutFrames);
+    // The fade begins in this fill: its place, to the fill.
+    if (nBeforeFade > 0 && nBeforeFade < nKept)
+        m_nFadeStartFrame = nStartFrame;
+    const int64_t nLength = static_cast<int64_t>(m_nFadeOutFrames);
+    for (uint32_t i = static_cast<uint32_t>(std::min<uint64_t>(nBeforeFade, nKept)); i < nKept; ++i) {
+        const int64_t nLeft = static_cast<int64_t>(m_nFadeOutLeft - i);
+        pFrames[2 * i] = static_cast<int16_t>(pFrames[2 * i] * nLeft / nLength);
+        pFrames[2 * i + 1] = static_cast<int16_t>(pFrames[2 * i + 1] * nLeft / nLength);
+    }
+    m_nFadeOutLeft -= nKept;
+    return nKept;
 }
 
 // The clear stretcher's output, with the Mixing gain.

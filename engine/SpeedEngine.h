@@ -92,6 +92,19 @@ public:
     // The frame of the file that the next output frame comes from: where a
     // restart continues so that nothing is lost or heard twice.
     uint64_t GetNextOutputFrame() const;
+    // The sleep timer's end: the output written from now on ends after
+    // nFramesLeft more frames, all of it (the tones too) fading out evenly
+    // over the last nFadeFrames; Fill then returns 0 as at the file's end.
+    // kNoFadeOut for none, which each Open sets.
+    static constexpr uint64_t kNoFadeOut = UINT64_MAX;
+    void SetFadeOut(uint64_t nFramesLeft, uint64_t nFadeFrames);
+    // Output frames left before the fade-out's end; kNoFadeOut without one.
+    uint64_t GetFadeOutLeft() const { return m_nFadeOutLeft; }
+    bool HasFadedOut() const { return m_nFadeOutLeft == 0; }
+    // The frame of the file (to a fill) where the fade began, what a listener
+    // falling asleep may not have followed; before it begins, where the
+    // sound stood as the fade-out was set.
+    uint64_t GetFadeStartFrame() const { return m_nFadeStartFrame; }
     // Frames of the file that skipping silence has left out since Open.
     uint64_t GetSkippedFrames() const { return m_bSkipActive ? static_cast<uint64_t>(m_PauseShortener.GetRemoved()) : 0; }
 
@@ -127,6 +140,9 @@ private:
     uint32_t FillExact(void* pBuffer, uint32_t nCapacity);
     uint32_t FillClear(void* pBuffer, uint32_t nCapacity);
     void ApplyGain(int16_t* pSamples, int32_t nCount) const;
+    // Fades the stereo frames of one fill, which begins at nStartFrame of
+    // the file; returns the frames to keep.
+    uint32_t ApplyFadeOut(int16_t* pFrames, uint32_t nFrames, uint64_t nStartFrame);
     // The converted input, through the pause shortener when it is on: whole
     // reads, fewer samples only at the end.
     int32_t ReadStream(int16_t* pDest, int32_t nFrames);
@@ -187,6 +203,9 @@ private:
     SOutputMark m_aMarks[kMarkCount] = {};
     int m_nMarks = 0;
     uint64_t m_nOutputFrames = 0;
+    uint64_t m_nFadeOutLeft = kNoFadeOut;
+    uint64_t m_nFadeOutFrames = 0;
+    uint64_t m_nFadeStartFrame = 0;
     // The reader's frame when the stream began (the place of the Seek after Open).
     uint64_t m_nStreamOrigin = 0;
     bool m_bStreamStarted = false;
