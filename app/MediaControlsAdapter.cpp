@@ -116,6 +116,17 @@ SMediaState CMediaControlsAdapter::GetMediaState()
         state.strAlbum = tags.strAlbum;
         state.strArtist = tags.strArtist;
         state.strArtPath = tags.strArtPath;
+        // In a book with chapters the chapter is the title, the book the album.
+        const int nChapter = shown.nEntry == m_controller.GetCurrentEntry() ? m_controller.GetCurrentChapter() : -1;
+        if (nChapter >= 0) {
+            const std::string& strChapter = m_controller.GetChapters()[static_cast<size_t>(nChapter)].strTitle;
+            if (!strChapter.empty()) {
+                state.strAlbum = !tags.strTitle.empty() ? tags.strTitle
+                    : !tags.strAlbum.empty()            ? tags.strAlbum
+                                                        : FileNameOfPath(state.strPath);
+                state.strTitle = strChapter;
+            }
+        }
     }
     const bool bHasEntries = playList.GetCount() > 0;
     state.bCanGoNext = bHasEntries;

@@ -4,6 +4,7 @@
 
 #include "PlaybackController.h"
 
+#include "engine/Chapters.h"
 #include "platform/events/TimeOfDay.h"
 
 #include <algorithm>
@@ -41,8 +42,11 @@ uint64_t CPlaybackController::RewoundFrame(uint64_t nFrame, int64_t nAwayMs) con
 {
     if (!m_bRewindOnResume)
         return nFrame;
-    // The floor is the file's start.
-    return RewindOnResume(nFrame, 0, nAwayMs, GetSampleRate());
+    // Never back over the start of the chapter (or of the file).
+    const std::vector<SChapter>& chapters = GetChapters();
+    const int nChapter = ChapterAt(chapters, nFrame);
+    const uint64_t nFloor = nChapter >= 0 ? chapters[static_cast<size_t>(nChapter)].nStartFrame : 0;
+    return RewindOnResume(nFrame, nFloor, nAwayMs, GetSampleRate());
 }
 
 bool CPlaybackController::OnPauseToggling(bool bResume)

@@ -8,6 +8,15 @@ const char kAlphaQuestion[] =
 const char kDeviceLostMessage[] = "サウンドデバイスが応答しないため、再生を停止しました。";
 const char kNoDeviceMessage[] = "サウンドデバイスを開けないため、再生できません。";
 const char kSavedTimeTip[] = "無音の短縮で節約した時間 ";
+const char kElapsedTip[] = "経過 ";
+const char kLengthTip[] = "長さ ";
+const char kFileLeftTip[] = "残り ";
+const char kChapterLeftTip[] = "章の残り ";
+const char kTimesSpeedWord[] = "倍速";
+const char kLeftBeforeSkippingTip[] = "残りは無音を短縮する前の長さです（上限）";
+const char kSleepChapterEndText[] = "章末";
+const char kSleepFileEndText[] = "末尾";
+const char kChapterSeparator[] = " - ";
 const char kSettingsWord[] = "設定";
 const char kPositionsWord[] = "再生位置";
 

@@ -15,6 +15,20 @@ extern const char kDeviceLostMessage[];
 extern const char kNoDeviceMessage[];
 // The elapsed time's tooltip while skipping silence: this, then the time saved.
 extern const char kSavedTimeTip[];
+// The elapsed time's tooltip: the elapsed time and the length, what is left
+// at the speed (also of the chapter), and while skipping silence the note
+// that what is left is counted without it.
+extern const char kElapsedTip[];
+extern const char kLengthTip[];
+extern const char kFileLeftTip[];
+extern const char kChapterLeftTip[];
+extern const char kTimesSpeedWord[];
+extern const char kLeftBeforeSkippingTip[];
+// The sleep timer's place in the form while it ends at a chapter's or the file's end.
+extern const char kSleepChapterEndText[];
+extern const char kSleepFileEndText[];
+// Between the file's name and the chapter's title.
+extern const char kChapterSeparator[];
 // What a failed save names: the settings, or the places reached in files.
 extern const char kSettingsWord[];
 extern const char kPositionsWord[];

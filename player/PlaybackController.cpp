@@ -119,6 +119,7 @@ void CPlaybackController::CutOffOutput()
 
 void CPlaybackController::OnStop()
 {
+    EndSleepTimer();
     if (m_ePhase == ERunPhase::Waiting) {
         m_oWaitEnd = EWaitEnd::Stopped;
         return;
@@ -206,11 +207,13 @@ bool CPlaybackController::StartFile(const std::string& strPath, EStartAt eAt, ui
         m_nRunLengthFrames = m_engine.SoundFile().GetLengthFrames();
         if (eAt != EStartAt::ReaderPosition) {
             m_view.SetProgressRange(static_cast<int>(m_engine.GetLengthSec()));
+            ShowChapterTicks();
             ShowTime(nStartFrame);
         }
         if (m_pending.Is(EPending::Restart))
             m_pending.eKind = EPending::None;
-        m_view.SetFileName(FileNameOfPath(strPath));
+        ApplySleepTimer();
+        ShowChapter(true);
         m_bOutputFailed = !m_output.Open(GetSafeHwnd(), m_engine.GetFormat());
         if (!m_bOutputFailed && m_output.Start(GetSafeHwnd())) {
             NoteDeviceHeard();
@@ -275,8 +278,9 @@ void CPlaybackController::ResetToIdle(bool bResetDisplay)
     m_engine.Close();
     if (bResetDisplay) {
         m_nLastShownSec = 0;
-        m_view.SetTimeText(kTimeZero);
+        SetShownTime(kTimeZero);
         m_view.SetProgressPos(0);
+        m_view.SetProgressTicks({});
         m_view.SetFileName(kStoppedFileName);
     }
 }
@@ -290,6 +294,7 @@ void CPlaybackController::EndRun()
     BackToPlayerSpeed();
     SyncListSelection();
     UpdateCaption();
+    EndSleepTimer();
 }
 
 void CPlaybackController::SyncListSelection()
@@ -462,9 +467,12 @@ void CPlaybackController::ShowPosition()
     // Buffers that come back after Stop show nothing: the stopped place stands.
     if (!IsPlaying())
         return;
-    ShowSavedTime();
-    if (m_pending.Is(EPending::None))
+    ShowTimeTip();
+    FollowSleepTimer();
+    if (m_pending.Is(EPending::None)) {
         ShowTime(HeardFrame());
+        ShowChapter(false);
+    }
     // A killed session loses at most this much of where the listener was.
     const int nNow = SecondsOfDay();
     if ((nNow - m_nLastPositionSave + kSecondsPerDay) % kSecondsPerDay >= kPositionSaveSeconds) {
@@ -505,6 +513,8 @@ void CPlaybackController::OnWomDone(WPARAM wParam, LPARAM lParam)
 void CPlaybackController::OnRunEnded()
 {
     ResetToIdle(false);
+    if (StopForSleepTimer())
+        return;
     if (m_pending.Is(EPending::Entry))
         m_pending.eKind = EPending::None;
     if (m_pending.Is(EPending::Jump)) {

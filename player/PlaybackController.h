@@ -15,6 +15,7 @@
 #include "PlayerView.h"
 #include "ResumePlaces.h"
 
+#include "decoder/DecodedFile.h"
 #include "engine/SpeedSteps.h"
 #include "platform/events/MessageQueue.h"
 
@@ -43,6 +44,8 @@ constexpr int kPlayerTickMs = 500;
 
 // "HH:MM:SS", as the elapsed time shows it.
 std::string FormatElapsed(uint32_t nSeconds);
+// "-H:MM:SS", as the time left shows it.
+std::string FormatTimeLeft(uint64_t nSeconds);
 
 // The commands the form posts; some carry a value.
 enum class EPlayerCommand : unsigned {
@@ -70,7 +73,25 @@ enum class EPlayerCommand : unsigned {
     SetClearSpeech, // value: 1 on, 0 off
     SetSkipSilence, // value: 1 on, 0 off
     ShowSelected,   // the selection changed: while stopped, the time shows its place
+    SetSleepTimer,  // value: minutes to add, or SLEEP_OFF, SLEEP_CHAPTER_END, SLEEP_FILE_END
+    ToggleTimeDisplay, // the elapsed time, what is left of the file, of the chapter
+    NextChapter,
+    PreviousChapter, // the start of the chapter, or the one before within its first seconds
+    SeekToChapter,  // value: the chapter's index
 };
+
+// The sleep timer's choices besides minutes of listening.
+constexpr int SLEEP_OFF = 0;
+constexpr int SLEEP_CHAPTER_END = -1;
+constexpr int SLEEP_FILE_END = -2;
+// A timer of minutes fades the sound out over its last seconds.
+constexpr int kSleepFadeSeconds = 15;
+
+// What the time shows: TIME_CHAPTER_LEFT falls back to the file's in a file
+// without chapters.
+constexpr int TIME_ELAPSED = 0;
+constexpr int TIME_FILE_LEFT = 1;
+constexpr int TIME_CHAPTER_LEFT = 2;
 
 // What outside controls (the desktop's media controls) follow: called on the
 // user-interface thread after every command and notification that changed
@@ -119,6 +140,14 @@ public:
     bool IsSkipSilence() const { return m_bSkipSilence; }
     bool IsSpeedPerBook() const { return m_bSpeedPerBook; }
     bool IsRewindOnResume() const { return m_bRewindOnResume; }
+    int GetTimeDisplay() const { return m_nTimeDisplay; }
+    // SLEEP_OFF, SLEEP_CHAPTER_END, SLEEP_FILE_END, or for a timer of minutes
+    // the whole minutes left, at least 1.
+    int GetSleepTimer() const;
+    // The chapters of the entry that plays (none while none plays), and the
+    // one being heard (-1 for none).
+    const std::vector<SChapter>& GetChapters() const;
+    int GetCurrentChapter() const;
     // The listening time that skipping silence has saved in the entry that
     // plays, in milliseconds.
     uint64_t GetSavedMs() const;
@@ -161,6 +190,10 @@ public:
     void OnSeekBy(int64_t nSeconds);
     void OnOpenQueued();
     void OnWomDone(WPARAM wParam, LPARAM lParam);
+    void OnSleepTimer(int nChoice);
+    void OnToggleTimeDisplay();
+    void OnChapterStep(bool bForward);
+    void OnSeekToChapter(int nChapter);
 
 private:
     friend class CControllerProbe;
@@ -219,7 +252,6 @@ private:
     void ApplyModes();
     // A change of either mode applies at once: a file that plays restarts in it.
     void SetModes(bool bClearSpeech, bool bSkipSilence);
-    void ShowSavedTime();
     // Resumes a paused output and has every buffer back at once, none refilled.
     void CutOffOutput();
     int FirstSelectedRow() const;
@@ -267,6 +299,29 @@ private:
     // The frame a run resumes at, left at nFrame nAwayMs ago: the one place
     // that applies RewindOnResume, with the floor it may not go before.
     uint64_t RewoundFrame(uint64_t nFrame, int64_t nAwayMs) const;
+
+    // ---- the sleep timer ----
+    // Hands the timer to the engine for the file it just opened.
+    void ApplySleepTimer();
+    // Follows the engine's count while a file plays, and shows what is left.
+    void FollowSleepTimer();
+    void ShowSleepTimer();
+    // The run ended where the timer ends it: stops there, with the place
+    // kept (a fade's start, for the next Play to go back to) and the entry
+    // to continue with selected. False when the timer did not end it.
+    bool StopForSleepTimer();
+    void EndSleepTimer();
+
+    // ---- the time, its tooltip, the chapter shown ----
+    std::string TimeText(uint64_t nFrame, uint64_t nLengthFrames, uint32_t nRate) const;
+    void SetShownTime(const std::string& strText);
+    void ShowTimeTip();
+    // The chapter's title beside the file's name, and the progress bar's
+    // ticks at the chapters' starts.
+    void ShowChapter(bool bAlways);
+    void ShowChapterTicks();
+    // Seconds of the file's frames at the current speed, rounded up.
+    uint64_t SecondsAtSpeed(uint64_t nFrames, uint32_t nRate) const;
 
     CSpeedEngine& m_engine;
     CWaveOutput& m_output;
@@ -363,4 +418,18 @@ private:
     // The wall clock's time when the running file was paused; none once a
     // jump has chosen where it goes on.
     std::optional<int64_t> m_oPausedAtMs;
+    // The sleep timer, which is not saved: a timer of minutes counts the
+    // time that plays (the engine counts it while a file runs), so a pause
+    // holds it.
+    enum class ESleep { Off, Minutes, ChapterEnd, FileEnd };
+    ESleep m_eSleep = ESleep::Off;
+    // In microseconds, which carry it from file to file without losing frames.
+    uint64_t m_nSleepLeftUs = 0;
+    // The end frame a chapter's timer gave the engine; kNoEndFrame for none.
+    uint64_t m_nSleepEndFrame = UINT64_MAX;
+    std::string m_strShownSleep;
+
+    int m_nTimeDisplay = TIME_ELAPSED;
+    std::string m_strShownTime;
+    int m_nShownChapter = -1;
 };

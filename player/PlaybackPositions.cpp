@@ -43,25 +43,13 @@ uint64_t CPlaybackController::GetSavedMs() const
     return nSkipped * 10000 / (static_cast<uint64_t>(nRate) * static_cast<uint64_t>(m_nSpeedIdx + 10));
 }
 
-void CPlaybackController::ShowSavedTime()
-{
-    const uint64_t nSavedMs = GetSavedMs();
-    const std::string strTip = m_bSkipSilence || nSavedMs > 0
-        ? kSavedTimeTip + FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nSavedMs / 1000, UINT32_MAX)))
-        : std::string();
-    if (strTip == m_strShownTip)
-        return;
-    m_strShownTip = strTip;
-    m_view.SetTimeTip(strTip);
-}
-
 void CPlaybackController::ShowTime(uint64_t nFrame)
 {
     const uint32_t nRate = GetSampleRate();
+    SetShownTime(TimeText(nFrame, GetLengthFrames(), nRate));
     const int nSec = nRate > 0 ? static_cast<int>(nFrame / nRate) : 0;
     if (nSec == m_nLastShownSec)
         return;
-    m_view.SetTimeText(FormatElapsed(static_cast<uint32_t>(nSec)));
     m_nLastShownSec = nSec;
     m_view.SetProgressPos(nSec);
 }
@@ -160,7 +148,7 @@ void CPlaybackController::ShowStoppedPlace()
     const uint64_t nSec = shown.nRate > 0 ? shown.nFrame / nRate : 0;
     m_view.SetProgressRange(static_cast<int>(std::min<uint64_t>(shown.nLengthFrames / nRate, INT32_MAX)));
     m_nLastShownSec = static_cast<int>(std::min<uint64_t>(nSec, INT32_MAX));
-    m_view.SetTimeText(FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nSec, UINT32_MAX))));
+    SetShownTime(TimeText(shown.nFrame, shown.nLengthFrames, shown.nRate));
     m_view.SetProgressPos(m_nLastShownSec);
 }
 

@@ -116,6 +116,19 @@ void CPlaybackController::RunCommand(EPlayerCommand eCommand, int64_t nValue)
     case EPlayerCommand::SetSkipSilence:
         OnSkipSilence(nValue != 0);
         break;
+    case EPlayerCommand::SetSleepTimer:
+        OnSleepTimer(nLevel);
+        break;
+    case EPlayerCommand::ToggleTimeDisplay:
+        OnToggleTimeDisplay();
+        break;
+    case EPlayerCommand::NextChapter:
+    case EPlayerCommand::PreviousChapter:
+        OnChapterStep(eCommand == EPlayerCommand::NextChapter);
+        break;
+    case EPlayerCommand::SeekToChapter:
+        OnSeekToChapter(nLevel);
+        break;
     case EPlayerCommand::ShowSelected:
         ShowStoppedPlace();
         break;
@@ -363,6 +376,7 @@ void CPlaybackController::LoadSettings()
     m_bSkipSilence = settings.bSkipSilence;
     m_bSpeedPerBook = settings.bSpeedPerBook;
     m_bRewindOnResume = settings.bRewindOnResume;
+    m_nTimeDisplay = settings.nTimeDisplay;
     ApplyLevels(m_engine, m_nMixingVolume, m_nAlphaControl);
     ApplyModes();
     for (const std::string& strPath : settings.astrPlayList)
@@ -384,6 +398,7 @@ void CPlaybackController::SaveSettings()
     settings.bSkipSilence = m_bSkipSilence;
     settings.bSpeedPerBook = m_bSpeedPerBook;
     settings.bRewindOnResume = m_bRewindOnResume;
+    settings.nTimeDisplay = m_nTimeDisplay;
     for (int i = 0; i < m_PlayList.GetCount(); ++i)
         settings.astrPlayList.push_back(m_PlayList.GetPath(i));
     const bool bSaved = WritePlayerProfile(m_profile, settings);

@@ -68,6 +68,7 @@ SPlayerProfile ReadPlayerProfile(const CProfileStore& profile)
     // Those written before books kept their speeds and resuming went back read as on.
     settings.bSpeedPerBook = profile.GetProfileInt(kSettingsSection, "SpeedPerBook", 1) != 0;
     settings.bRewindOnResume = profile.GetProfileInt(kSettingsSection, "RewindOnResume", 1) != 0;
+    settings.nTimeDisplay = std::clamp(profile.GetProfileInt(kSettingsSection, "TimeDisplay", 0), 0, 2);
 
     const int nCount = profile.GetProfileInt(kSettingsSection, "PlayListCount", 0);
     // A missing entry loads as an empty line, up to the last stored entry.
@@ -100,6 +101,7 @@ bool WritePlayerProfile(CProfileStore& profile, const SPlayerProfile& settings)
     profile.WriteProfileInt(kSettingsSection, "SkipSilence", settings.bSkipSilence ? 1 : 0);
     profile.WriteProfileInt(kSettingsSection, "SpeedPerBook", settings.bSpeedPerBook ? 1 : 0);
     profile.WriteProfileInt(kSettingsSection, "RewindOnResume", settings.bRewindOnResume ? 1 : 0);
+    profile.WriteProfileInt(kSettingsSection, "TimeDisplay", settings.nTimeDisplay);
     const int nCount = static_cast<int>(settings.astrPlayList.size());
     profile.WriteProfileInt(kSettingsSection, "PlayListCount", nCount);
     for (int i = 0; i < nCount; ++i)

@@ -34,6 +34,7 @@ struct SPlayerProfile {
     bool bSkipSilence = false;
     bool bSpeedPerBook = true;
     bool bRewindOnResume = true;
+    int nTimeDisplay = 0; // TIME_*
     std::vector<std::string> astrPlayList;
 };
 

@@ -32,6 +32,10 @@ public:
     // The progress bar's range is 0..nMaximum (seconds of the file).
     virtual void SetProgressRange(int nMaximum) = 0;
     virtual void SetProgressPos(int nPosition) = 0;
+    // Marks on the progress bar at these seconds (the chapters' starts).
+    virtual void SetProgressTicks(const std::vector<int>& anSeconds) = 0;
+    // What is left of the sleep timer; empty while none runs.
+    virtual void SetSleepText(const std::string& strText) = 0;
     virtual void SetCaption(const std::string& strCaption) = 0;
 
     // The playlist's rows mirror the playlist: a display name per entry,

@@ -24,6 +24,8 @@ public:
     void SetTimeTip(const std::string& strTip) override { m_strTimeTip = strTip; }
     void SetProgressRange(int nMaximum) override { m_nProgressMax = nMaximum; }
     void SetProgressPos(int nPosition) override { m_nProgressPos = nPosition; }
+    void SetProgressTicks(const std::vector<int>& anSeconds) override { m_anTicks = anSeconds; }
+    void SetSleepText(const std::string& strText) override { m_strSleep = strText; }
     void SetCaption(const std::string& strCaption) override { m_strCaption = strCaption; }
     void AddRow(const std::string& strName, const std::string& strPath) override { m_aRows.push_back({strName, strPath}); }
     void RemoveRow(int nRow) override { m_aRows.erase(m_aRows.begin() + nRow); }
@@ -91,6 +93,8 @@ public:
     std::string m_strFileName;
     std::string m_strTime;
     std::string m_strTimeTip;
+    std::vector<int> m_anTicks;
+    std::string m_strSleep;
     int m_nProgressMax = -1;
     int m_nProgressPos = -1;
     std::string m_strCaption;

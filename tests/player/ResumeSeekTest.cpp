@@ -216,7 +216,8 @@ TEST_F(ResumeSeekTest, SkippingSilenceIsKeptAndTellsTheTimeItSaved)
     EXPECT_EQ(nSavedMs % 1150, 0u);
     EXPECT_GE(nSavedMs, 1150u);
     EXPECT_LT(nSavedMs, 10000u);
-    EXPECT_EQ(View().m_strTimeTip, kSavedTimeTip + std::string("00:00:0") + std::to_string(nSavedMs / 1000));
+    EXPECT_NE(View().m_strTimeTip.find(kSavedTimeTip + std::string("00:00:0") + std::to_string(nSavedMs / 1000) + "\n"),
+        std::string::npos) << View().m_strTimeTip;
     Start();
     EXPECT_TRUE(Controller().IsSkipSilence());
 }
