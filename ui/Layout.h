@@ -31,7 +31,10 @@ constexpr SRect kSelectAllRect{12, 12, 10, 157};
 constexpr SRect kPlayListRect{22, 25, 170, 144};
 constexpr SRect kFileNameRect{24, 12, 250, 13};
 constexpr SRect kProgressRect{194, 25, 117, 18};
-constexpr SRect kTimeRect{194, 46, 117, 13};
+// The time is right-aligned, in room for "-HH:MM:SS"; the sleep timer's
+// time left is beside it.
+constexpr SRect kTimeRect{244, 46, 67, 13};
+constexpr SRect kSleepRect{196, 46, 46, 13};
 constexpr SRect kSpeedDownRect{194, 73, 42, 39};
 constexpr SRect kSpeedRect{234, 76, 37, 34};
 constexpr SRect kSpeedUpRect{271, 73, 42, 39};
@@ -42,6 +45,7 @@ constexpr SRect kPlayPauseRect{271, 130, 42, 39};
 // Label font sizes in tenths of a point.
 constexpr int kFileNamePointSize = 90;
 constexpr int kTimePointSize = 105;
+constexpr int kSleepPointSize = 90;
 constexpr int kSpeedPointSize = 180;
 // The playlist's text: the form's 9-point face.
 constexpr int kPlayListPointSize = 90;

@@ -33,6 +33,17 @@ const SMenuEntry kMixingItems[] = {
     Post("20%", EPlayerCommand::SetMixing, 20),  Post("10%", EPlayerCommand::SetMixing, 10),
     Post("OFF", EPlayerCommand::SetMixing, 0),
 };
+// Minutes add to a timer that runs; its end choices and オフ are marked.
+const SMenuEntry kSleepItems[] = {
+    Post("オフ", EPlayerCommand::SetSleepTimer, SLEEP_OFF),
+    Post("15分", EPlayerCommand::SetSleepTimer, 15),
+    Post("30分", EPlayerCommand::SetSleepTimer, 30),
+    Post("45分", EPlayerCommand::SetSleepTimer, 45),
+    Post("60分", EPlayerCommand::SetSleepTimer, 60),
+    Post("90分", EPlayerCommand::SetSleepTimer, 90),
+    Post("章の終わり", EPlayerCommand::SetSleepTimer, SLEEP_CHAPTER_END),
+    Post("ファイルの終わり", EPlayerCommand::SetSleepTimer, SLEEP_FILE_END),
+};
 // Alpha's MAX is 50: the tones stay quiet under the speech.
 const SMenuEntry kAlphaItems[] = {
     Post("MAX", EPlayerCommand::SetAlpha, 50), Post("45%", EPlayerCommand::SetAlpha, 45),
@@ -49,20 +60,23 @@ const SMenuEntry kHelpItems[] = {
     Run("終了", EMenuAction::Exit),
 };
 
+// A menu's items, then the submenu that ends it, if any.
 struct SMenuDef {
     const char* strCaption;
     const SMenuEntry* pItems;
     size_t nItems;
+    const SMenuDef* pSubmenu;
 };
 
 template <size_t N>
-constexpr SMenuDef Menu(const char* strCaption, const SMenuEntry (&aItems)[N])
+constexpr SMenuDef Menu(const char* strCaption, const SMenuEntry (&aItems)[N], const SMenuDef* pSubmenu = nullptr)
 {
-    return SMenuDef{strCaption, aItems, N};
+    return SMenuDef{strCaption, aItems, N, pSubmenu};
 }
 
+const SMenuDef kSleepMenu = Menu("スリープタイマー", kSleepItems);
 const SMenuDef kMenus[] = {
-    Menu("編集", kEditItems),   Menu("リピート", kRepeatItems), Menu("Mixing", kMixingItems),
+    Menu("編集", kEditItems),   Menu("リピート", kRepeatItems, &kSleepMenu), Menu("Mixing", kMixingItems),
     Menu("Alpha", kAlphaItems), Menu("ヘルプ", kHelpItems),
 };
 
@@ -70,7 +84,21 @@ bool IsSetting(const SMenuEntry& entry)
 {
     return entry.eAction == EMenuAction::Post &&
         (entry.eCommand == EPlayerCommand::SetRepeat || entry.eCommand == EPlayerCommand::SetMixing ||
-         entry.eCommand == EPlayerCommand::SetAlpha);
+         entry.eCommand == EPlayerCommand::SetAlpha ||
+         (entry.eCommand == EPlayerCommand::SetSleepTimer && entry.nValue <= 0));
+}
+
+void AddMenu(std::vector<Fl_Menu_Item>& aItems, const SMenuDef& menu)
+{
+    aItems.push_back(Fl_Menu_Item{menu.strCaption, 0, nullptr, nullptr, FL_SUBMENU, 0, 0, 0, 0});
+    for (size_t i = 0; i < menu.nItems; ++i) {
+        const SMenuEntry& entry = menu.pItems[i];
+        aItems.push_back(Fl_Menu_Item{entry.strText, 0, &CMainMenu::OnItem, const_cast<SMenuEntry*>(&entry),
+                                      IsSetting(entry) ? FL_MENU_RADIO : 0, 0, 0, 0, 0});
+    }
+    if (menu.pSubmenu)
+        AddMenu(aItems, *menu.pSubmenu);
+    aItems.push_back(Fl_Menu_Item{});
 }
 
 int CurrentValue(const CPlaybackController& controller, EPlayerCommand eCommand)
@@ -80,6 +108,8 @@ int CurrentValue(const CPlaybackController& controller, EPlayerCommand eCommand)
         return controller.GetRepeat();
     case EPlayerCommand::SetMixing:
         return controller.GetMixingVolume();
+    case EPlayerCommand::SetSleepTimer:
+        return controller.GetSleepTimer();
     default:
         return controller.GetAlphaControl();
     }
@@ -92,15 +122,8 @@ CMainMenu::CMainMenu(int x, int y, int w, int h)
 {
     // The texts are taken as they are: no '/' submenus, '&' shortcuts or '_' dividers.
     std::vector<Fl_Menu_Item> aItems;
-    for (const SMenuDef& menu : kMenus) {
-        aItems.push_back(Fl_Menu_Item{menu.strCaption, 0, nullptr, nullptr, FL_SUBMENU, 0, 0, 0, 0});
-        for (size_t i = 0; i < menu.nItems; ++i) {
-            const SMenuEntry& entry = menu.pItems[i];
-            aItems.push_back(Fl_Menu_Item{entry.strText, 0, &CMainMenu::OnItem, const_cast<SMenuEntry*>(&entry),
-                                          IsSetting(entry) ? FL_MENU_RADIO : 0, 0, 0, 0, 0});
-        }
-        aItems.push_back(Fl_Menu_Item{});
-    }
+    for (const SMenuDef& menu : kMenus)
+        AddMenu(aItems, menu);
     aItems.push_back(Fl_Menu_Item{});
     copy(aItems.data());
 }

@@ -1,5 +1,6 @@
-// CMainMenu: the main window's menu bar, 編集, リピート, Mixing, Alpha and
-// ヘルプ. The repeat, Mixing and Alpha items are radio items whose marks are
+// CMainMenu: the main window's menu bar, 編集, リピート (with the sleep
+// timer's submenu), Mixing, Alpha and ヘルプ. The repeat, Mixing and Alpha
+// items, and the sleep timer's オフ and ends, are radio items whose marks are
 // read from the controller each time a menu opens. A chosen item goes to
 // the window, which posts it to the controller or runs it itself.
 #pragma once
@@ -31,13 +32,13 @@ public:
     void OpenFirstMenu();
     // Brings the radio marks up to date with the controller's settings.
     void UpdateMarks();
+    // Every item's callback: its entry goes to the choose handler.
+    static void OnItem(Fl_Widget* pBar, void* pEntry);
 
 protected:
     int handle(int nEvent) override;
 
 private:
-    static void OnItem(Fl_Widget* pBar, void* pEntry);
-
     const CPlaybackController* m_pController = nullptr;
     std::function<void(const SMenuEntry&)> m_onChoose;
 };

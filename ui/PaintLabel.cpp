@@ -3,6 +3,7 @@
 #include "FormColors.h"
 #include "Fonts.h"
 
+#include <FL/Fl.H>
 #include <FL/fl_draw.H>
 
 CPaintLabel::CPaintLabel(int x, int y, int w, int h, int nPointSize, Fl_Align eAlign)
@@ -19,6 +20,15 @@ void CPaintLabel::SetText(const std::string& strText)
         return;
     m_strText = strText;
     redraw();
+}
+
+int CPaintLabel::handle(int nEvent)
+{
+    if (nEvent == FL_PUSH && m_onClick) {
+        m_onClick(Fl::event_button());
+        return 1;
+    }
+    return Fl_Widget::handle(nEvent);
 }
 
 void CPaintLabel::draw()

@@ -55,6 +55,10 @@ int CPaintProgress::handle(int nEvent)
 {
     switch (nEvent) {
     case FL_PUSH:
+        if (Fl::event_button() == FL_RIGHT_MOUSE && m_onMenu) {
+            m_onMenu();
+            return 1;
+        }
         if (Fl::event_button() != FL_LEFT_MOUSE || !m_canSeek || !m_canSeek())
             return 0;
         m_bChoosing = true;
@@ -87,4 +91,21 @@ void CPaintProgress::draw()
 {
     fl_rectf(x(), y(), w(), h(), kProgressTrackColor);
     fl_rectf(x(), y(), GetFillWidth(), h(), kProgressBarColor);
+    // A notch from above and below, so that the bar's middle stays readable.
+    const int64_t nRange = std::max<int64_t>(1, static_cast<int64_t>(m_nMaximum) - m_nMinimum);
+    const int nNotch = std::max(2, h() / 4);
+    fl_color(kProgressTickColor);
+    for (const int nTick : m_anTicks) {
+        const int nX = x() + static_cast<int>(std::clamp<int64_t>((nTick - m_nMinimum) * w() / nRange, 0, w() - 1));
+        fl_yxline(nX, y(), y() + nNotch - 1);
+        fl_yxline(nX, y() + h() - nNotch, y() + h() - 1);
+    }
+}
+
+void CPaintProgress::SetTicks(const std::vector<int>& anPositions)
+{
+    if (anPositions == m_anTicks)
+        return;
+    m_anTicks = anPositions;
+    redraw();
 }

@@ -3,12 +3,14 @@
 // moves. A click or a drag on it chooses a place in the file: while the
 // button is down the bar follows the mouse, and the place is handed on only
 // when it is released, since each jump drops what the sound device holds
-// and a stream of them would stutter.
+// and a stream of them would stutter. Ticks mark the chapters' starts; a
+// right-click asks for the list of chapters.
 #pragma once
 
 #include <FL/Fl_Widget.H>
 
 #include <functional>
+#include <vector>
 
 class CPaintProgress : public Fl_Widget {
 public:
@@ -26,6 +28,10 @@ public:
     // plays); onSeek receives the place chosen, from 0 (the start) to 1 (the
     // end of the track).
     void SetSeekHandler(std::function<bool()> canSeek, std::function<void(double)> onSeek);
+    // Marks at these positions of the range.
+    void SetTicks(const std::vector<int>& anPositions);
+    const std::vector<int>& GetTicks() const { return m_anTicks; }
+    void SetMenuHandler(std::function<void()> onMenu) { m_onMenu = std::move(onMenu); }
 
     int handle(int nEvent) override;
 
@@ -41,6 +47,8 @@ private:
     int m_nPosition = 0;
     std::function<bool()> m_canSeek;
     std::function<void(double)> m_onSeek;
+    std::function<void()> m_onMenu;
+    std::vector<int> m_anTicks;
     bool m_bChoosing = false;
     double m_dChosen = 0;
 };

@@ -3,6 +3,7 @@
 #include "common/Program.h"
 
 #include "AboutBox.h"
+#include "ChapterMenu.h"
 #include "FileBrowserDlg.h"
 #include "FolderGathering.h"
 #include "FolderListing.h"
@@ -38,6 +39,7 @@ const char kFileNamePlaceholder[] = ". . . . . . . . . . . . . . . . . . . . . .
 constexpr double kGatheringPollSeconds = 0.1;
 const char kGatheringNote[] = "フォルダを集めています… ";
 const char kGatheringNoteEnd[] = " 件（Esc で中止）";
+const char kSleepTip[] = "スリープタイマーの残り";
 
 SRect OnForm(const SRect& rect, int nFormTop)
 {
@@ -91,6 +93,8 @@ CVelofonPocketView::CVelofonPocketView()
     };
     m_pFileName = addLabel(kFileNameRect, kFileNamePointSize, FL_ALIGN_LEFT, kFileNamePlaceholder);
     m_pTime = addLabel(kTimeRect, kTimePointSize, FL_ALIGN_RIGHT, kTimeZero);
+    m_pSleep = addLabel(kSleepRect, kSleepPointSize, FL_ALIGN_LEFT, "");
+    m_pSleep->tooltip(kSleepTip);
     m_pSpeed = addLabel(kSpeedRect, kSpeedPointSize, FL_ALIGN_CENTER, SpeedText(kDefaultSpeedIndex).c_str());
     m_pPause = addButton({kPlayPauseRect, IDB_PAUSE, IDB_PAUSE_PRESSED, IDB_PAUSE_DISABLED}, EPlayerCommand::Play);
     end();
@@ -118,6 +122,15 @@ CVelofonPocketView::CVelofonPocketView()
     });
     m_pPlayList->SetCommandHandler([this](EPlayerCommand eCommand) { Post(eCommand); });
     m_pProgress->SetSeekHandler([this] { return CanSeek(); }, [this](double dFraction) { SeekToFraction(dFraction); });
+    m_pProgress->SetMenuHandler([this] { ChooseChapterToPlay(); });
+    m_pFileName->SetClickHandler([this](int nButton) {
+        if (nButton == FL_RIGHT_MOUSE)
+            ChooseChapterToPlay();
+    });
+    m_pTime->SetClickHandler([this](int nButton) {
+        if (nButton == FL_LEFT_MOUSE)
+            Post(EPlayerCommand::ToggleTimeDisplay);
+    });
 
     size_range(w(), h(), w(), h());
     xclass(kProgramName);
@@ -262,66 +275,6 @@ void CVelofonPocketView::draw()
             fl_rectf(0, nFormTop, w(), h() - nFormTop, kFormColor);
     }
     draw_children();
-}
-
-// ---- keys ----
-
-bool CVelofonPocketView::HandlePlayerKey()
-{
-    // A shortcut can reach the window under the mouse while a dialog is
-    // open; the dialog has the keys then.
-    if (Fl::modal() && Fl::modal() != this)
-        return false;
-    const int nModifiers = Fl::event_state() & (FL_CTRL | FL_ALT | FL_META);
-    const int nKey = Fl::event_key();
-    if (nModifiers == FL_CTRL && nKey == 'q') {
-        Exit();
-        return true;
-    }
-    if (nModifiers != 0)
-        return false;
-    if (nKey == FL_F + 10) {
-        m_pMenu->OpenFirstMenu();
-        return true;
-    }
-    if (nKey == FL_Left || nKey == FL_Right) {
-        const int nSeconds = Fl::event_state(FL_SHIFT) ? kLongJumpSeconds : kShortJumpSeconds;
-        Post(EPlayerCommand::SeekBy, nKey == FL_Left ? -nSeconds : nSeconds);
-        return true;
-    }
-    if (nKey == ' ') {
-        // As the button in Play's place would: not while it is disabled.
-        const CImageButton* pPlayPause = m_pPlay->visible() ? m_pPlay : m_pPause;
-        if (pPlayPause->active())
-            Post(EPlayerCommand::Play);
-        return true;
-    }
-    switch (Fl::event_length() == 1 ? Fl::event_text()[0] : 0) {
-    case ']':
-    case '+':
-        Post(EPlayerCommand::SpeedUp);
-        return true;
-    case '[':
-    case '-':
-        Post(EPlayerCommand::SpeedDown);
-        return true;
-    case '<':
-        Post(EPlayerCommand::PreviousEntry);
-        return true;
-    case '>':
-        Post(EPlayerCommand::NextEntry);
-        return true;
-    case 'c':
-        if (m_pController)
-            Post(EPlayerCommand::SetClearSpeech, m_pController->IsClearSpeech() ? 0 : 1);
-        return true;
-    case 's':
-        if (m_pController)
-            Post(EPlayerCommand::SetSkipSilence, m_pController->IsSkipSilence() ? 0 : 1);
-        return true;
-    default:
-        return false;
-    }
 }
 
 void CVelofonPocketView::MoveFocus(bool bBackward)
@@ -475,6 +428,26 @@ void CVelofonPocketView::SetProgressRange(int nMaximum)
 void CVelofonPocketView::SetProgressPos(int nPosition)
 {
     m_pProgress->SetPos(nPosition);
+}
+
+void CVelofonPocketView::SetProgressTicks(const std::vector<int>& anSeconds)
+{
+    m_pProgress->SetTicks(anSeconds);
+}
+
+void CVelofonPocketView::SetSleepText(const std::string& strText)
+{
+    m_pSleep->SetText(strText);
+}
+
+void CVelofonPocketView::ChooseChapterToPlay()
+{
+    if (!m_pController)
+        return;
+    const int nChosen = ChooseChapter(m_pController->GetChapters(), m_pController->GetCurrentChapter(),
+        m_pController->GetSampleRate());
+    if (nChosen >= 0)
+        Post(EPlayerCommand::SeekToChapter, nChosen);
 }
 
 void CVelofonPocketView::SetCaption(const std::string& strCaption)

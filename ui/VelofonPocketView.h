@@ -10,9 +10,12 @@
 // (on a button, it presses that button), ']' or '+' speeds up, '[' or '-'
 // slows down, '<' and '>' step through the playlist, 'c' switches the clear
 // mode and 's' the skipping of silence, Left and Right jump 10 seconds back
-// and on (60 with Shift; the playlist moves with Up and Down only), F10
-// opens the menus and Ctrl+Q exits. Escape closes nothing. A
-// click or a drag on the progress bar jumps there. User-interface thread only.
+// and on (60 with Shift; the playlist moves with Up and Down only),
+// Ctrl+Right and Ctrl+Left go to the next chapter and back, 'l' lists the
+// chapters, 't' switches the time between elapsed and left, F10 opens the
+// menus and Ctrl+Q exits. Escape closes nothing. A click or a drag on the
+// progress bar jumps there; a right-click on it or on the file's name lists
+// the chapters, a click on the time switches it. User-interface thread only.
 #pragma once
 
 #include "player/PlayerView.h"
@@ -65,6 +68,8 @@ public:
     void SetTimeTip(const std::string& strTip) override;
     void SetProgressRange(int nMaximum) override;
     void SetProgressPos(int nPosition) override;
+    void SetProgressTicks(const std::vector<int>& anSeconds) override;
+    void SetSleepText(const std::string& strText) override;
     void SetCaption(const std::string& strCaption) override;
     void AddRow(const std::string& strName, const std::string& strPath) override;
     void RemoveRow(int nRow) override;
@@ -81,6 +86,8 @@ public:
     CImageButton& GetButton(EFormButton eButton);
     CPaintLabel& GetSpeedLabel() { return *m_pSpeed; }
     CPaintLabel& GetTimeLabel() { return *m_pTime; }
+    CPaintLabel& GetSleepLabel() { return *m_pSleep; }
+    CPaintLabel& GetFileNameLabel() { return *m_pFileName; }
     CPaintProgress& GetProgress() { return *m_pProgress; }
     CMainMenu& GetMenu() { return *m_pMenu; }
 
@@ -100,6 +107,8 @@ private:
     bool CanSeek() const;
     // Jumps to the place at dFraction (0 to 1) of the file that plays.
     void SeekToFraction(double dFraction);
+    // The chapters' list at the mouse; the chosen one plays.
+    void ChooseChapterToPlay();
     void Exit();
     // The player's own keys; true when the key was one.
     bool HandlePlayerKey();
@@ -126,6 +135,7 @@ private:
     CPaintLabel* m_pFileName;
     CPaintProgress* m_pProgress;
     CPaintLabel* m_pTime;
+    CPaintLabel* m_pSleep;
     CPaintLabel* m_pSpeed;
     Fl_RGB_Image* m_pBackground;
     std::array<Fl_Widget*, 7> m_apTabOrder;

@@ -23,6 +23,7 @@
 #include "ui/Layout.h"
 #include "ui/MainMenu.h"
 #include "ui/MessageBox.h"
+#include "ui/PaintLabel.h"
 #include "ui/PaintProgress.h"
 #include "ui/PlayListBox.h"
 #include "ui/Scale.h"
@@ -227,6 +228,9 @@ TEST_F(FormViewTest, KeysPostTheirCommands)
         {FL_Right, 0, "", EPlayerCommand::SeekBy, 10},
         {FL_Left, FL_SHIFT, "", EPlayerCommand::SeekBy, -60},
         {FL_Right, FL_SHIFT, "", EPlayerCommand::SeekBy, 60},
+        {FL_Right, FL_CTRL, "", EPlayerCommand::NextChapter},
+        {FL_Left, FL_CTRL, "", EPlayerCommand::PreviousChapter},
+        {'t', 0, "t", EPlayerCommand::ToggleTimeDisplay},
     };
     for (const SCase& c : aCases) {
         Key(c.nKey, c.nState, c.strText);
@@ -447,6 +451,15 @@ TEST_F(FormViewTest, TheMenusMarkTheControllersSettings)
     EXPECT_TRUE(isMarked("Mixing/50%"));
     EXPECT_TRUE(isMarked("Alpha/OFF"));
     EXPECT_FALSE(isMarked("Alpha/MAX"));
+    EXPECT_TRUE(isMarked("リピート/スリープタイマー/オフ"));
+    EXPECT_FALSE(isMarked("リピート/スリープタイマー/章の終わり"));
+    // A click on the time switches what it shows.
+    CPaintLabel& time = m_pView->GetTimeLabel();
+    Fl::e_x = time.x() + time.w() / 2;
+    Fl::e_y = time.y() + time.h() / 2;
+    Fl::e_keysym = FL_Button + FL_LEFT_MOUSE;
+    Fl::handle(FL_PUSH, m_pView.get());
+    EXPECT_EQ(TakePosted(), (Posted {{EPlayerCommand::ToggleTimeDisplay, 0}}));
 }
 
 TEST_F(FormViewTest, MessageBoxesAnswerReturnAndEscape)
