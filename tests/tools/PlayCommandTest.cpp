@@ -4,7 +4,6 @@
 #include "../ChildEnvironment.h"
 #include "../ChildProcess.h"
 #include "../WavBytes.h"
-#include "ChapterBook.h"
 #include "engine/SpeedEngine.h"
 #include "tools/ProgressBar.h"
 
@@ -391,22 +390,18 @@ TEST(PlayCommandProgressLine, FitsTheWidthKeepingTheTailAndShorteningTheNameThen
 
 // The aside (the time left and the chapter) takes room before the bar, and
 // is cut at its end, down to the time alone; narrower, it goes.
-TEST(PlayCommandProgressLine, TheAsideGivesWayBeforeTheNameAndAfterTheBar)
+TEST(PlayCommandProgressLine, TheAsideGivesWayAfterTheBar)
 {
-    CUtf8Locale utf8;
-    ASSERT_TRUE(utf8.IsSet());
     const std::string strTimes = "00:01:02 / 00:10:00";
-    const std::string strAside = "-0:09:00  \u7B2C\u4E8C\u7AE0 The Middle";
     const std::pair<int, std::string> aCases[] = {
-        {120, "[###...........................]  10%  talk.wav  " + strTimes + "  " + strAside},
-        {70, " 10%  talk.wav  " + strTimes + "  " + strAside},
-        {50, " 10%  talk.wav  " + strTimes + "  -0:09:00  \u7B2C"},
-        {47, " 10%  talk.wav  " + strTimes + "  -0:09:00"},
-        {46, " 10%  talk.wav  " + strTimes + "  -0:09:00"},
+        {100, "[###...........................]  10%  talk.wav  " + strTimes + "  -0:09:00  The Middle"},
+        {60, " 10%  talk.wav  " + strTimes + "  -0:09:00  The Middle"},
+        {49, " 10%  talk.wav  " + strTimes + "  -0:09:00  T"},
+        {48, " 10%  talk.wav  " + strTimes + "  -0:09:00"},
         {45, "[......]  10%  talk.wav  " + strTimes},
     };
     for (const auto& [nColumns, strExpected] : aCases)
-        EXPECT_EQ(FormatProgressLine(nColumns, 0.1, "talk.wav", strTimes, strAside), strExpected) << nColumns;
+        EXPECT_EQ(FormatProgressLine(nColumns, 0.1, "talk.wav", strTimes, "-0:09:00  The Middle"), strExpected) << nColumns;
 }
 
 // On a terminal the progress line fits the width, shows the time heard (not
@@ -493,30 +488,6 @@ TEST_F(PlayCommandTest, LessAndGreaterGoToThePreviousAndNextInput)
     EXPECT_EQ(astrNames, std::vector<std::string>({"first", "second", "first", "second"}));
     ASSERT_EQ(Run("disk", "render --raw --speed 2 -o " + Path("second.raw") + " " + strSecond), 0);
     EXPECT_TRUE(WithoutOuterSilence(ReadWholeFile(Path("device.raw"))) == WithoutOuterSilence(ReadWholeFile(Path("second.raw"))));
-}
-
-// Ctrl+Right goes to the next chapter; Ctrl+Left, within the first 3 s of
-// one, to the one before. The line tells the chapter and the time left at
-// the speed, down to none at the end.
-TEST_F(PlayCommandTest, CtrlAndTheArrowsGoFromChapterToChapter)
-{
-    const std::string strBook = MakeChapterBook(m_dir, "book.ogg");
-    const std::string strMiddle = kBookChapters[1].strTitle;
-    ASSERT_EQ(RunOnTerminal(100, {"play", "--speed", "2", strBook}, "dummy",
-                  {{"Opening", "\033[1;5C"}, {strMiddle, "\033[1;5D"}, {"Opening", "\033[1;5C"}}),
-        0) << m_strErr;
-    std::vector<std::string> astrTitles;
-    const std::regex aside(R"(\d\d:\d\d:\d\d / 00:00:06  -(\d:\d\d:\d\d)  (.*)$)");
-    std::smatch match;
-    std::string strLastLeft;
-    for (const std::string& strLine : ProgressLines(m_strErr)) {
-        ASSERT_TRUE(std::regex_search(strLine, match, aside)) << strLine;
-        strLastLeft = match[1].str();
-        if (astrTitles.empty() || astrTitles.back() != match[2].str())
-            astrTitles.push_back(match[2].str());
-    }
-    EXPECT_EQ(astrTitles, std::vector<std::string>({"Opening", strMiddle, "Opening", strMiddle, "Ending"}));
-    EXPECT_EQ(strLastLeft, "0:00:00");
 }
 
 } // namespace
