@@ -32,7 +32,7 @@
 #include <vector>
 
 // A chapter of a file (an M4B's chapter list, an MP3's CHAP frames, Ogg and
-// FLAC CHAPTERnnn tags, Matroska's editions), in frames of what Read delivers.
+// FLAC CHAPTERnnn tags, Matroska's chapters), in frames of what Read delivers.
 struct SChapter {
     uint64_t nStartFrame = 0; // first frame, in frames of the decoded stream
     uint64_t nEndFrame = 0;   // exclusive: the next chapter's start; the last one's is the file's end

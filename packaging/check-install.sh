@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and checks what packaging adds
 # for the command line: both man pages render without warnings, velofon.1
-# names every option that `velofon render --help` and `velofon play --help`
-# print, the bash completion completes commands and options, with the
+# names every option that `velofon render --help`, `velofon play --help`
+# and `velofon info --help` print, the bash completion completes commands and options, with the
 # bash-completion package's helpers and without them, and the desktop entry
 # is valid and offers the player for sound files. Then uninstalls and checks
 # that nothing is left.
@@ -93,7 +93,7 @@ fi
 # Every option the commands' help names is in velofon.1, wherever the help
 # names it: in a usage line, an option's line or the text.
 options=$(
-    for command in "" render play; do
+    for command in "" render play info; do
         # shellcheck disable=SC2086 # no command is no argument
         "$velofon" $command --help 2>/dev/null
     done | grep -oE -- "(^|[][ ,|'(])--?[A-Za-z][-A-Za-z0-9]*" | sed "s/^[][ ,|'(]//" | sort -u

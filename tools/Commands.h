@@ -9,3 +9,4 @@ constexpr int kExitUsage = 2;
 
 int RunRender(int argc, char** argv);
 int RunPlay(int argc, char** argv);
+int RunInfo(int argc, char** argv);

@@ -12,6 +12,7 @@
 #include "SkipReason.h"
 
 #include "common/Program.h"
+#include "engine/Chapters.h"
 #include "engine/SpeedEngine.h"
 #include "output/WaveOutput.h"
 
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +36,11 @@ const char kPlayHelp[] =
     "else FFmpeg reads) one after the other at the chosen speed through the\n"
     "default sound device. A file that cannot be played is skipped with a\n"
     "message. On a terminal: space pauses and resumes, Left and Right jump\n"
-    "10 seconds back and on, Shift+Left and Shift+Right 60 seconds, '<' and\n"
-    "'>' go to the previous and next file; Ctrl+C stops.\n"
+    "10 seconds back and on, Shift+Left and Shift+Right 60 seconds,\n"
+    "Ctrl+Right to the next chapter, Ctrl+Left to the start of this one (the\n"
+    "one before within its first 3 seconds), '<' and '>' go to the previous\n"
+    "and next file; Ctrl+C stops. The line shows the time left at the speed\n"
+    "and the chapter's title.\n"
     "\n"
     "options:\n";
 
@@ -212,16 +217,22 @@ private:
             }
             break;
         case EPlayKey::Back:
-            JumpTo(strInput, false, kShortJumpSeconds);
+            JumpBy(strInput, false, kShortJumpSeconds);
             break;
         case EPlayKey::Forward:
-            JumpTo(strInput, true, kShortJumpSeconds);
+            JumpBy(strInput, true, kShortJumpSeconds);
             break;
         case EPlayKey::BackFar:
-            JumpTo(strInput, false, kLongJumpSeconds);
+            JumpBy(strInput, false, kLongJumpSeconds);
             break;
         case EPlayKey::ForwardFar:
-            JumpTo(strInput, true, kLongJumpSeconds);
+            JumpBy(strInput, true, kLongJumpSeconds);
+            break;
+        case EPlayKey::PreviousChapter:
+            JumpTo(strInput, PreviousChapterStart(Chapters(), HeardFrame(), m_pEngine->GetFormat()->nSamplesPerSec));
+            break;
+        case EPlayKey::NextChapter:
+            JumpTo(strInput, NextChapterStart(Chapters(), HeardFrame()));
             break;
         case EPlayKey::PreviousInput:
             // Inputs that could not be played are passed over, or the way
@@ -249,16 +260,26 @@ private:
         StopRun();
     }
 
-    // The heard position plus or minus nSeconds, kept within the file: the
-    // engine reopens there, as for a start there, on the same device. What
-    // is queued is cut off; a pause holds the ring until it ends.
-    void JumpTo(const std::string& strInput, bool bForward, uint64_t nSeconds)
+    const std::vector<SChapter>& Chapters() const { return m_pEngine->SoundFile().GetChapters(); }
+
+    // The heard position plus or minus nSeconds, kept within the file.
+    void JumpBy(const std::string& strInput, bool bForward, uint64_t nSeconds)
     {
-        CSpeedEngine& engine = *m_pEngine;
+        const CSpeedEngine& engine = *m_pEngine;
         const uint64_t nStep = nSeconds * engine.GetFormat()->nSamplesPerSec;
         const uint64_t nHeard = HeardFrame();
-        const uint64_t nTarget = bForward ? std::min(nHeard + nStep, engine.SoundFile().GetLengthFrames())
-                                          : nHeard - std::min(nStep, nHeard);
+        JumpTo(strInput, bForward ? std::min(nHeard + nStep, engine.SoundFile().GetLengthFrames())
+                                  : nHeard - std::min(nStep, nHeard));
+    }
+
+    // The engine reopens at the target, as for a start there, on the same
+    // device; none leaves the sound as it is. What is queued is cut off; a
+    // pause holds the ring until it ends.
+    void JumpTo(const std::string& strInput, std::optional<uint64_t> target)
+    {
+        if (!target)
+            return;
+        CSpeedEngine& engine = *m_pEngine;
         if (!m_bHeld) {
             // Every buffer comes back at once; a notification left queued
             // would count against the new ring.
@@ -274,7 +295,7 @@ private:
             m_bRunOver = true;
             return;
         }
-        engine.SeekFrame(nTarget);
+        engine.SeekFrame(*target);
         m_nRunStartFrame = engine.SoundFile().GetPositionFrames();
         m_bHeld = m_pOutput->IsPaused();
         if (m_bHeld)
@@ -322,7 +343,17 @@ private:
         std::string strTimes = FormatTime(nHeard / nRate) + " / " + FormatTime(nTotal / nRate);
         if (m_pOutput->IsPaused())
             strTimes += "  [paused]";
-        m_progress.Show(nTotal == 0 ? 0.0 : static_cast<double>(nHeard) / static_cast<double>(nTotal), strName, strTimes);
+        // What is left of the file takes this long at the speed: the step k
+        // plays (k + 10) tenths of a second per second.
+        const uint64_t nLeftFrames = nTotal - std::min(nHeard, nTotal);
+        std::string strAside = "-" + FormatClock(nLeftFrames * 10 / (uint64_t { nRate } * (m_line.options.nSpeedIdx + 10)));
+        const int nChapter = ChapterAt(Chapters(), nHeard);
+        if (nChapter >= 0) {
+            const std::string& strTitle = Chapters()[static_cast<size_t>(nChapter)].strTitle;
+            strAside += "  " + (strTitle.empty() ? "chapter " + std::to_string(nChapter + 1) : strTitle);
+        }
+        m_progress.Show(nTotal == 0 ? 0.0 : static_cast<double>(nHeard) / static_cast<double>(nTotal), strName, strTimes,
+            strAside);
     }
 
     const SCommandLine& m_line;

@@ -12,8 +12,9 @@ constexpr char kEscape = '\033';
 // range; its final byte follows them.
 constexpr char kFirstInnerByte = 0x20;
 constexpr char kLastInnerByte = 0x3F;
-// The Shift modifier of an arrow key.
+// The Shift and Ctrl modifiers of an arrow key.
 const char kShiftParameters[] = "1;2";
+const char kCtrlParameters[] = "1;5";
 
 // The signals whose default action ends the process without the command
 // winding down (those Interrupt.h catches do wind down).
@@ -148,6 +149,8 @@ SKeyPress DecodeKey(const std::string& strBytes)
         eKey = arrow(strBytes[nFinal], EPlayKey::Forward, EPlayKey::Back);
     else if (strParameters == kShiftParameters)
         eKey = arrow(strBytes[nFinal], EPlayKey::ForwardFar, EPlayKey::BackFar);
+    else if (strParameters == kCtrlParameters)
+        eKey = arrow(strBytes[nFinal], EPlayKey::NextChapter, EPlayKey::PreviousChapter);
     return {eKey, nFinal + 1};
 }
 

@@ -14,6 +14,8 @@ enum class EPlayKey {
     ForwardFar,    // Shift+Right: 60 seconds on
     PreviousInput, // <
     NextInput,     // >
+    PreviousChapter, // Ctrl+Left
+    NextChapter,     // Ctrl+Right
 };
 
 struct SKeyPress {
@@ -25,7 +27,7 @@ struct SKeyPress {
 
 // The first key of strBytes, as a terminal sends it: the arrows as
 // "ESC [ C" (or "ESC O C" in application mode), with Shift as
-// "ESC [ 1 ; 2 C". Any other key or escape sequence is taken whole as None.
+// "ESC [ 1 ; 2 C", with Ctrl as "ESC [ 1 ; 5 C". Any other key or escape sequence is taken whole as None.
 SKeyPress DecodeKey(const std::string& strBytes);
 
 // Standard input without echo and without waiting for Return, while the

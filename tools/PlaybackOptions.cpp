@@ -25,8 +25,6 @@ const char kPlaybackOptionsHelp[] =
     "  --skip-silence   shortens pauses of 150 ms or more beyond the speed, to\n"
     "                   30 % of their length (at least 0.15 s, at most 0.7 s)\n";
 
-namespace {
-
 long ParseWholeNumber(const std::string& strOption, const std::string& strValue, long nMin, long nMax)
 {
     char* pEnd = nullptr;
@@ -37,6 +35,8 @@ long ParseWholeNumber(const std::string& strOption, const std::string& strValue,
             + std::to_string(nMax) + ", not '" + strValue + "'");
     return nValue;
 }
+
+namespace {
 
 int ParseSpeed(const std::string& strValue)
 {
@@ -83,10 +83,23 @@ uint64_t SStartTime::Frame(uint32_t nRate) const
     return nWholeSeconds * nRate + nCarry;
 }
 
-SStartTime ParseStartTime(const std::string& strTime)
+bool SStartTime::IsBefore(const SStartTime& other) const
+{
+    if (nWholeSeconds != other.nWholeSeconds)
+        return nWholeSeconds < other.nWholeSeconds;
+    // Decimals of one length compare as their digits do.
+    const size_t nDigits = std::max(strDecimals.size(), other.strDecimals.size());
+    std::string strMine = strDecimals;
+    std::string strOther = other.strDecimals;
+    strMine.resize(nDigits, '0');
+    strOther.resize(nDigits, '0');
+    return strMine < strOther;
+}
+
+SStartTime ParseStartTime(const std::string& strTime, const std::string& strOption)
 {
     const std::invalid_argument badForm(
-        "--start takes seconds (90, 90.5), M:SS (1:30) or H:MM:SS (1:02:03), not '" + strTime + "'");
+        strOption + " takes seconds (90, 90.5), M:SS (1:30) or H:MM:SS (1:02:03), not '" + strTime + "'");
     std::vector<std::string> astrFields(1);
     for (const char c : strTime) {
         if (c == ':')
@@ -114,7 +127,7 @@ SStartTime ParseStartTime(const std::string& strTime)
         nSeconds = std::min(nSeconds * 60 + CappedNumber(strField), kMaxStartSeconds + 1);
     }
     if (nSeconds > kMaxStartSeconds)
-        throw std::invalid_argument("--start " + strTime + " is too large: at most " + std::to_string(kMaxStartSeconds)
+        throw std::invalid_argument(strOption + " " + strTime + " is too large: at most " + std::to_string(kMaxStartSeconds)
             + " seconds (about 136 years)");
     time.nWholeSeconds = nSeconds;
     return time;

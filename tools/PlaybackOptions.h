@@ -17,13 +17,18 @@ struct SStartTime {
 
     // The time times nRate, rounded down; never overflows (see ParseStartTime).
     uint64_t Frame(uint32_t nRate) const;
+    bool IsBefore(const SStartTime& other) const;
 };
 
 // "90", "90.5", "1:30", "1:30.25", "1:02:03", "1:02:03.5": seconds, M:SS or
 // H:MM:SS, with decimals on the seconds. Throws std::invalid_argument with a
 // message for anything else, and for times whose frame at the highest rate a
-// file can declare would not fit 64 bits.
-SStartTime ParseStartTime(const std::string& strTime);
+// file can declare would not fit 64 bits; the message names strOption.
+SStartTime ParseStartTime(const std::string& strTime, const std::string& strOption = "--start");
+
+// The whole number strValue, from nMin to nMax; throws std::invalid_argument
+// with a message naming strOption otherwise.
+long ParseWholeNumber(const std::string& strOption, const std::string& strValue, long nMin, long nMax);
 
 struct SPlaybackOptions {
     int nSpeedIdx = kDefaultSpeedIndex; // 0..30 for 1.0x..4.0x

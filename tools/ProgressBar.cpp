@@ -125,7 +125,8 @@ int TerminalColumns()
 
 } // namespace
 
-std::string FormatProgressLine(int nColumns, double dFraction, const std::string& strName, const std::string& strTail)
+std::string FormatProgressLine(int nColumns, double dFraction, const std::string& strName, const std::string& strTail,
+    const std::string& strAside)
 {
     const int nBudget = std::max(nColumns - 1, 0);
     const std::vector<SGlyph> aTail = Glyphs(strTail);
@@ -155,6 +156,14 @@ std::string FormatProgressLine(int nColumns, double dFraction, const std::string
         ++nPieces;
     } else {
         nNameRoom = 0;
+    }
+
+    const std::vector<SGlyph> aAside = Glyphs(strAside);
+    const int nAsideRoom = std::min(Columns(aAside), nFree - gap());
+    const bool bAside = nAsideRoom >= kMinAsideColumns;
+    if (bAside) {
+        nFree -= nAsideRoom + gap();
+        ++nPieces;
     }
 
     const int nBarGap = bPercent ? 1 : gap();
@@ -190,6 +199,12 @@ std::string FormatProgressLine(int nColumns, double dFraction, const std::string
         append(ShortName(aName, nNameRoom), "  ");
     if (!aTail.empty())
         append(Join(aTail.begin(), aTail.end()), "  ");
+    if (bAside) {
+        // A cut between two words leaves no space at the end of the line.
+        std::string strShownAside = Front(aAside, nAsideRoom);
+        strShownAside.erase(strShownAside.find_last_not_of(' ') + 1);
+        append(strShownAside, "  ");
+    }
     return strLine;
 }
 
@@ -204,11 +219,12 @@ CProgressBar::CProgressBar()
         std::setlocale(LC_CTYPE, "");
 }
 
-void CProgressBar::Show(double dFraction, const std::string& strName, const std::string& strTail)
+void CProgressBar::Show(double dFraction, const std::string& strName, const std::string& strTail,
+    const std::string& strAside)
 {
     if (!m_bEnabled)
         return;
-    const std::string strLine = FormatProgressLine(TerminalColumns(), dFraction, strName, strTail);
+    const std::string strLine = FormatProgressLine(TerminalColumns(), dFraction, strName, strTail, strAside);
     if (m_bShown && strLine == m_strShownLine)
         return;
     m_bShown = true;

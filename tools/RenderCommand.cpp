@@ -10,6 +10,8 @@
 
 #include "engine/SpeedEngine.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -22,7 +24,7 @@ namespace {
 
 const char kRenderUsageLine[] =
     "usage: velofon render [--speed-index K | --speed S] [--mixing P] [--alpha P] [--start TIME] [--clear]\n"
-    "                      [--skip-silence] [--raw] -o OUT IN [IN ...]\n";
+    "                      [--skip-silence] [--chapter N | --end TIME] [--raw] -o OUT IN [IN ...]\n";
 
 const char kRenderHelp[] =
     "\n"
@@ -33,7 +35,10 @@ const char kRenderHelp[] =
     "\n"
     "options:\n"
     "  -o OUT           output file, '-' for standard output\n"
-    "  --raw            write bare 16-bit stereo frames, no WAV header\n";
+    "  --raw            write bare 16-bit stereo frames, no WAV header\n"
+    "  --chapter N      render only chapter N (from 1) of the first input, as\n"
+    "                   'velofon info' lists them; an input without it is skipped\n"
+    "  --end TIME       end the first input at TIME (as --start takes it)\n";
 
 const char kRenderExitHelp[] =
     "\n"
@@ -49,6 +54,10 @@ struct SRenderArgs {
     SCommandLine line;
     bool bRaw = false;
     std::string strOut;
+    // The stretch of the first input: a chapter (from 1, 0 for none) or an end.
+    size_t nChapter = 0;
+    bool bEndGiven = false;
+    SStartTime end;
 };
 
 // Returns -1 when the arguments are complete, otherwise the exit status.
@@ -69,6 +78,11 @@ int ParseArgs(int argc, char** argv, SRenderArgs& args)
                 throw std::invalid_argument("only one output can be given (-o OUT)");
             bOutGiven = true;
             args.strOut = strValue;
+        } else if (TakeOptionValue(nArgs, astrArgs, i, "--chapter", strValue)) {
+            args.nChapter = static_cast<size_t>(ParseWholeNumber("--chapter", strValue, 1, INT32_MAX));
+        } else if (TakeOptionValue(nArgs, astrArgs, i, "--end", strValue)) {
+            args.end = ParseStartTime(strValue, "--end");
+            args.bEndGiven = true;
         } else {
             return false;
         }
@@ -79,6 +93,11 @@ int ParseArgs(int argc, char** argv, SRenderArgs& args)
         return nParsed;
     if (args.strOut.empty())
         return args.line.UsageError("no output file given (-o OUT)");
+    // A chapter has its own start and end.
+    if (args.nChapter > 0 && (args.bEndGiven || !args.line.options.strStart.empty()))
+        return args.line.UsageError("give either --chapter or --start and --end, not both");
+    if (args.bEndGiven && !args.line.options.start.IsBefore(args.end))
+        return args.line.UsageError("--end must come after --start (or 0)");
     if (args.strOut == "-" && ::isatty(STDOUT_FILENO))
         return args.line.UsageError("standard output is a terminal; redirect it to a file or a pipe, or give -o OUT");
     return -1;
@@ -146,11 +165,18 @@ private:
             return false;
         }
         const bool bAnySound = m_args.line.options.SeekToStart(engine, strInput, bFirstInput);
+        if (bFirstInput && !PlaceStretch(strReason)) {
+            engine.Close();
+            return false;
+        }
         const uint32_t nRate = engine.GetFormat()->nSamplesPerSec;
         const uint64_t nFileBytes = SizeOf(strInput);
-        // A WAV's data chunk (within the file) states its length; a decoded
-        // file's length is the container's estimate, which never counts.
-        const uint64_t nStatedFrames = engine.SoundFile().IsDecoded() ? 0 : engine.SoundFile().GetLengthFrames();
+        // A WAV's data chunk (within the file) states its length, up to the
+        // end asked for; a decoded file's length is the container's estimate,
+        // which never counts.
+        const uint64_t nStatedFrames = engine.SoundFile().IsDecoded()
+            ? 0
+            : std::min(engine.SoundFile().GetLengthFrames(), engine.SoundFile().GetEndFrame());
         WarnOfAnotherRate(strInput, nRate);
         m_output.SetSampleRate(nRate);
         for (uint32_t nBytes; bAnySound && (nBytes = engine.Fill(m_abBuffer, sizeof m_abBuffer)) > 0;) {
@@ -166,6 +192,30 @@ private:
         m_dSkippedSeconds += static_cast<double>(engine.GetSkippedFrames()) / nRate;
         m_nDoneBytes += nFileBytes;
         return bDone;
+    }
+
+    // Moves the engine, at the first input's start, to the chapter asked for
+    // or sets its end; false with the reason when it has no such chapter.
+    bool PlaceStretch(std::string& strReason)
+    {
+        CSpeedEngine& engine = *m_pEngine;
+        if (m_args.bEndGiven)
+            engine.SetEndFrame(m_args.end.Frame(engine.GetFormat()->nSamplesPerSec));
+        if (m_args.nChapter == 0)
+            return true;
+        const std::vector<SChapter>& chapters = engine.SoundFile().GetChapters();
+        if (m_args.nChapter > chapters.size()) {
+            strReason = "no chapter " + std::to_string(m_args.nChapter)
+                + (chapters.empty() ? std::string(" (it has none)") : " (it has " + std::to_string(chapters.size()) + ")");
+            return false;
+        }
+        const SChapter& chapter = chapters[m_args.nChapter - 1];
+        engine.SeekFrame(chapter.nStartFrame);
+        // The last one runs to the end that reading finds, which the
+        // container's estimate of the length may miss.
+        if (m_args.nChapter < chapters.size())
+            engine.SetEndFrame(chapter.nEndFrame);
+        return true;
     }
 
     // An input that ended before its stated length, or shrank while it was

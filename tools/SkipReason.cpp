@@ -20,3 +20,22 @@ std::string FormatTime(uint64_t nSeconds)
         static_cast<unsigned long long>(nSeconds / 60 % 60), static_cast<unsigned long long>(nSeconds % 60));
     return strTime;
 }
+
+std::string FormatClock(uint64_t nSeconds)
+{
+    char strTime[48];
+    std::snprintf(strTime, sizeof strTime, "%llu:%02llu:%02llu", static_cast<unsigned long long>(nSeconds / 3600),
+        static_cast<unsigned long long>(nSeconds / 60 % 60), static_cast<unsigned long long>(nSeconds % 60));
+    return strTime;
+}
+
+std::string FormatFrameTime(uint64_t nFrames, uint32_t nRate)
+{
+    if (nRate == 0)
+        return FormatClock(0) + ".000";
+    // In two parts, so that no product leaves 64 bits.
+    const uint64_t nMilliseconds = nFrames % nRate * 1000 / nRate;
+    char strMilliseconds[8];
+    std::snprintf(strMilliseconds, sizeof strMilliseconds, ".%03u", static_cast<unsigned>(nMilliseconds));
+    return FormatClock(nFrames / nRate) + strMilliseconds;
+}

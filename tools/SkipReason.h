@@ -12,3 +12,7 @@ std::string BaseName(const std::string& strPath);
 
 // "HH:MM:SS", the hours going on past 99.
 std::string FormatTime(uint64_t nSeconds);
+// "H:MM:SS", the hours in as many digits as they take.
+std::string FormatClock(uint64_t nSeconds);
+// "H:MM:SS.mmm" of nFrames at nRate, rounded down to the millisecond.
+std::string FormatFrameTime(uint64_t nFrames, uint32_t nRate);

@@ -11,12 +11,14 @@ namespace {
 const char kUsage[] =
     "usage: velofon render [options] -o OUT IN [IN ...]\n"
     "       velofon play [options] IN [IN ...]\n"
+    "       velofon info IN [IN ...]\n"
     "\n"
     "Speeds up recorded speech at unchanged pitch, as the VelofonPocket player does.\n"
     "\n"
     "commands:\n"
     "  render   write the sped-up sound of sound files to a WAV file (or raw frames)\n"
     "  play     play sound files sped up through the sound device\n"
+    "  info     print the format, duration, tags and chapters of sound files\n"
     "\n"
     "Run 'velofon COMMAND --help' for the options of a command, and\n"
     "'velofon --version' for the version.\n";
@@ -48,6 +50,8 @@ int main(int argc, char** argv)
         return RunRender(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "play") == 0)
         return RunPlay(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "info") == 0)
+        return RunInfo(argc - 2, argv + 2);
     std::fprintf(stderr, "velofon: unknown command '%s'\n", argv[1]);
     std::fputs(kUsage, stderr);
     return kExitUsage;

@@ -1,5 +1,5 @@
 // The chapters FFmpeg's demuxers find (MP4 chapter lists and tracks, ID3
-// CHAP frames, Ogg and FLAC CHAPTERnnn tags, Matroska editions), placed on
+// CHAP frames, Ogg and FLAC CHAPTERnnn tags, Matroska's chapters), placed on
 // the frames the decoder delivers. Private to the decoder module.
 #pragma once
 

@@ -5,24 +5,12 @@
 
 namespace {
 
-// At 1000 frames a second, the 3 s back are 3000 frames.
-constexpr uint32_t kRate = 1000;
-
-std::vector<SChapter> Chapters(std::initializer_list<uint64_t> anStarts, uint64_t nEnd)
-{
-    std::vector<SChapter> chapters;
-    for (uint64_t nStart : anStarts) {
-        if (!chapters.empty())
-            chapters.back().nEndFrame = nStart;
-        chapters.push_back({ nStart, nEnd, "" });
-    }
-    return chapters;
-}
-
 TEST(Chapters, KeysLeadToTheChapterStartsAroundAFrame)
 {
-    const std::vector<SChapter> three = Chapters({ 0, 10000, 20000 }, 30000);
-    const std::vector<SChapter> leadIn = Chapters({ 5000, 15000 }, 30000);
+    // At 1000 frames a second, the 3 s back are 3000 frames.
+    constexpr uint32_t kRate = 1000;
+    const std::vector<SChapter> three = { { 0, 10000, "" }, { 10000, 20000, "" }, { 20000, 30000, "" } };
+    const std::vector<SChapter> leadIn = { { 5000, 15000, "" }, { 15000, 30000, "" } };
     const std::vector<SChapter> none;
     struct SCase {
         const std::vector<SChapter>& chapters;
@@ -39,14 +27,11 @@ TEST(Chapters, KeysLeadToTheChapterStartsAroundAFrame)
         { three, 12999, 1, 20000, 0 },
         { three, 13000, 1, 20000, 10000 },
         { three, 20000, 2, std::nullopt, 10000 },
-        { three, 25000, 2, std::nullopt, 20000 },
         { three, 40000, 2, std::nullopt, 20000 },
         // Before the first chapter, the way back is the file's start.
-        { leadIn, 0, -1, 5000, 0 },
         { leadIn, 4999, -1, 5000, 0 },
         { leadIn, 5000, 0, 15000, 0 },
         { leadIn, 9000, 0, 15000, 5000 },
-        { none, 0, -1, std::nullopt, std::nullopt },
         { none, 5000, -1, std::nullopt, std::nullopt },
     };
     for (const SCase& c : aCases) {

@@ -388,6 +388,22 @@ TEST(PlayCommandProgressLine, FitsTheWidthKeepingTheTailAndShorteningTheNameThen
     }
 }
 
+// The aside (the time left and the chapter) takes room before the bar, and
+// is cut at its end, down to the time alone; narrower, it goes.
+TEST(PlayCommandProgressLine, TheAsideGivesWayAfterTheBar)
+{
+    const std::string strTimes = "00:01:02 / 00:10:00";
+    const std::pair<int, std::string> aCases[] = {
+        {100, "[###...........................]  10%  talk.wav  " + strTimes + "  -0:09:00  The Middle"},
+        {60, " 10%  talk.wav  " + strTimes + "  -0:09:00  The Middle"},
+        {49, " 10%  talk.wav  " + strTimes + "  -0:09:00  T"},
+        {48, " 10%  talk.wav  " + strTimes + "  -0:09:00"},
+        {45, "[......]  10%  talk.wav  " + strTimes},
+    };
+    for (const auto& [nColumns, strExpected] : aCases)
+        EXPECT_EQ(FormatProgressLine(nColumns, 0.1, "talk.wav", strTimes, "-0:09:00  The Middle"), strExpected) << nColumns;
+}
+
 // On a terminal the progress line fits the width, shows the time heard (not
 // read: the engine reads the whole of this file for the first four buffers)
 // and ends on the total.

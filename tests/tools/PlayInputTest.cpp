@@ -66,7 +66,9 @@ TEST(PlayKeys, TerminalBytesDecodeToKeys)
         // Other keys are taken whole and mean nothing here.
         {"q", EPlayKey::None, 1},
         {"\033[A", EPlayKey::None, 3},
-        {"\033[1;5C", EPlayKey::None, 6},
+        {"\033[1;5C", EPlayKey::NextChapter, 6},
+        {"\033[1;5D", EPlayKey::PreviousChapter, 6},
+        {"\033[1;3C", EPlayKey::None, 6},
         {"\033[15~", EPlayKey::None, 5},
         {"\033x", EPlayKey::None, 2},
         // Sequences whose rest has not come yet.
