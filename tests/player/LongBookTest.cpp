@@ -1,5 +1,5 @@
-// The sleep timer and the time left at the speed, on the scripted sound
-// system: the timer counts the sound that plays.
+// Long books on the scripted sound system: chapters, the sleep timer (which
+// counts the sound that plays) and the time left at the speed.
 #include "PlayerFixture.h"
 
 #include "platform/positions/PositionStore.h"
@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 
 namespace {
 
@@ -16,7 +17,7 @@ constexpr uint64_t kRate = 8000;
 constexpr uint64_t kDataOffset = 44;
 constexpr uint64_t kBufferFrames = WAVE_BUFFER_BYTES / 4;
 
-class SleepTimeTest : public PlayerFixture {
+class LongBookTest : public PlayerFixture {
 protected:
     std::unique_ptr<CPlaybackController> MakeController(CProfileStore& profile, IPlayerView& view) override
     {
@@ -36,10 +37,49 @@ protected:
     }
     size_t PlayedFrames() const { return m_sound.GetPlayed().size() / 4; }
 
+    // Samples that never repeat (the fixture's sounds repeat every few
+    // hundred frames, which would hide a jump to the wrong second).
+    static Bytes BookSamples(size_t nFrames)
+    {
+        std::vector<int16_t> asSamples(nFrames);
+        for (size_t i = 0; i < nFrames; ++i)
+            asSamples[i] = static_cast<int16_t>(((i * i + 7 * i) >> 5) % 6000) - 3000;
+        return Samples16(asSamples);
+    }
+    // A 30 s FLAC at 8000 Hz whose chapters One, Two and Three start at 0,
+    // 10 and 20 s; it decodes to the samples of the returned WAV.
+    std::string ChapterBook(std::string& strSameFrames)
+    {
+        strSameFrames = m_pDir->Write("book.wav", MakeWav(1, kRate, 2, BookSamples(30 * kRate)));
+        const std::string strMetadata = m_pDir->Write("book.txt", Text(";FFMETADATA1\n[STREAM]\n"
+            "CHAPTER001=00:00:00.000\nCHAPTER001NAME=One\nCHAPTER002=00:00:10.000\nCHAPTER002NAME=Two\n"
+            "CHAPTER003=00:00:20.000\nCHAPTER003NAME=Three\n"));
+        const std::string strBook = m_pDir->Path() + "/book.flac";
+        const std::string strCommand = "ffmpeg -nostdin -v error -y -i '" + strSameFrames + "' -i '" + strMetadata
+            + "' -map 0:a -map_metadata 1:s:0 -map_chapters -1 '" + strBook + "'";
+        if (std::system(strCommand.c_str()) != 0)
+            throw std::runtime_error("failed: " + strCommand);
+        return strBook;
+    }
+    static Bytes Text(const std::string& strText) { return Bytes(strText.begin(), strText.end()); }
+    // The sound that plays next, compared with a fresh render of strSame
+    // (the same frames) from nFrame on.
+    void ExpectNextSoundFrom(const std::string& strSame, uint64_t nFrame)
+    {
+        const size_t nFrom = m_sound.GetPlayed().size();
+        PlayOne();
+        PlayOne();
+        Bytes abExpected = Render(strSame, kDataOffset + 2 * nFrame);
+        const Bytes abPlayed = PlayedSince(nFrom);
+        ASSERT_GE(abExpected.size(), abPlayed.size());
+        abExpected.resize(abPlayed.size());
+        EXPECT_TRUE(abPlayed == abExpected) << "the sound does not go on from frame " << nFrame;
+    }
+
     CPositionStore m_positions;
 };
 
-TEST_F(SleepTimeTest, MinutesFadeOutOverTheirLastSecondsAcrossFilesThenPlayGoesBackToTheFade)
+TEST_F(LongBookTest, MinutesFadeOutOverTheirLastSecondsAcrossFilesThenPlayGoesBackToTheFade)
 {
     const std::string strA = Sound("a.wav", 60);
     Start({strA}, "Repeat=2\n");
@@ -79,7 +119,7 @@ TEST_F(SleepTimeTest, MinutesFadeOutOverTheirLastSecondsAcrossFilesThenPlayGoesB
     EXPECT_TRUE(abPlayed == abExpected) << "Play does not go back to where the fade began";
 }
 
-TEST_F(SleepTimeTest, MinutesChosenAgainAddUpAndStopEndsTheTimer)
+TEST_F(LongBookTest, MinutesChosenAgainAddUpAndStopEndsTheTimer)
 {
     Start({Sound("a.wav", 120)});
     Post(EC::Play);
@@ -100,7 +140,7 @@ TEST_F(SleepTimeTest, MinutesChosenAgainAddUpAndStopEndsTheTimer)
     EXPECT_EQ(Controller().GetSleepTimer(), SLEEP_OFF);
 }
 
-TEST_F(SleepTimeTest, TheEndOfTheFileStopsWithTheNextEntrySelected)
+TEST_F(LongBookTest, TheEndOfTheFileStopsWithTheNextEntrySelected)
 {
     const std::string strB = Sound("b.wav", 5);
     Start({Sound("a.wav", 2), strB});
@@ -116,7 +156,7 @@ TEST_F(SleepTimeTest, TheEndOfTheFileStopsWithTheNextEntrySelected)
     EXPECT_EQ(Playing(), "b.wav");
 }
 
-TEST_F(SleepTimeTest, TheTimeShowsWhatIsLeftAtTheSpeedAndTheChoiceIsKept)
+TEST_F(LongBookTest, TheTimeShowsWhatIsLeftAtTheSpeedAndTheChoiceIsKept)
 {
     Start({Sound("a.wav", 30)});
     Post(EC::Play);
@@ -140,6 +180,55 @@ TEST_F(SleepTimeTest, TheTimeShowsWhatIsLeftAtTheSpeedAndTheChoiceIsKept)
     // Without chapters the third choice is skipped: back to the elapsed time.
     Post(EC::ToggleTimeDisplay);
     EXPECT_EQ(Controller().GetTimeDisplay(), TIME_ELAPSED);
+}
+
+TEST_F(LongBookTest, ChaptersShowTheirTitleAndTicksAndTheKeysGoFromChapterToChapter)
+{
+    std::string strSame;
+    const std::string strBook = ChapterBook(strSame);
+    Start({strBook});
+    Post(EC::Play);
+    ASSERT_EQ(Controller().GetChapters().size(), 3u);
+    EXPECT_EQ(Playing(), "book.flac - One");
+    EXPECT_EQ(View().m_anTicks, (std::vector<int>{10, 20}));
+    PlayOne();
+    Post(EC::NextChapter);
+    ExpectNextSoundFrom(strSame, 10 * kRate);
+    EXPECT_EQ(Playing(), "book.flac - Two");
+    // Back goes to the chapter's start, and from within its first seconds
+    // (a second press) to the one before.
+    Post(EC::PreviousChapter);
+    ExpectNextSoundFrom(strSame, 10 * kRate);
+    Post(EC::PreviousChapter);
+    Post(EC::PreviousChapter);
+    ExpectNextSoundFrom(strSame, 0);
+    Post(EC::SeekToChapter, 2);
+    ExpectNextSoundFrom(strSame, 20 * kRate);
+    EXPECT_EQ(Controller().GetCurrentChapter(), 2);
+    for (int i = 0; i < 2; ++i)
+        Post(EC::ToggleTimeDisplay);
+    EXPECT_EQ(Controller().GetTimeDisplay(), TIME_CHAPTER_LEFT);
+    const uint64_t nLeft = (30 * kRate - Controller().GetHeardFrame() + 2 * kRate - 1) / (2 * kRate);
+    EXPECT_EQ(View().m_strTime, FormatTimeLeft(nLeft)) << "the last chapter ends with the file";
+}
+
+TEST_F(LongBookTest, TheEndOfAChapterStopsThereAndPlayGoesOnWithTheNext)
+{
+    std::string strSame;
+    const std::string strBook = ChapterBook(strSame);
+    Start({strBook});
+    Post(EC::SetSleepTimer, SLEEP_CHAPTER_END);
+    EXPECT_EQ(View().m_strSleep, kSleepChapterEndText);
+    Post(EC::Play);
+    Drain();
+    EXPECT_EQ(State(), PS_IDLE);
+    // Exactly what the first chapter's frames make on their own.
+    const Bytes abExpected = Render(m_pDir->Write("one.wav", MakeWav(1, kRate, 2, BookSamples(10 * kRate))), kDataOffset);
+    EXPECT_TRUE(m_sound.GetPlayed() == abExpected) << m_sound.GetPlayed().size() << " bytes played";
+    EXPECT_EQ(m_positions.Find(strBook)->nFrame, 10 * kRate);
+    EXPECT_EQ(View().SelectedRows(), std::vector<int>{0});
+    Post(EC::Play);
+    EXPECT_EQ(Playing(), "book.flac - Two");
 }
 
 } // namespace
