@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 class EngineTest : public ::testing::Test {
@@ -149,6 +151,38 @@ TEST_F(EngineTest, ToneRunsOnFromFileToFile)
     }
     EXPECT_GT(reference.nToneFrame, 0);
     EXPECT_EQ(CSpeedEngineProbe::ToneFrame(*m_pEngine), reference.nToneFrame);
+}
+
+TEST_F(EngineTest, AFadeOutKeepsTheSoundBeforeItAndEndsAfterItsFrames)
+{
+    const std::string strPath = Mono16("f.wav", 22050, 200000);
+    // Without the tones, whose phase runs on from one open to the next.
+    m_pEngine->m_bAlpha = 0;
+    ASSERT_TRUE(m_pEngine->Open(strPath, 2.0));
+    const Bytes abWhole = RenderAll();
+    m_pEngine->Close();
+    // Fills of any size: the fade counts frames, not buffers.
+    constexpr uint64_t kLeft = 40001;
+    constexpr uint64_t kFade = 10000;
+    ASSERT_TRUE(m_pEngine->Open(strPath, 2.0));
+    m_pEngine->SetFadeOut(kLeft, kFade);
+    Bytes abFaded;
+    Bytes abBuffer(30000);
+    for (uint32_t n; (n = m_pEngine->Fill(abBuffer.data(), 4 * 1777)) > 0;)
+        abFaded.insert(abFaded.end(), abBuffer.begin(), abBuffer.begin() + n);
+    ASSERT_EQ(abFaded.size(), 4 * kLeft);
+    EXPECT_TRUE(m_pEngine->HasFadedOut());
+    const size_t nBefore = 4 * (kLeft - kFade);
+    EXPECT_TRUE(std::equal(abFaded.begin(), abFaded.begin() + static_cast<long>(nBefore), abWhole.begin()));
+    // Each faded sample is the whole one scaled by the frames left over the fade's length.
+    for (uint64_t nFrame = kLeft - kFade; nFrame < kLeft; nFrame += 997) {
+        const size_t i = 4 * nFrame;
+        const int nWhole = static_cast<int16_t>(abWhole[i] | abWhole[i + 1] << 8);
+        const int nSample = static_cast<int16_t>(abFaded[i] | abFaded[i + 1] << 8);
+        EXPECT_EQ(nSample, static_cast<int>(nWhole * static_cast<int64_t>(kLeft - nFrame) / static_cast<int64_t>(kFade)))
+            << nFrame;
+    }
+    EXPECT_EQ(m_pEngine->Fill(abBuffer.data(), 30000), 0u) << "nothing after the fade";
 }
 
 } // namespace
