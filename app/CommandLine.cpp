@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "common/Version.h"
 #include "ui/FolderListing.h"
 
 #include <climits>

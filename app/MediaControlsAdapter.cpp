@@ -1,6 +1,7 @@
 #include "MediaControlsAdapter.h"
 
 #include "common/Program.h"
+#include "common/Version.h"
 #include "engine/PlayableFiles.h"
 #include "engine/SpeedEngine.h"
 #include "engine/SpeedSteps.h"
@@ -14,7 +15,6 @@
 
 namespace {
 
-const char kDesktopEntry[] = "velofonpocket";
 // What the desktop shows of the inhibition of idle suspend.
 const char kInhibitReason[] = "Playing a recording";
 
@@ -65,7 +65,7 @@ CMediaControlsAdapter::CMediaControlsAdapter(CPlaybackController& controller, co
 {
     SMediaIdentity identity;
     identity.strName = kProgramName;
-    identity.strDesktopEntry = kDesktopEntry;
+    identity.strDesktopEntry = kDesktopId;
     identity.astrMimeTypes = PlayableMimeTypes();
     identity.dMinimumRate = SpeedOfIndex(0);
     identity.dMaximumRate = SpeedOfIndex(kSpeedIndexCount - 1);

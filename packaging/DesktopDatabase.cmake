@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Brings the desktop's record of which program opens which type of file
 # (mimeinfo.cache) up to date for one applications folder, where the program
 # that does it is installed; quietly nothing elsewhere.

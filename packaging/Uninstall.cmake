@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Removes what the last install listed, then the program's folder when it is
 # left empty, and brings the desktop's record of file types up to date.
 # Run as: cmake -DMANIFEST=<build>/install_manifest.txt -P Uninstall.cmake

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs a build into a temporary prefix and checks what packaging adds
 # for the command line: both man pages render without warnings, velofon.1
 # names every option that `velofon render --help`, `velofon play --help`
 # and `velofon info --help` print, the bash completion completes commands and options, with the
 # bash-completion package's helpers and without them, and the desktop entry
-# is valid and offers the player for sound files. Then uninstalls and checks
+# and the metadata are valid, the entry offers the player for sound files,
+# and the pages and the metadata give the version. Then uninstalls and checks
 # that nothing is left.
 #
-# usage: check-install.sh CMAKE BUILD_DIR
+# usage: check-install.sh CMAKE BUILD_DIR APP_ID
 set -u
 
 cmake=$1
 build=$2
+app_id=$3
+entry_name=$app_id.desktop
 here=$(cd "$(dirname "$0")" && pwd)
 manifest=$build/install_manifest.txt
 
@@ -42,10 +46,10 @@ if [ "$installed" -ne 0 ]; then
 fi
 
 velofon=$prefix/bin/velofon
-pages="$prefix/share/man/man1/velofon.1 $prefix/share/man/man1/VelofonPocket.1"
+pages="$prefix/share/man/man1/velofon.1.gz $prefix/share/man/man1/VelofonPocket.1.gz"
 completion=$prefix/share/bash-completion/completions/velofon
 applications=$prefix/share/applications
-for file in $velofon $pages $completion $applications/velofonpocket.desktop; do
+for file in $velofon $pages $completion $applications/$entry_name; do
     [ -e "$file" ] || fail "not installed: ${file#"$prefix"/}"
 done
 [ "$failures" -eq 0 ] || exit 1
@@ -54,11 +58,11 @@ done
 # cannot read UTF-8 input). The player's page names its Japanese menus, so it
 # is rendered for a UTF-8 terminal.
 for page in $pages; do
-    name=$(basename "$page")
+    name=$(basename "$page" .gz)
     if command -v man >/dev/null; then
         LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" >"$tmp/page.txt" 2>"$tmp/page.err"
     elif command -v groff >/dev/null; then
-        LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww "$page" >"$tmp/page.txt" 2>"$tmp/page.err"
+        gzip -dc "$page" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww >"$tmp/page.txt" 2>"$tmp/page.err"
     else
         echo "skipped: rendering $name (neither man nor groff is installed)"
         continue
@@ -72,9 +76,20 @@ for page in $pages; do
     fi
 done
 
+# The pages and the metadata name the version velofon says it is.
+version=$("$velofon" --version | sed -n '1s/^velofon //p')
+before=$failures
+for page in $pages; do
+    gzip -dc "$page" | grep -q "^\.TH .* \"VelofonPocket $version\"" ||
+        fail "$(basename "$page" .gz) does not give the version $version in its title line"
+done
+grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$app_id.metainfo.xml" ||
+    fail "the metadata's releases do not begin with $version"
+[ "$failures" -eq "$before" ] && echo "ok: the man pages and the metadata give the version $version"
+
 # The desktop's own checks, where its tools are installed.
 if command -v desktop-file-validate >/dev/null; then
-    if desktop-file-validate "$applications/velofonpocket.desktop" >"$tmp/validate.log" 2>&1; then
+    if desktop-file-validate "$applications/$entry_name" >"$tmp/validate.log" 2>&1; then
         echo "ok: the desktop entry is valid"
     else
         fail "the desktop entry is not valid: $(cat "$tmp/validate.log")"
@@ -82,8 +97,17 @@ if command -v desktop-file-validate >/dev/null; then
 else
     echo "skipped: validating the desktop entry (desktop-file-validate is not installed)"
 fi
+if command -v appstreamcli >/dev/null; then
+    if appstreamcli validate --no-net --strict "$prefix/share/metainfo/$app_id.metainfo.xml" >"$tmp/metainfo.log" 2>&1; then
+        echo "ok: the metadata is valid"
+    else
+        fail "the metadata is not valid: $(cat "$tmp/metainfo.log")"
+    fi
+else
+    echo "skipped: validating the metadata (appstreamcli is not installed)"
+fi
 if command -v update-desktop-database >/dev/null; then
-    if grep -q '^audio/mpeg=.*velofonpocket\.desktop' "$applications/mimeinfo.cache" 2>/dev/null; then
+    if grep -qF "$entry_name" <(grep '^audio/mpeg=' "$applications/mimeinfo.cache" 2>/dev/null); then
         echo "ok: the install offers the player for MP3 files"
     else
         fail "mimeinfo.cache does not offer the player for audio/mpeg"
@@ -104,7 +128,7 @@ if [ "$count" -lt 6 ]; then
 fi
 before=$failures
 # The page as text: roff's \- is a dash, font changes are nothing.
-sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$prefix/share/man/man1/velofon.1" >"$tmp/velofon.txt"
+gzip -dc "$prefix/share/man/man1/velofon.1.gz" | sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' >"$tmp/velofon.txt"
 for option in $options; do
     grep -qE -- "(^|[^-A-Za-z0-9])$option([^-A-Za-z0-9]|\$)" "$tmp/velofon.txt" ||
         fail "velofon.1 does not name $option"

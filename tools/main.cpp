@@ -1,6 +1,7 @@
 // velofon: the speed-listening engine on the command line.
 #include "Commands.h"
 
+#include "common/Version.h"
 #include "decoder/DecoderModule.h"
 
 #include <cstdio>

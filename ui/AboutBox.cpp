@@ -7,6 +7,7 @@
 #include "MessageBox.h"
 
 #include "common/Program.h"
+#include "common/Version.h"
 
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Double_Window.H>
@@ -14,7 +15,7 @@
 
 namespace {
 
-const char kVersionText[] = "VelofonPocket Version 1.0";
+const char kVersionText[] = "VelofonPocket Version " VELOFON_VERSION;
 
 } // namespace
 

@@ -1,4 +1,5 @@
-# Checks the VelofonPocket player artwork PNGs: sizes, no pure black, and the form colour of bitmap136.
+# Checks the VelofonPocket player artwork PNGs: sizes, no pure black, and the form colour of bitmap136;
+# and that the scalable icon is an SVG of the icon's 48 units.
 #
 # Standard library only. Run from any directory:  python3 app/res/check-artwork.py
 # Prints "artwork ok" and exits 0, or prints every problem found and exits 1.
@@ -6,6 +7,7 @@
 import os
 import struct
 import sys
+import xml.etree.ElementTree as ElementTree
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -16,6 +18,8 @@ BLACK = (0, 0, 0)
 SIZES = {"bitmap132.png": (10, 157), "bitmap133.png": (10, 157), "bitmap134.png": (10, 157),
          "bitmap135.png": (240, 268), "bitmap136.png": (320, 188),
          "icon.png": (48, 48), "icon-256.png": (256, 256)}
+for n in (16, 22, 24, 32, 64, 128, 512):
+    SIZES["icon-%d.png" % n] = (n, n)
 for n in range(137, 152):
     SIZES["bitmap%d.png" % n] = (42, 39)
 
@@ -134,8 +138,24 @@ def check(name, size):
     return problems
 
 
-def main():
+def check_svg(name):
+    """The scalable icon: an SVG of 48 by 48 units whose colours hold no pure black either."""
+    try:
+        root = ElementTree.parse(os.path.join(HERE, name)).getroot()
+    except (OSError, ElementTree.ParseError) as e:
+        return ["%s: %s" % (name, e)]
     problems = []
+    if root.tag != "{http://www.w3.org/2000/svg}svg" or root.get("viewBox") != "0 0 48 48":
+        problems.append("%s: not an SVG with the viewBox 0 0 48 48" % name)
+    for element in root.iter():
+        for key in ("fill", "stroke", "stop-color"):
+            if element.get(key, "").lower() in ("#000", "#000000", "black"):
+                problems.append("%s: pure black %s" % (name, key))
+    return problems
+
+
+def main():
+    problems = check_svg("icon.svg")
     for name in sorted(SIZES):
         problems.extend(check(name, SIZES[name]))
     if problems:

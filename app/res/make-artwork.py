@@ -1,4 +1,5 @@
-# Draws the VelofonPocket player artwork (keys, select-all bar, form backgrounds, icons) as PNG files.
+# Draws the VelofonPocket player artwork (keys, select-all bar, form backgrounds, icons) as PNG files,
+# and the icon as an SVG too.
 #
 # Standard library only. Run from any directory:  python3 app/res/make-artwork.py
 # Every image is written next to this script; re-running gives byte-identical files.
@@ -413,6 +414,10 @@ def draw_portrait():
 
 # ---------------------------------------------------------------- application icon
 
+# The sizes the icon theme lists for applications besides the two the window
+# uses (icon.png at 48 and icon-256.png); the package installs them all.
+THEME_ICON_SIZES = [16, 22, 24, 32, 64, 128, 512]
+
 WAVE = [0.30, 0.62, 0.45, 0.95, 0.55, 0.80]   # a fixed, speech-like run of loud and soft bars
 
 
@@ -450,6 +455,48 @@ def draw_icon(size):
     return c
 
 
+def icon_svg():
+    """The same icon as draw_icon, in vector form at 48 units, in plain filled paths that every
+    renderer draws. A rim that draw_icon paints as a shape minus the shape shifted is here the
+    shape in the rim's colour under the part of it that the shifted shape overlaps, a rounded
+    rectangle too (exact but for the corners where the two outlines cross, within a fraction of
+    a unit). Rim widths are those of 48 px."""
+    def rgb(color):
+        return "#%02x%02x%02x" % color
+
+    def rrect_path(x0, y0, x1, y1, r, fill):
+        return ('<path d="M%g %gH%gA%g %g 0 0 1 %g %gV%gA%g %g 0 0 1 %g %gH%gA%g %g 0 0 1 %g %gV%gA%g %g 0 0 1 %g %gZ"'
+                ' fill="%s"/>' % (x0 + r, y0, x1 - r, r, r, x1, y0 + r, y1 - r, r, r, x1 - r, y1,
+                                  x0 + r, r, r, x0, y1 - r, y0 + r, r, r, x0 + r, y0, fill))
+
+    def rimmed(box, r, fill, first, last):
+        """box with the rim `first` (dx, dy, colour) painted over it, then the rim `last`."""
+        (x0, y0, x1, y1), out = box, []
+        for dx, dy, color in (last, first):
+            out.append(rrect_path(x0, y0, x1, y1, r, rgb(color)))
+            x0, y0, x1, y1 = max(x0, x0 + dx), max(y0, y0 + dy), min(x1, x1 + dx), min(y1, y1 + dy)
+        out.append(rrect_path(x0, y0, x1, y1, r, fill))
+        return out
+
+    parts = ['<linearGradient id="key" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="0" y2="48">'
+             '<stop offset="0" stop-color="%s"/><stop offset="1" stop-color="%s"/></linearGradient>'
+             % (rgb(KEY_TOP), rgb((150, 134, 118))),
+             '<rect width="48" height="48" fill="%s"/>' % rgb(RIM)]
+    parts += rimmed((1, 1, 47, 47), 7, "url(#key)", (1.2, 1.2, KEY_HI), (-0.75, -1.5, KEY_SHADE))
+    parts += rimmed((6, 8, 42, 40), 3.5, rgb(SCREEN), (0, 1.2, DEEP), (0, -1.0, GROOVE_LIGHT))
+    for i, h in enumerate(WAVE):
+        x, half = 9 + i * 3, max(0.8, h * 9.5)
+        col = lerp(SCREEN, CREAM, 0.25 + 0.7 * i / (len(WAVE) - 1))
+        parts.append('<path d="M%g %gV%g" stroke="%s" stroke-width="2" stroke-linecap="round"/>'
+                     % (x, 24 - half, 24 + half, rgb(col)))
+    tri = [(27, 13), (27, 35), (40, 24)]
+    for (dx, dy), color in (((0.8, 1.0), DEEP), ((0, 0), CREAM)):
+        parts.append('<path d="M%sZ" fill="%s"/>'
+                     % ("L".join("%g %g" % (x + dx, y + dy) for x, y in tri), rgb(color)))
+    return ('<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48" viewBox="0 0 48 48">\n'
+            + "\n".join(parts) + "\n</svg>\n")
+
+
 # ---------------------------------------------------------------- all images
 
 KEYS = [(137, "slower"), (140, "pause"), (143, "play"), (146, "stop"), (149, "faster")]
@@ -477,6 +524,10 @@ def main():
 
     save(draw_icon(48), "icon.png", (48, 48))
     save(draw_icon(256), "icon-256.png", (256, 256))
+    for size in THEME_ICON_SIZES:
+        save(draw_icon(size), "icon-%d.png" % size, (size, size))
+    with open(os.path.join(HERE, "icon.svg"), "w") as f:
+        f.write(icon_svg())
 
 
 if __name__ == "__main__":

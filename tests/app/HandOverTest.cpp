@@ -4,6 +4,7 @@
 // drop from a file manager.
 #include "RunningPlayer.h"
 
+#include "common/Version.h"
 #include "platform/handover/HandOver.h"
 
 #include <csignal>
@@ -82,7 +83,7 @@ TEST_F(HandOverTest, TheCommandLineTellsItsUseAndRefusesUnknownOptions)
 {
     const std::tuple<const char*, int, const char*> aCases[] = {
         {"--help", 0, "usage: VelofonPocket [FILE_OR_FOLDER ...]\n"},
-        {"-V", 0, "VelofonPocket "},
+        {"-V", 0, "VelofonPocket " VELOFON_VERSION "\n"},
         {"--shuffle", 2, "VelofonPocket: unknown option '--shuffle'\nusage: VelofonPocket"},
     };
     for (const auto& [strOption, nStatus, strStart] : aCases) {

@@ -8,6 +8,7 @@
 #include "../FakeBusServices.h"
 #include "../PrivateBus.h"
 
+#include "common/Version.h"
 #include "platform/media/SessionBus.h"
 
 #include <csignal>
@@ -179,7 +180,8 @@ TEST_F(MediaControlsTest, PlayPausePlaysTheFileWithItsTagsPauseHoldsItAndQuitEnd
     EXPECT_EQ(Setting("PlayListCount"), "2");
 
     const std::string strRoot = Call("org.freedesktop.DBus.Properties.GetAll org.mpris.MediaPlayer2").strText;
-    for (const char* strPart : {"'Identity': <'VelofonPocket'>", "'DesktopEntry': <'velofonpocket'>",
+    const std::string strDesktopEntry = std::string("'DesktopEntry': <'") + kDesktopId + "'>";
+    for (const char* strPart : {"'Identity': <'VelofonPocket'>", strDesktopEntry.c_str(),
              "'SupportedUriSchemes': <['file']>", "'audio/mpeg'", "'audio/flac'"})
         EXPECT_TRUE(Holds(strRoot, strPart)) << strPart << " not in " << strRoot;
     EXPECT_FALSE(Holds(strRoot, "''")) << "an empty media type in " << strRoot;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/Version.h"
 #include "platform/desktop/Desktop.h"
 
 #include <X11/Xatom.h>
@@ -216,7 +217,7 @@ TEST_F(PlayerWindowTest, TheInstalledPlayerStartsByItsNameAndUninstallsWithoutAT
     EXPECT_STREQ(strLink, "../lib/VelofonPocket/VelofonPocket");
     for (const char* strSize : {"48x48", "256x256"})
         EXPECT_TRUE(Exists(strPrefix + "/share/icons/hicolor/" + strSize + "/apps/velofonpocket.png")) << strSize;
-    const Bytes abEntry = ReadWholeFile(strPrefix + "/share/applications/velofonpocket.desktop");
+    const Bytes abEntry = ReadWholeFile(strPrefix + "/share/applications/" + kDesktopId + ".desktop");
     const std::string strEntry(abEntry.begin(), abEntry.end());
     EXPECT_NE(strEntry.find("\nExec=" + strPrefix + "/bin/VelofonPocket %F\n"), std::string::npos) << strEntry;
     EXPECT_NE(strEntry.find(";audio/mpeg;"), std::string::npos) << strEntry;
@@ -227,9 +228,9 @@ TEST_F(PlayerWindowTest, TheInstalledPlayerStartsByItsNameAndUninstallsWithoutAT
     EXPECT_NE(WaitForWindow(), 0u) << "the installed player shows no window";
 
     ASSERT_EQ(RunToEnd({VELOFON_CMAKE, "-DMANIFEST=" + strOurManifest, "-P", VELOFON_SOURCE_DIR "/packaging/Uninstall.cmake"}), 0);
-    for (const char* strLeft : {"/bin/VelofonPocket", "/bin/velofon", "/lib/VelofonPocket",
-                                "/share/applications/velofonpocket.desktop",
-                                "/share/icons/hicolor/48x48/apps/velofonpocket.png"})
+    for (const std::string& strLeft : std::initializer_list<std::string>{"/bin/VelofonPocket", "/bin/velofon",
+             "/lib/VelofonPocket", "/share/applications/" + std::string(kDesktopId) + ".desktop",
+             "/share/icons/hicolor/48x48/apps/velofonpocket.png"})
         EXPECT_FALSE(Exists(strPrefix + strLeft)) << strLeft << " is still there";
 }
 

@@ -1,5 +1,6 @@
 // velofon render as a user runs it: exit codes, messages, and the bytes it writes.
 #include "../WavBytes.h"
+#include "common/Version.h"
 #include "engine/ReferenceRender.h"
 
 #include <cmath>
