@@ -71,7 +71,8 @@ void CPlaybackController::ApplySleepTimer()
 void CPlaybackController::FollowSleepTimer()
 {
     const WAVEFORMATEX* pFormat = m_engine.GetFormat();
-    if (m_eSleep == ESleep::Minutes && pFormat && pFormat->nSamplesPerSec > 0 && m_engine.GetFadeOutLeft() != CSpeedEngine::kNoFadeOut)
+    if (m_eSleep == ESleep::Minutes && pFormat && pFormat->nSamplesPerSec > 0
+        && m_engine.GetFadeOutLeft() != CSpeedEngine::kNoFadeOut)
         m_nSleepLeftUs = m_engine.GetFadeOutLeft() * kUsPerSecond / pFormat->nSamplesPerSec;
     ShowSleepTimer();
 }
