@@ -38,8 +38,9 @@ constexpr int kPositionSaveSeconds = 10;
 
 } // namespace
 
-std::string FormatElapsed(uint32_t nSeconds)
+std::string FormatElapsed(uint64_t nLongSeconds)
 {
+    const uint32_t nSeconds = static_cast<uint32_t>(std::min<uint64_t>(nLongSeconds, UINT32_MAX));
     char strTime[32];
     std::snprintf(strTime, sizeof strTime, "%02u:%02u:%02u", nSeconds / 3600, (nSeconds / 60) % 60, nSeconds % 60);
     return strTime;

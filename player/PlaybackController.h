@@ -42,8 +42,8 @@ extern const char kStoppedFileName[];
 // How often the program posts Tick while it runs.
 constexpr int kPlayerTickMs = 500;
 
-// "HH:MM:SS", as the elapsed time shows it.
-std::string FormatElapsed(uint32_t nSeconds);
+// "HH:MM:SS", as the elapsed time shows it (at most UINT32_MAX seconds).
+std::string FormatElapsed(uint64_t nSeconds);
 // "-H:MM:SS", as the time left shows it.
 std::string FormatTimeLeft(uint64_t nSeconds);
 
@@ -269,6 +269,7 @@ private:
     void JumpTo(uint64_t nFrame);
     // The current entry's place for the next start, or an entry's place forgotten.
     void RememberPosition();
+    void RememberPlace(const std::string& strPath, uint64_t nFrame, uint64_t nLengthFrames, uint32_t nRate);
     void ForgetPosition(const std::string& strPath);
     // Where a file was left, when it is still the file it was and the place
     // lies before its end (else 0, and a place at or past the end goes), a
@@ -320,8 +321,11 @@ private:
     // ticks at the chapters' starts.
     void ShowChapter(bool bAlways);
     void ShowChapterTicks();
-    // Seconds of the file's frames at the current speed, rounded up.
-    uint64_t SecondsAtSpeed(uint64_t nFrames, uint32_t nRate) const;
+    // What is left from nFrame to nEnd at the current speed, rounded up to
+    // the second, as the time left shows it.
+    std::string LeftAtSpeed(uint64_t nFrame, uint64_t nEnd, uint32_t nRate) const;
+    // The end of the chapter that holds nFrame in the entry that plays.
+    std::optional<uint64_t> ChapterEndAt(uint64_t nFrame) const;
 
     CSpeedEngine& m_engine;
     CWaveOutput& m_output;

@@ -93,11 +93,17 @@ void CPlaybackController::OnSeekBy(int64_t nSeconds)
 
 void CPlaybackController::RememberPosition()
 {
-    const std::string strPath = CurrentFile();
+    if (IsPlaying())
+        RememberPlace(CurrentFile(), GetHeardFrame(), GetLengthFrames(), GetSampleRate());
+}
+
+void CPlaybackController::RememberPlace(const std::string& strPath, uint64_t nFrame, uint64_t nLengthFrames,
+                                        uint32_t nRate)
+{
     CPositionStore* pStore = m_places.GetStore();
-    if (!pStore || !IsPlaying() || strPath.empty())
+    if (!pStore || strPath.empty())
         return;
-    const bool bSaved = m_places.Remember(strPath, GetHeardFrame(), GetLengthFrames(), GetSampleRate(), m_nSpeedIdx);
+    const bool bSaved = m_places.Remember(strPath, nFrame, nLengthFrames, nRate, m_nSpeedIdx);
     ReportSave(bSaved, pStore->GetError(), kPositionsWord, m_bPositionsFailureShown);
 }
 

@@ -125,10 +125,8 @@ bool CPlaybackController::StopForSleepTimer()
     } else {
         return false;
     }
-    if (nPlace > 0 && m_places.GetStore()) {
-        const bool bSaved = m_places.Remember(strPath, nPlace, m_nRunLengthFrames, pFormat->nSamplesPerSec, m_nSpeedIdx);
-        ReportSave(bSaved, m_places.GetStore()->GetError(), kPositionsWord, m_bPositionsFailureShown);
-    }
+    if (nPlace > 0)
+        RememberPlace(strPath, nPlace, m_nRunLengthFrames, pFormat->nSamplesPerSec);
     m_pending = SPendingStart{};
     EndRun();
     if (nContinueWith >= 0 && nContinueWith < m_PlayList.GetCount())

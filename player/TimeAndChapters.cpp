@@ -28,10 +28,20 @@ int CPlaybackController::GetCurrentChapter() const
     return IsPlaying() ? ChapterAt(GetChapters(), GetHeardFrame()) : -1;
 }
 
-uint64_t CPlaybackController::SecondsAtSpeed(uint64_t nFrames, uint32_t nRate) const
+std::string CPlaybackController::LeftAtSpeed(uint64_t nFrame, uint64_t nEnd, uint32_t nRate) const
 {
     const uint64_t nDivisor = static_cast<uint64_t>(nRate) * static_cast<uint64_t>(m_nSpeedIdx + 10);
-    return nDivisor == 0 ? 0 : (nFrames * 10 + nDivisor - 1) / nDivisor;
+    const uint64_t nFrames = nEnd - std::min(nFrame, nEnd);
+    return FormatTimeLeft(nDivisor == 0 ? 0 : (nFrames * 10 + nDivisor - 1) / nDivisor);
+}
+
+std::optional<uint64_t> CPlaybackController::ChapterEndAt(uint64_t nFrame) const
+{
+    const std::vector<SChapter>& chapters = GetChapters();
+    const int nChapter = ChapterAt(chapters, nFrame);
+    if (nChapter < 0)
+        return std::nullopt;
+    return chapters[static_cast<size_t>(nChapter)].nEndFrame;
 }
 
 std::string CPlaybackController::TimeText(uint64_t nFrame, uint64_t nLengthFrames, uint32_t nRate) const
@@ -39,15 +49,10 @@ std::string CPlaybackController::TimeText(uint64_t nFrame, uint64_t nLengthFrame
     if (nRate == 0)
         return kTimeZero;
     if (m_nTimeDisplay == TIME_ELAPSED)
-        return FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nFrame / nRate, UINT32_MAX)));
-    uint64_t nEnd = nLengthFrames;
-    if (m_nTimeDisplay == TIME_CHAPTER_LEFT) {
-        const std::vector<SChapter>& chapters = GetChapters();
-        const int nChapter = ChapterAt(chapters, nFrame);
-        if (nChapter >= 0)
-            nEnd = chapters[static_cast<size_t>(nChapter)].nEndFrame;
-    }
-    return FormatTimeLeft(SecondsAtSpeed(nEnd > nFrame ? nEnd - nFrame : 0, nRate));
+        return FormatElapsed(nFrame / nRate);
+    const uint64_t nEnd = m_nTimeDisplay == TIME_CHAPTER_LEFT ? ChapterEndAt(nFrame).value_or(nLengthFrames)
+                                                              : nLengthFrames;
+    return LeftAtSpeed(nFrame, nEnd, nRate);
 }
 
 void CPlaybackController::SetShownTime(const std::string& strText)
@@ -66,22 +71,16 @@ void CPlaybackController::ShowTimeTip()
         const uint64_t nFrame = GetHeardFrame();
         const uint64_t nLength = GetLengthFrames();
         const std::string strAtSpeed = " (" + SpeedText(m_nSpeedIdx) + kTimesSpeedWord + ")";
-        strTip = kElapsedTip + FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nFrame / nRate, UINT32_MAX)))
-            + "\n" + kLengthTip + FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nLength / nRate, UINT32_MAX)))
-            + "\n" + kFileLeftTip + FormatTimeLeft(SecondsAtSpeed(nLength - std::min(nFrame, nLength), nRate))
-            + strAtSpeed;
-        const std::vector<SChapter>& chapters = GetChapters();
-        const int nChapter = ChapterAt(chapters, nFrame);
-        if (nChapter >= 0) {
-            const uint64_t nEnd = chapters[static_cast<size_t>(nChapter)].nEndFrame;
-            strTip += "\n" + std::string(kChapterLeftTip)
-                + FormatTimeLeft(SecondsAtSpeed(nEnd - std::min(nFrame, nEnd), nRate)) + strAtSpeed;
-        }
+        strTip = kElapsedTip + FormatElapsed(nFrame / nRate)
+            + "\n" + kLengthTip + FormatElapsed(nLength / nRate)
+            + "\n" + kFileLeftTip + LeftAtSpeed(nFrame, nLength, nRate) + strAtSpeed;
+        if (const std::optional<uint64_t> nChapterEnd = ChapterEndAt(nFrame))
+            strTip += "\n" + std::string(kChapterLeftTip) + LeftAtSpeed(nFrame, *nChapterEnd, nRate) + strAtSpeed;
     }
     const uint64_t nSavedMs = GetSavedMs();
     if (m_bSkipSilence || nSavedMs > 0) {
         strTip += (strTip.empty() ? "" : "\n") + std::string(kSavedTimeTip)
-            + FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nSavedMs / 1000, UINT32_MAX)));
+            + FormatElapsed(nSavedMs / 1000);
     }
     if (m_bSkipSilence && nRate > 0)
         strTip += "\n" + std::string(kLeftBeforeSkippingTip);

@@ -17,7 +17,7 @@ int ChooseChapter(const std::vector<SChapter>& chapters, int nCurrent, uint32_t 
     astrTexts.reserve(chapters.size());
     for (size_t i = 0; i < chapters.size(); ++i) {
         const uint64_t nSeconds = chapters[i].nStartFrame / nRate;
-        std::string strText = FormatElapsed(static_cast<uint32_t>(std::min<uint64_t>(nSeconds, UINT32_MAX))) + "  ";
+        std::string strText = FormatElapsed(nSeconds) + "  ";
         // A title is shown as it is: its '&' underlines nothing, its '@' draws no symbol.
         for (const char c : chapters[i].strTitle.empty() ? std::to_string(i + 1) : chapters[i].strTitle) {
             if (c == '&' || c == '@')
