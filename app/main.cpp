@@ -280,6 +280,8 @@ int main(int argc, char** argv)
     const bool bHandOver = eLock == EInstanceLock::Ours && handOver.server.Listen(strLockPath, strHandOverError);
 
     const int hEndSignals = CatchEndSignals();
+    // fontconfig reads its configuration while the display opens.
+    StartFindingJapaneseFonts();
     WaveOutInstall();
     Fl::lock(); // lets the audio thread wake the toolkit
     Fl::visual(FL_DOUBLE | FL_RGB); // opens the display, or ends with a message

@@ -7,6 +7,8 @@
 #include <FL/Enumerations.H>
 #include <fontconfig/fontconfig.h>
 
+#include <future>
+
 const char kProportionalFace[] = "ＭＳ Ｐゴシック";
 const char kFixedFace[] = "MSゴシック";
 
@@ -66,20 +68,25 @@ struct SFamilies {
     std::string strFixed;
 };
 
+SFamilies FindFamilies()
+{
+    SFamilies found;
+    if (!FcInit())
+        return found;
+    found.strProportional = MatchFamily("sans-serif:lang=ja", false);
+    found.strFixed = MatchFamily("monospace:lang=ja", true);
+    if (found.strFixed.empty())
+        found.strFixed = found.strProportional;
+    if (found.strProportional.empty())
+        found.strProportional = found.strFixed;
+    return found;
+}
+
+std::future<SFamilies> g_searching;
+
 const SFamilies& Families()
 {
-    static const SFamilies families = [] {
-        SFamilies found;
-        if (!FcInit())
-            return found;
-        found.strProportional = MatchFamily("sans-serif:lang=ja", false);
-        found.strFixed = MatchFamily("monospace:lang=ja", true);
-        if (found.strFixed.empty())
-            found.strFixed = found.strProportional;
-        if (found.strProportional.empty())
-            found.strProportional = found.strFixed;
-        return found;
-    }();
+    static const SFamilies families = g_searching.valid() ? g_searching.get() : FindFamilies();
     return families;
 }
 
@@ -91,6 +98,11 @@ bool IsFixedFace(const std::string& strFaceName)
 }
 
 } // namespace
+
+void StartFindingJapaneseFonts()
+{
+    g_searching = std::async(std::launch::async, FindFamilies);
+}
 
 bool InitJapaneseFonts()
 {

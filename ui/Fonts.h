@@ -15,6 +15,10 @@ extern const char kFixedFace[];
 // boxes at the scaled normal size (SetUiScale comes first). False when no
 // installed font covers Japanese text (labels would show empty boxes).
 bool InitJapaneseFonts();
+// Starts the search for the fonts on a thread of its own, to run while the
+// display opens (fontconfig reads its configuration first); whatever needs
+// the fonts then waits for it.
+void StartFindingJapaneseFonts();
 // The family that stands for a face name, as fontconfig matched it.
 std::string FontFamilyForFace(const std::string& strFaceName);
 // The toolkit font number of a face name.
