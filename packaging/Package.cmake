@@ -3,8 +3,9 @@
 # build folder: velofonpocket_VERSION_ARCH.deb, installing under /usr. Its
 # dependencies are those of the programs and the decoder module, as
 # dpkg-shlibdeps finds them (PackageDepends.cmake), and what they use without
-# linking: the Japanese font the window draws with, and the desktop's
-# database of file types that the entry's types go into. The desktop's caches
+# linking: SDL, loaded when sound is first wanted, the Japanese font the
+# window draws with, and the desktop's database of file types that the
+# entry's types go into. The desktop's caches
 # are refreshed by the triggers of the packages that own them, so the package
 # has no scripts.
 set(CPACK_GENERATOR DEB)
@@ -31,7 +32,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VELOFON_HOMEPAGE})
 # in /usr/lib/VelofonPocket/ for a library of the system's search path and
 # give the package scripts that run ldconfig; the module is the programs'
 # own, found by its full path, so dpkg-shlibdeps is run here instead.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, desktop-file-utils")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsdl2-2.0-0, fonts-ipafont-gothic, desktop-file-utils")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/PackageDepends.cmake)
 file(GENERATE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} INPUT ${CMAKE_CURRENT_SOURCE_DIR}/PackageDepends.cmake.in)
 # ヘルプ opens the help page with xdg-open; velofon's completion needs bash-completion to load.

@@ -12,9 +12,56 @@
 
 #include <algorithm>
 #include <cstring>
+#include <dlfcn.h>
 #include <map>
+#include <mutex>
 
 namespace {
+
+// SDL is taken from its library when sound is first wanted rather than
+// linked: linked, it and the 34 libraries it brings (the sound servers'
+// clients, Wayland, codecs) were mapped at every start of both programs,
+// milliseconds before the player's window could show.
+constexpr char kSdlLibrary[] = "libSDL2-2.0.so.0";
+
+#define VELOFON_SDL_CALLS(CALL)                                                                                        \
+    CALL(SetHint)                                                                                                      \
+    CALL(InitSubSystem)                                                                                                \
+    CALL(QuitSubSystem)                                                                                                \
+    CALL(GetError)                                                                                                     \
+    CALL(OpenAudioDevice)                                                                                              \
+    CALL(CloseAudioDevice)                                                                                             \
+    CALL(PauseAudioDevice)                                                                                             \
+    CALL(LockAudioDevice)                                                                                              \
+    CALL(UnlockAudioDevice)                                                                                            \
+    CALL(GetAudioDeviceStatus)                                                                                         \
+    CALL(Delay)
+
+struct SSdlCalls {
+#define VELOFON_SDL_DECLARE(name) decltype(&SDL_##name) name = nullptr;
+    VELOFON_SDL_CALLS(VELOFON_SDL_DECLARE)
+#undef VELOFON_SDL_DECLARE
+};
+
+// False with the reason when the library or one of its calls is missing.
+bool LoadSdl(SSdlCalls& sdl, std::string& strError)
+{
+    void* pLibrary = ::dlopen(kSdlLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (!pLibrary) {
+        strError = std::string(::dlerror()) + " (on Debian, the package libsdl2-2.0-0 has it)";
+        return false;
+    }
+    // The library stays loaded to the end: its threads may outlive a close.
+    bool bComplete = true;
+#define VELOFON_SDL_TAKE(name)                                                                                         \
+    sdl.name = reinterpret_cast<decltype(sdl.name)>(::dlsym(pLibrary, "SDL_" #name));                                  \
+    bComplete = bComplete && sdl.name;
+    VELOFON_SDL_CALLS(VELOFON_SDL_TAKE)
+#undef VELOFON_SDL_TAKE
+    if (!bComplete)
+        strError = std::string(kSdlLibrary) + " is not the SDL 2 library it is named for";
+    return bComplete;
+}
 
 // About 20 ms per device period: short enough that a pause, a reset or the
 // end of a file is heard at once, long enough not to wake the CPU too often.
@@ -28,10 +75,10 @@ uint16_t DevicePeriodFrames(uint32_t nSamplesPerSec)
 
 class CSdlAudioBackend : public CAudioBackend {
 public:
-    // SDL's audio start connects to the sound server and, through its
-    // session-bus helper, to the session bus (where none runs, libdbus first
-    // tries to start one): milliseconds that would come between a click on
-    // Play and the sound.
+    // Loading SDL, its start, its connection to the sound server and,
+    // through its session-bus helper, to the session bus (where none runs,
+    // libdbus first tries to start one): milliseconds that would come
+    // between a click on Play and the sound.
     void Prepare() override { Initialise(); }
 
     bool Open(CWaveOutStream& stream) override
@@ -52,18 +99,18 @@ public:
         SDL_AudioSpec have {};
         // No changes allowed: SDL converts to whatever the device needs, so
         // what the callback delivers is exactly the stream's own format.
-        const SDL_AudioDeviceID nDevice = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        const SDL_AudioDeviceID nDevice = m_sdl.OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (nDevice == 0) {
-            m_strError = SDL_GetError();
+            m_strError = m_sdl.GetError();
             return false;
         }
         if (have.freq != want.freq || have.format != want.format || have.channels != want.channels) {
-            SDL_CloseAudioDevice(nDevice);
+            m_sdl.CloseAudioDevice(nDevice);
             m_strError = "the sound system changed the requested format";
             return false;
         }
         m_aDevices[stream.GetHandle()] = SDevice{nDevice, have.samples};
-        SDL_PauseAudioDevice(nDevice, 0);
+        m_sdl.PauseAudioDevice(nDevice, 0);
         return true;
     }
 
@@ -71,7 +118,7 @@ public:
     {
         const auto found = m_aDevices.find(stream.GetHandle());
         if (found != m_aDevices.end())
-            SDL_PauseAudioDevice(found->second.nId, bPaused ? 1 : 0);
+            m_sdl.PauseAudioDevice(found->second.nId, bPaused ? 1 : 0);
     }
 
     // SDL marks a device it lost as stopped, and goes on calling its callback
@@ -79,7 +126,7 @@ public:
     bool IsDeviceAlive(CWaveOutStream& stream) override
     {
         const auto found = m_aDevices.find(stream.GetHandle());
-        return found == m_aDevices.end() || SDL_GetAudioDeviceStatus(found->second.nId) != SDL_AUDIO_STOPPED;
+        return found == m_aDevices.end() || m_sdl.GetAudioDeviceStatus(found->second.nId) != SDL_AUDIO_STOPPED;
     }
 
     void Close(CWaveOutStream& stream) override
@@ -89,9 +136,9 @@ public:
             return;
         // The device still holds the last period it was given; let it play
         // out so that the end of a file is not cut off.
-        if (stream.LastPullHadSound() && SDL_GetAudioDeviceStatus(found->second.nId) == SDL_AUDIO_PLAYING)
-            SDL_Delay(std::min<uint32_t>(250, 2000u * found->second.nPeriodFrames / stream.GetSampleRate() + 1));
-        SDL_CloseAudioDevice(found->second.nId);
+        if (stream.LastPullHadSound() && m_sdl.GetAudioDeviceStatus(found->second.nId) == SDL_AUDIO_PLAYING)
+            m_sdl.Delay(std::min<uint32_t>(250, 2000u * found->second.nPeriodFrames / stream.GetSampleRate() + 1));
+        m_sdl.CloseAudioDevice(found->second.nId);
         m_aDevices.erase(found);
     }
 
@@ -99,31 +146,35 @@ public:
 
     void Shutdown() override
     {
+        std::lock_guard<std::mutex> lock(m_initialising);
         if (m_bInitialised)
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            m_sdl.QuitSubSystem(SDL_INIT_AUDIO);
         m_bInitialised = false;
     }
 
 private:
+    struct SDevice {
+        SDL_AudioDeviceID nId;
+        uint16_t nPeriodFrames;
+    };
+
     bool Initialise()
     {
+        std::lock_guard<std::mutex> lock(m_initialising);
         if (m_bInitialised)
             return true;
+        if (!m_bLoaded && !(m_bLoaded = LoadSdl(m_sdl, m_strError)))
+            return false;
         // SDL would otherwise turn SIGINT and SIGTERM into quit events that
         // nobody here reads, and the program could not be ended.
-        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            m_strError = SDL_GetError();
+        m_sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        if (m_sdl.InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            m_strError = m_sdl.GetError();
             return false;
         }
         m_bInitialised = true;
         return true;
     }
-
-    struct SDevice {
-        SDL_AudioDeviceID nId;
-        uint16_t nPeriodFrames;
-    };
 
     static void OnAudio(void* pUser, Uint8* pOut, int nBytes)
     {
@@ -132,6 +183,9 @@ private:
         std::memset(pOut + nCopied, 0, nWanted - nCopied);
     }
 
+    std::mutex m_initialising;
+    SSdlCalls m_sdl;
+    bool m_bLoaded = false;
     bool m_bInitialised = false;
     std::string m_strError;
     std::map<HWAVEOUT, SDevice> m_aDevices;

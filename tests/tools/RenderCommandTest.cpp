@@ -128,9 +128,10 @@ TEST_F(RenderCommandTest, UsageErrorsExitWithTwo)
     EXPECT_EQ(std::search(abScreen.begin(), abScreen.end(), std::begin("RIFF"), std::end("RIFF") - 1), abScreen.end());
 }
 
-// FFmpeg is mapped by the first file that needs it and by no other (glibc's
-// loader names each library it maps under LD_DEBUG); without the decoder
-// module such a file is skipped with what to install, and WAVs play on.
+// FFmpeg is mapped by the first file that needs it and by no other, and SDL
+// by no render (glibc's loader names each library it maps under LD_DEBUG);
+// without the decoder module such a file is skipped with what to install,
+// and WAVs play on.
 TEST_F(RenderCommandTest, FfmpegIsLoadedOnlyForTheFilesThatNeedIt)
 {
     const std::string strWav = Speech("in.wav", 1, 22050, 40000);
@@ -141,8 +142,9 @@ TEST_F(RenderCommandTest, FfmpegIsLoadedOnlyForTheFilesThatNeedIt)
             + " " + strIn + " 2>" + Out("loader.txt");
         EXPECT_EQ(std::system(strCommand.c_str()), 0) << strCommand;
         const Bytes abLoader = ReadWholeFile(Out("loader.txt"));
-        EXPECT_EQ(std::string(abLoader.begin(), abLoader.end()).find("file=libavcodec") != std::string::npos,
-            bMapsFfmpeg) << strIn;
+        const std::string strLoader(abLoader.begin(), abLoader.end());
+        EXPECT_EQ(strLoader.find("file=libavcodec") != std::string::npos, bMapsFfmpeg) << strIn;
+        EXPECT_EQ(strLoader.find("file=libSDL2"), std::string::npos) << strIn;
     }
 
     const std::string strAlone = m_dir.Path() + "/alone";
