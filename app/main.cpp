@@ -197,19 +197,18 @@ void OnTickTimer(void* pController)
     Fl::repeat_timeout(kPlayerTickMs / 1000.0, OnTickTimer, pController);
 }
 
-// ---- once the window is up ----
+// ---- once the window is painted ----
 
-// What neither the window nor the first Play should wait for is done this
-// long after the window is shown, when it has been painted.
-constexpr double kAfterShownSeconds = 0.1;
-
-void OnAudioPrepareTimer(void*)
-{
-    WaveOutPrepare();
-}
-
-// Mapping FFmpeg's libraries takes tens of milliseconds: when the list holds
-// files that need them, they are loaded beside the window.
+// What neither the window nor the first Play should wait for runs on threads
+// of its own once the window is painted: the sound system's start (loading
+// SDL, its server and bus connections) and, when the list or the command
+// line holds files that need them, FFmpeg's libraries (tens of milliseconds).
+struct SAfterPaint {
+    const CPlayList& list;
+    const std::vector<std::string>& astrOpened;
+    std::thread audio;
+    std::thread decoder;
+};
 
 bool NeedsDecoder(const CPlayList& list, const std::vector<std::string>& astrOpened)
 {
@@ -220,12 +219,25 @@ bool NeedsDecoder(const CPlayList& list, const std::vector<std::string>& astrOpe
     return std::any_of(astrOpened.begin(), astrOpened.end(), TakesDecodedRoad);
 }
 
-void OnDecoderPreloadTimer(void* pThread)
+void OnWindowPainted(void* pAfterPaint)
 {
-    *static_cast<std::thread*>(pThread) = std::thread([] {
-        std::string strWhy; // told when a file needs the module
-        LoadDecoderModule(strWhy);
-    });
+    auto& after = *static_cast<SAfterPaint*>(pAfterPaint);
+    after.audio = std::thread(WaveOutPrepare);
+    if (NeedsDecoder(after.list, after.astrOpened)) {
+        after.decoder = std::thread([] {
+            std::string strWhy; // told when a file needs the module
+            LoadDecoderModule(strWhy);
+        });
+    }
+}
+
+void JoinAfterPaint(SAfterPaint& after)
+{
+    Fl::remove_timeout(OnWindowPainted, &after);
+    for (std::thread* pThread : {&after.audio, &after.decoder}) {
+        if (pThread->joinable())
+            pThread->join();
+    }
 }
 
 // ---- ending ----
@@ -320,6 +332,8 @@ int main(int argc, char** argv)
     // the name is owned before any message of the start stands in the way.
     // While the sound plays it also keeps the desktop from idle suspend.
     CMediaControlsAdapter mediaControls(controller, engine, [&view] { view.show(); }, [] { RequestExit(0); });
+    SAfterPaint afterPaint{controller.GetPlayList(), commandLine.astrPaths, {}, {}};
+    view.SetFirstPaintHandler([&afterPaint] { Fl::add_timeout(0.0, OnWindowPainted, &afterPaint); });
     // Shown before the settings are loaded, so that a message about them
     // stands over the player's window.
     view.show();
@@ -334,15 +348,8 @@ int main(int argc, char** argv)
     }
     view.OpenPaths(commandLine.astrPaths);
     Fl::add_timeout(kPlayerTickMs / 1000.0, OnTickTimer, &controller);
-    Fl::add_timeout(kAfterShownSeconds, OnAudioPrepareTimer);
-    std::thread decoderPreload;
-    if (NeedsDecoder(controller.GetPlayList(), commandLine.astrPaths))
-        Fl::add_timeout(kAfterShownSeconds, OnDecoderPreloadTimer, &decoderPreload);
     const int nStatus = RunUntilExit();
-    Fl::remove_timeout(OnAudioPrepareTimer);
-    Fl::remove_timeout(OnDecoderPreloadTimer, &decoderPreload);
-    if (decoderPreload.joinable())
-        decoderPreload.join();
+    JoinAfterPaint(afterPaint);
 
     // The sound device closes before the buffers it plays from are freed.
     controller.OnStop();

@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace {
 
@@ -275,6 +276,8 @@ void CVelofonPocketView::draw()
             fl_rectf(0, nFormTop, w(), h() - nFormTop, kFormColor);
     }
     draw_children();
+    if (m_onFirstPaint)
+        std::exchange(m_onFirstPaint, nullptr)();
 }
 
 void CVelofonPocketView::MoveFocus(bool bBackward)

@@ -92,6 +92,8 @@ public:
     CMainMenu& GetMenu() { return *m_pMenu; }
 
     int handle(int nEvent) override;
+    // Called once, when the window has been painted for the first time.
+    void SetFirstPaintHandler(std::function<void()> onFirstPaint) { m_onFirstPaint = std::move(onFirstPaint); }
 
 protected:
     void draw() override;
@@ -142,6 +144,7 @@ private:
 
     CPlaybackController* m_pController = nullptr;
     std::function<void()> m_onExit;
+    std::function<void()> m_onFirstPaint;
     std::unique_ptr<CFolderGathering> m_pGathering;
     std::deque<std::vector<std::string>> m_aastrToGather;
 };

@@ -74,6 +74,8 @@ public:
     // False when no sound device can be opened; GetError says why.
     virtual bool Open(CWaveOutStream& stream) = 0;
     virtual void SetPaused(CWaveOutStream& stream, bool bPaused) = 0;
+    // A buffer was appended to the stream.
+    virtual void Queued(CWaveOutStream& /*stream*/) {}
     // False once the sound system has stopped the stream's device on its
     // own: unplugged, its server gone, a write that failed. Pull may go on
     // being called all the same, into nothing.

@@ -63,11 +63,14 @@ bool LoadSdl(SSdlCalls& sdl, std::string& strError)
     return bComplete;
 }
 
-// About 20 ms per device period: short enough that a pause, a reset or the
-// end of a file is heard at once, long enough not to wake the CPU too often.
+// About 20 ms per device period at the higher rates, short enough that a
+// pause, a reset or the end of a file is heard at once, and never less than
+// a 4096-byte page: a driver that writes through a page-sized stdio buffer
+// (SDL's disk driver) would otherwise hold a period back until the next one
+// fills the page.
 uint16_t DevicePeriodFrames(uint32_t nSamplesPerSec)
 {
-    uint32_t nFrames = 256;
+    uint32_t nFrames = 1024;
     while (nFrames < 4096 && nFrames * 50 < nSamplesPerSec)
         nFrames *= 2;
     return static_cast<uint16_t>(nFrames);
@@ -78,7 +81,8 @@ public:
     // Loading SDL, its start, its connection to the sound server and,
     // through its session-bus helper, to the session bus (where none runs,
     // libdbus first tries to start one): milliseconds that would come
-    // between a click on Play and the sound.
+    // between a click on Play and the sound. Any thread; an Open meanwhile
+    // waits for it.
     void Prepare() override { Initialise(); }
 
     bool Open(CWaveOutStream& stream) override
@@ -109,7 +113,11 @@ public:
             m_strError = "the sound system changed the requested format";
             return false;
         }
-        m_aDevices[stream.GetHandle()] = SDevice{nDevice, have.samples};
+        // SDL's thread fills its first period as soon as it starts, before
+        // the caller has queued anything: held back until the stream runs
+        // with a buffer, that period carries the first sound, not silence.
+        m_sdl.LockAudioDevice(nDevice);
+        m_aDevices[stream.GetHandle()] = SDevice{nDevice, have.samples, false, true};
         m_sdl.PauseAudioDevice(nDevice, 0);
         return true;
     }
@@ -117,8 +125,18 @@ public:
     void SetPaused(CWaveOutStream& stream, bool bPaused) override
     {
         const auto found = m_aDevices.find(stream.GetHandle());
+        if (found == m_aDevices.end())
+            return;
+        m_sdl.PauseAudioDevice(found->second.nId, bPaused ? 1 : 0);
+        found->second.bPaused = bPaused;
+        LetFirstPeriodGoWhenRunning(found->second, stream);
+    }
+
+    void Queued(CWaveOutStream& stream) override
+    {
+        const auto found = m_aDevices.find(stream.GetHandle());
         if (found != m_aDevices.end())
-            m_sdl.PauseAudioDevice(found->second.nId, bPaused ? 1 : 0);
+            LetFirstPeriodGoWhenRunning(found->second, stream);
     }
 
     // SDL marks a device it lost as stopped, and goes on calling its callback
@@ -134,6 +152,8 @@ public:
         const auto found = m_aDevices.find(stream.GetHandle());
         if (found == m_aDevices.end())
             return;
+        // Closing joins SDL's thread, which waits for the first period.
+        LetFirstPeriodGo(found->second);
         // The device still holds the last period it was given; let it play
         // out so that the end of a file is not cut off.
         if (stream.LastPullHadSound() && m_sdl.GetAudioDeviceStatus(found->second.nId) == SDL_AUDIO_PLAYING)
@@ -156,6 +176,8 @@ private:
     struct SDevice {
         SDL_AudioDeviceID nId;
         uint16_t nPeriodFrames;
+        bool bPaused;
+        bool bFirstPeriodHeld;
     };
 
     bool Initialise()
@@ -176,6 +198,19 @@ private:
         return true;
     }
 
+    void LetFirstPeriodGoWhenRunning(SDevice& device, CWaveOutStream& stream)
+    {
+        if (device.bFirstPeriodHeld && !device.bPaused && stream.HasQueued())
+            LetFirstPeriodGo(device);
+    }
+
+    void LetFirstPeriodGo(SDevice& device)
+    {
+        if (device.bFirstPeriodHeld)
+            m_sdl.UnlockAudioDevice(device.nId);
+        device.bFirstPeriodHeld = false;
+    }
+
     static void OnAudio(void* pUser, Uint8* pOut, int nBytes)
     {
         const size_t nWanted = static_cast<size_t>(nBytes);
@@ -183,6 +218,8 @@ private:
         std::memset(pOut + nCopied, 0, nWanted - nCopied);
     }
 
+    // Prepare may run on a thread of its own; the rest is the
+    // user-interface thread's.
     std::mutex m_initialising;
     SSdlCalls m_sdl;
     bool m_bLoaded = false;

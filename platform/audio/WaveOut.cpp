@@ -288,9 +288,10 @@ namespace {
 
 MMRESULT Write(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
 {
-    CWaveOutStream* pStream = Stream(hwo);
-    if (!pStream)
+    SOpenOutput* pOutput = Output(hwo);
+    if (!pOutput)
         return MMSYSERR_INVALHANDLE;
+    CWaveOutStream* const pStream = pOutput->pStream.get();
     if (!IsValidHeader(pwh, cbwh) || (!pwh->lpData && pwh->dwBufferLength > 0))
         return MMSYSERR_INVALPARAM;
     if (!(pwh->dwFlags & WHDR_PREPARED))
@@ -298,6 +299,7 @@ MMRESULT Write(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
     if (pStream->IsQueued(pwh))
         return WAVERR_STILLPLAYING;
     pStream->Append(pwh);
+    pOutput->pBackend->Queued(*pStream);
     return MMSYSERR_NOERROR;
 }
 

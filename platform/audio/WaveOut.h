@@ -118,9 +118,9 @@ public:
 void SetWaveOutObserver(IWaveOutObserver* pObserver);
 
 // Gets the sound system ready without opening a device, so that the first
-// waveOutOpen does not wait for it (SDL's start, its session-bus connection).
-// For an idle moment of the user-interface thread; a failure here is told by
-// that open.
+// waveOutOpen does not wait for it (loading SDL, its start, its session-bus
+// connection). Any thread: beside the user-interface thread, an open made
+// meanwhile waits for it. A failure here is told by that open.
 void WaveOutPrepare();
 // The sound system's own words for the last failed open.
 std::string WaveOutGetBackendError();

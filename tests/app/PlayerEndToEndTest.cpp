@@ -391,6 +391,22 @@ TEST_F(PlayerEndToEndTest, StopPlaysNothingMoreAndClosesTheDevice)
         << CommonPrefixBytes(abPlayedSound, abRendered) << " bytes are";
 }
 
+// The device's first period carries the file's first frames, not a period
+// of silence filled before the first buffer was queued.
+TEST_F(PlayerEndToEndTest, TheDeviceStartsWithTheFilesFirstFrame)
+{
+    const std::string strFile = m_dir.Write("lecture.wav", Mono16Wav(kLongRate, 2.0, 110));
+    PrepareSettings({strFile});
+    StartPlayer();
+    ASSERT_FALSE(HasFatalFailure());
+    Click(kPlayPauseButton);
+    ASSERT_TRUE(WaitForSound(kLongRate / 2)) << "no sound reached the device" << Report();
+    const Bytes abPlayed = ReadWholeFile(DeviceFile());
+    const Bytes abRendered = Rendered("--speed-index 10 --mixing 50", strFile);
+    EXPECT_EQ(CommonPrefixBytes(abPlayed, abRendered), std::min(abPlayed.size(), abRendered.size()))
+        << "the device's first bytes are not the render's";
+}
+
 // FFmpeg's libraries are mapped for a list that needs them, soon after the
 // window is up and before any Play, and never for WAVs, even played.
 TEST_F(PlayerEndToEndTest, FfmpegIsLoadedOnlyForAListThatNeedsIt)
