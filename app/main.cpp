@@ -24,6 +24,7 @@
 #include "platform/settings/ProfileStore.h"
 #include "player/PlaybackController.h"
 #include "ui/Fonts.h"
+#include "ui/Images.h"
 #include "ui/Scale.h"
 #include "ui/VelofonPocketView.h"
 
@@ -219,9 +220,8 @@ bool NeedsDecoder(const CPlayList& list, const std::vector<std::string>& astrOpe
     return std::any_of(astrOpened.begin(), astrOpened.end(), TakesDecodedRoad);
 }
 
-void OnWindowPainted(void* pAfterPaint)
+void OnWindowPainted(SAfterPaint& after)
 {
-    auto& after = *static_cast<SAfterPaint*>(pAfterPaint);
     after.audio = std::thread(WaveOutPrepare);
     if (NeedsDecoder(after.list, after.astrOpened)) {
         after.decoder = std::thread([] {
@@ -233,7 +233,6 @@ void OnWindowPainted(void* pAfterPaint)
 
 void JoinAfterPaint(SAfterPaint& after)
 {
-    Fl::remove_timeout(OnWindowPainted, &after);
     for (std::thread* pThread : {&after.audio, &after.decoder}) {
         if (pThread->joinable())
             pThread->join();
@@ -292,8 +291,12 @@ int main(int argc, char** argv)
     const bool bHandOver = eLock == EInstanceLock::Ours && handOver.server.Listen(strLockPath, strHandOverError);
 
     const int hEndSignals = CatchEndSignals();
-    // fontconfig reads its configuration while the display opens.
-    StartFindingJapaneseFonts();
+    // fontconfig reads its configuration and the pictures are decoded while
+    // the display opens.
+    std::thread lookAhead([] {
+        FindJapaneseFonts();
+        DecodeAllImages();
+    });
     WaveOutInstall();
     Fl::lock(); // lets the audio thread wake the toolkit
     Fl::visual(FL_DOUBLE | FL_RGB); // opens the display, or ends with a message
@@ -320,6 +323,7 @@ int main(int argc, char** argv)
     CSpeedEngine& engine = *pEngine;
     CWaveOutput output;
     CVelofonPocketView view;
+    lookAhead.join();
     CPlaybackController controller(engine, output, profile, view);
     controller.SetPositionStore(&positions);
     view.SetController(controller);
@@ -333,7 +337,7 @@ int main(int argc, char** argv)
     // While the sound plays it also keeps the desktop from idle suspend.
     CMediaControlsAdapter mediaControls(controller, engine, [&view] { view.show(); }, [] { RequestExit(0); });
     SAfterPaint afterPaint{controller.GetPlayList(), commandLine.astrPaths, {}, {}};
-    view.SetFirstPaintHandler([&afterPaint] { Fl::add_timeout(0.0, OnWindowPainted, &afterPaint); });
+    view.SetFirstPaintHandler([&afterPaint] { OnWindowPainted(afterPaint); });
     // Shown before the settings are loaded, so that a message about them
     // stands over the player's window.
     view.show();

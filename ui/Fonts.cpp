@@ -7,8 +7,6 @@
 #include <FL/Enumerations.H>
 #include <fontconfig/fontconfig.h>
 
-#include <future>
-
 const char kProportionalFace[] = "ＭＳ Ｐゴシック";
 const char kFixedFace[] = "MSゴシック";
 
@@ -82,12 +80,12 @@ SFamilies FindFamilies()
     return found;
 }
 
-std::future<SFamilies> g_searching;
-
+// Found once, by whichever thread comes first; another waits for it. Never
+// destroyed: a search started ahead may outlive an early end.
 const SFamilies& Families()
 {
-    static const SFamilies families = g_searching.valid() ? g_searching.get() : FindFamilies();
-    return families;
+    static const SFamilies* const pFamilies = new SFamilies(FindFamilies());
+    return *pFamilies;
 }
 
 bool IsFixedFace(const std::string& strFaceName)
@@ -99,9 +97,9 @@ bool IsFixedFace(const std::string& strFaceName)
 
 } // namespace
 
-void StartFindingJapaneseFonts()
+void FindJapaneseFonts()
 {
-    g_searching = std::async(std::launch::async, FindFamilies);
+    Families();
 }
 
 bool InitJapaneseFonts()

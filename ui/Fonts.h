@@ -1,7 +1,8 @@
 // Fonts by face name. The program names the faces of its handheld origin
 // ("ＭＳ Ｐゴシック", "MSゴシック"); they map to installed fonts that have
 // Japanese glyphs, found through fontconfig, and every widget, menu, list
-// and message box uses them. User-interface thread only.
+// and message box uses them. User-interface thread only, but for
+// FindJapaneseFonts.
 #pragma once
 
 #include <string>
@@ -15,10 +16,9 @@ extern const char kFixedFace[];
 // boxes at the scaled normal size (SetUiScale comes first). False when no
 // installed font covers Japanese text (labels would show empty boxes).
 bool InitJapaneseFonts();
-// Starts the search for the fonts on a thread of its own, to run while the
-// display opens (fontconfig reads its configuration first); whatever needs
-// the fonts then waits for it.
-void StartFindingJapaneseFonts();
+// Searches for the fonts once, on any thread: ahead of InitJapaneseFonts,
+// which then waits for the search under way.
+void FindJapaneseFonts();
 // The family that stands for a face name, as fontconfig matched it.
 std::string FontFamilyForFace(const std::string& strFaceName);
 // The toolkit font number of a face name.

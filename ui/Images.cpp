@@ -8,6 +8,7 @@
 #include <climits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <tuple>
 
 namespace {
@@ -38,11 +39,21 @@ std::unique_ptr<Fl_RGB_Image> ScaledCopy(Fl_RGB_Image& image, int nWidth, int nH
 
 Fl_RGB_Image* GetImage(unsigned nId)
 {
-    static std::map<unsigned, std::unique_ptr<Fl_RGB_Image>> images;
-    auto found = images.find(nId);
-    if (found == images.end())
-        found = images.emplace(nId, Decode(nId)).first;
+    // Never destroyed: pictures decoded ahead may still be decoding when
+    // the program ends early.
+    static auto* const pDecoding = new std::mutex;
+    static auto* const pImages = new std::map<unsigned, std::unique_ptr<Fl_RGB_Image>>;
+    const std::lock_guard<std::mutex> lock(*pDecoding);
+    auto found = pImages->find(nId);
+    if (found == pImages->end())
+        found = pImages->emplace(nId, Decode(nId)).first;
     return found->second.get();
+}
+
+void DecodeAllImages()
+{
+    for (size_t i = 0; i < kEmbeddedImageCount; ++i)
+        GetImage(kEmbeddedImages[i].nId);
 }
 
 Fl_RGB_Image* GetScaledImage(unsigned nId)

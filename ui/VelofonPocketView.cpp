@@ -30,7 +30,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 
 namespace {
 
@@ -135,7 +134,6 @@ CVelofonPocketView::CVelofonPocketView()
 
     size_range(w(), h(), w(), h());
     xclass(kProgramName);
-    icon(GetImage(IDI_ICON_LARGE));
     callback(OnClose);
     Fl::add_handler(OnDropElsewhere);
 }
@@ -144,6 +142,7 @@ CVelofonPocketView::~CVelofonPocketView()
 {
     Fl::remove_handler(OnDropElsewhere);
     Fl::remove_timeout(OnGatheringTimer, this);
+    Fl::remove_timeout(OnPainted, this);
 }
 
 void CVelofonPocketView::SetController(CPlaybackController& controller)
@@ -276,8 +275,20 @@ void CVelofonPocketView::draw()
             fl_rectf(0, nFormTop, w(), h() - nFormTop, kFormColor);
     }
     draw_children();
-    if (m_onFirstPaint)
-        std::exchange(m_onFirstPaint, nullptr)();
+    if (!m_bPainted) {
+        m_bPainted = true;
+        Fl::add_timeout(0.0, OnPainted, this);
+    }
+}
+
+// Once the first paint has gone out. The icon's 256 x 256 pixels, made into
+// a window property, would otherwise come between the start and the window.
+void CVelofonPocketView::OnPainted(void* pView)
+{
+    auto& view = *static_cast<CVelofonPocketView*>(pView);
+    view.icon(GetImage(IDI_ICON_LARGE));
+    if (view.m_onFirstPaint)
+        view.m_onFirstPaint();
 }
 
 void CVelofonPocketView::MoveFocus(bool bBackward)

@@ -92,7 +92,7 @@ public:
     CMainMenu& GetMenu() { return *m_pMenu; }
 
     int handle(int nEvent) override;
-    // Called once, when the window has been painted for the first time.
+    // Called once, when the window's first paint has gone out.
     void SetFirstPaintHandler(std::function<void()> onFirstPaint) { m_onFirstPaint = std::move(onFirstPaint); }
 
 protected:
@@ -125,6 +125,7 @@ private:
     void StartGathering();
     void CancelGathering();
     static void OnGatheringTimer(void* pView);
+    static void OnPainted(void* pView);
 
     CMainMenu* m_pMenu;
     CPlayListBox* m_pPlayList;
@@ -145,6 +146,7 @@ private:
     CPlaybackController* m_pController = nullptr;
     std::function<void()> m_onExit;
     std::function<void()> m_onFirstPaint;
+    bool m_bPainted = false;
     std::unique_ptr<CFolderGathering> m_pGathering;
     std::deque<std::vector<std::string>> m_aastrToGather;
 };
