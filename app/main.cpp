@@ -291,6 +291,7 @@ int main(int argc, char** argv)
     const bool bHandOver = eLock == EInstanceLock::Ours && handOver.server.Listen(strLockPath, strHandOverError);
 
     const int hEndSignals = CatchEndSignals();
+    UseComposeCache();
     // fontconfig reads its configuration and the pictures are decoded while
     // the display opens.
     std::thread lookAhead([] {

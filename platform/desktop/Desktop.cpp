@@ -2,9 +2,11 @@
 #include "XConnection.h"
 
 #include <X11/Xresource.h>
+#include <glib.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <locale>
 #include <spawn.h>
 #include <sstream>
@@ -106,4 +108,15 @@ double GetXftDpi()
     if (database)
         XrmDestroyDatabase(database);
     return dDpi;
+}
+
+void UseComposeCache()
+{
+    if (std::getenv("XCOMPOSECACHE") || ::geteuid() == 0)
+        return;
+    gchar* strFolder = g_build_filename(g_get_user_cache_dir(), "VelofonPocket", "compose", nullptr);
+    // libX11 uses only a folder of the user's own that nobody else may write to.
+    if (g_mkdir_with_parents(strFolder, 0700) == 0)
+        ::setenv("XCOMPOSECACHE", strFolder, 0);
+    g_free(strFolder);
 }

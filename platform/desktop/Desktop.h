@@ -60,3 +60,12 @@ void KeepDisplayAwake();
 // which desktops set to scale programs up on dense screens); 0 when it is not
 // set or there is no display.
 double GetXftDpi();
+
+// Gives libX11 a folder for its compiled copy of the locale's compose table
+// ($XDG_CACHE_HOME/VelofonPocket/compose, made 0700), unless XCOMPOSECACHE
+// already names one. Without it, opening the display's input method parses
+// the whole table (512 KB for the UTF-8 locales, some 10 ms) at every start.
+// libX11 keeps no copy for root, so neither does this. Before the display
+// opens and before any other thread starts: it sets a variable of the
+// environment.
+void UseComposeCache();

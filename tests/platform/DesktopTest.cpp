@@ -353,4 +353,28 @@ TEST(DesktopTest, ShellOpenFailsWithoutXdgOpen)
     EXPECT_FALSE(ShellOpen("/music/a.wav"));
 }
 
+// libX11 keeps its compiled compose table only for users other than root,
+// in a folder of their own that nobody else may write to; one the user
+// chose stays.
+TEST(DesktopTest, TheComposeCacheIsAFolderOfTheUsersOwnUnlessOneWasChosen)
+{
+    if (RanAgainAsNobody())
+        return;
+    CTempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    CEnvironmentOverride cacheHome("XDG_CACHE_HOME", dir.Path().c_str());
+    CEnvironmentOverride chosen("XCOMPOSECACHE", nullptr);
+    UseComposeCache();
+    const std::string strFolder = dir.Path() + "/VelofonPocket/compose";
+    ASSERT_NE(std::getenv("XCOMPOSECACHE"), nullptr);
+    EXPECT_EQ(std::getenv("XCOMPOSECACHE"), strFolder);
+    struct stat info {};
+    ASSERT_EQ(::stat(strFolder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    chosen.Set("/elsewhere");
+    UseComposeCache();
+    EXPECT_STREQ(std::getenv("XCOMPOSECACHE"), "/elsewhere");
+}
+
 } // namespace
