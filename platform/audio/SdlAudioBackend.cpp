@@ -46,7 +46,9 @@ struct SSdlCalls {
 // False with the reason when the library or one of its calls is missing.
 bool LoadSdl(SSdlCalls& sdl, std::string& strError)
 {
-    void* pLibrary = ::dlopen(kSdlLibrary, RTLD_NOW | RTLD_LOCAL);
+    // Bound lazily, as the loader binds a linked library: binding SDL and its
+    // libraries at once would touch pages of each for calls never made.
+    void* pLibrary = ::dlopen(kSdlLibrary, RTLD_LAZY | RTLD_LOCAL);
     if (!pLibrary) {
         strError = std::string(::dlerror()) + " (on Debian, the package libsdl2-2.0-0 has it)";
         return false;
