@@ -46,6 +46,7 @@ public:
     void ReturnAll();
     bool IsQueued(const WAVEHDR* pHeader);
     bool HasQueued();
+    bool IsPaused();
 
 private:
     void MarkDone(WAVEHDR* pHeader);

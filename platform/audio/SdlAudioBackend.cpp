@@ -119,7 +119,7 @@ public:
         // the caller has queued anything: held back until the stream runs
         // with a buffer, that period carries the first sound, not silence.
         m_sdl.LockAudioDevice(nDevice);
-        m_aDevices[stream.GetHandle()] = SDevice{nDevice, have.samples, false, true};
+        m_aDevices[stream.GetHandle()] = SDevice{nDevice, have.samples, true};
         m_sdl.PauseAudioDevice(nDevice, 0);
         return true;
     }
@@ -130,7 +130,6 @@ public:
         if (found == m_aDevices.end())
             return;
         m_sdl.PauseAudioDevice(found->second.nId, bPaused ? 1 : 0);
-        found->second.bPaused = bPaused;
         LetFirstPeriodGoWhenRunning(found->second, stream);
     }
 
@@ -178,7 +177,6 @@ private:
     struct SDevice {
         SDL_AudioDeviceID nId;
         uint16_t nPeriodFrames;
-        bool bPaused;
         bool bFirstPeriodHeld;
     };
 
@@ -202,7 +200,7 @@ private:
 
     void LetFirstPeriodGoWhenRunning(SDevice& device, CWaveOutStream& stream)
     {
-        if (device.bFirstPeriodHeld && !device.bPaused && stream.HasQueued())
+        if (device.bFirstPeriodHeld && !stream.IsPaused() && stream.HasQueued())
             LetFirstPeriodGo(device);
     }
 

@@ -128,6 +128,12 @@ bool CWaveOutStream::HasQueued()
     return m_pFirst != nullptr;
 }
 
+bool CWaveOutStream::IsPaused()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bPaused;
+}
+
 namespace {
 
 struct SOpenOutput {

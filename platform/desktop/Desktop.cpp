@@ -1,6 +1,8 @@
 #include "Desktop.h"
 #include "XConnection.h"
 
+#include "common/Program.h"
+
 #include <X11/Xresource.h>
 #include <glib.h>
 
@@ -114,7 +116,7 @@ void UseComposeCache()
 {
     if (std::getenv("XCOMPOSECACHE") || ::geteuid() == 0)
         return;
-    gchar* strFolder = g_build_filename(g_get_user_cache_dir(), "VelofonPocket", "compose", nullptr);
+    gchar* strFolder = g_build_filename(g_get_user_cache_dir(), kProgramName, "compose", nullptr);
     // libX11 uses only a folder of the user's own that nobody else may write to.
     if (g_mkdir_with_parents(strFolder, 0700) == 0)
         ::setenv("XCOMPOSECACHE", strFolder, 0);
